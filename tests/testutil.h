@@ -1,0 +1,54 @@
+#ifndef TESTUTIL_H
+#define TESTUTIL_H
+
+#include <QByteArrayList>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+
+#include <iostream>
+#include <sstream>
+
+// Collects what the program writes to std::cerr while it lives.
+class TraceCapture
+{
+public:
+    TraceCapture() : old(std::cerr.rdbuf(buffer.rdbuf())) { }
+    ~TraceCapture() { std::cerr.rdbuf(old); }
+
+    QByteArrayList lines() const
+    {
+        QByteArray text = QByteArray::fromStdString(buffer.str());
+        if (text.endsWith('\n'))
+            text.chop(1);
+        return text.isEmpty() ? QByteArrayList() : text.split('\n');
+    }
+    bool endsWithNewline() const
+    {
+        const std::string s = buffer.str();
+        return s.empty() || s.back() == '\n';
+    }
+    void clear() { buffer.str(std::string()); }
+
+private:
+    std::ostringstream buffer;
+    std::streambuf *old;
+};
+
+inline bool writeFile(const QString &fileName, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(fileName).absolutePath());
+    QFile file(fileName);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+// Lets queued events, and the repaints they request, run to the end.
+inline void settle()
+{
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+}
+
+#endif

@@ -1,0 +1,83 @@
+#ifndef WINDOW_H
+#define WINDOW_H
+
+#include <QMainWindow>
+
+QT_BEGIN_NAMESPACE
+class QAction;
+class QLabel;
+class QLCDNumber;
+class QMenu;
+class QScrollBar;
+QT_END_NAMESPACE
+
+class window : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit window(QWidget *parent = nullptr);
+
+    void openDescriptor(const QString &fileName);
+
+protected:
+    void wheelEvent(QWheelEvent *e) override;
+    void paintEvent(QPaintEvent *e) override;
+
+private slots:
+    void open();
+    void about();
+    void keyPressEvent(QKeyEvent *e) override;
+    void prevTime();
+    void nextTime();
+    void upFocal();
+    void downFocal();
+    void imageTimeChanged(int a);
+    void imageFocalChanged(int a);
+
+private:
+    void createActions();
+    void createMenus();
+    void readDescriptor(const QString &fileName);
+    void layOut();
+    void requestFrame();
+    QString frameName() const;
+    QByteArray digit3(int a) const;
+
+    QLabel *imageLabel;
+    QLabel *mainLabel;
+    QLabel *dsName;
+    QLCDNumber *timePoint;
+    QLCDNumber *focalPlane;
+    QScrollBar *scrollTime;
+    QScrollBar *scrollFocal;
+
+    QString dataset;
+    QString path;
+    int mTimePoint = -1;
+    int mFocalPlane = -1;
+    int minTime = 0;
+    int maxTime = 0;
+    int minFocal = 0;
+    int maxFocal = 0;
+    int pTime = -1;
+    int pFocal = -1;
+    bool pValid = false;
+    int width = 300;
+    int height = 300;
+    bool opened = false;
+
+    QAction *openAct;
+    QAction *exitAct;
+    QAction *aboutAct;
+    QAction *aboutQtAct;
+    QMenu *fileMenu;
+    QMenu *helpMenu;
+
+    friend class tst_descriptor;
+    friend class tst_window;
+    friend class tst_frames;
+    friend class tst_navigation;
+};
+
+#endif
