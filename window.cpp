@@ -102,6 +102,9 @@ void window::openDescriptor(const QString &fileName)
     mFocalPlane = int((qint64(minFocal) + maxFocal) / 2);
     scrollTime->setValue(mTimePoint);
     scrollFocal->setValue(mFocalPlane);
+    // A range given upside down leaves its slider one position; the index stays where the slider shows it.
+    mTimePoint = scrollTime->value();
+    mFocalPlane = scrollFocal->value();
 
     opened = true;
     pValid = false;
