@@ -31,6 +31,32 @@ bool readToken(std::istream &in, std::string &token)
     return true;
 }
 
+bool decoderComplained = false;
+QtMessageHandler passOn = nullptr;
+
+void catchDecoderWarning(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (context.category && qstrncmp(context.category, "qt.gui.imageio", 14) == 0) {
+        decoderComplained = true;
+        return;
+    }
+    passOn(type, context, message);
+}
+
+// A frame the decoder had to complain about (cut short, corrupt, over the
+// allocation limit) is shown as no frame at all rather than half a frame,
+// and its complaint stays out of the trace.
+QImage readFrame(const QString &fileName)
+{
+    decoderComplained = false;
+    passOn = qInstallMessageHandler(catchDecoderWarning);
+    QImage image = QImageReader(fileName).read();
+    qInstallMessageHandler(passOn);
+    if (decoderComplained)
+        return QImage();
+    return image;
+}
+
 void trace(const QByteArray &text)
 {
     const QByteArray line = text + '\n';
@@ -215,7 +241,7 @@ void window::paintEvent(QPaintEvent *)
     pFocal = mFocalPlane;
     pValid = true;
 
-    const QPixmap pixmap = QPixmap::fromImage(QImageReader(name).read());
+    const QPixmap pixmap = QPixmap::fromImage(readFrame(name));
     // A picture that hides the whole label spares painting the background beneath it.
     const bool covers = !pixmap.isNull() && !pixmap.hasAlphaChannel()
             && pixmap.width() >= imageLabel->QWidget::width()

@@ -44,6 +44,16 @@ inline bool writeFile(const QString &fileName, const QByteArray &content)
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
+// A frame with texture everywhere, different for every seed.
+inline QImage testFrame(int width, int height, int seed)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb((x * 7 + seed * 40) & 255, (y * 5 + seed * 90) & 255, ((x ^ y) * 3) & 255));
+    return image;
+}
+
 // Lets queued events, and the repaints they request, run to the end.
 inline void settle()
 {
