@@ -6,7 +6,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QApplication>
+#include <QDialog>
 #include <QImage>
+#include <QTimer>
+
+#include <functional>
 
 #include <iostream>
 #include <sstream>
@@ -52,6 +57,18 @@ inline QImage testFrame(int width, int height, int seed)
         for (int x = 0; x < width; ++x)
             image.setPixel(x, y, qRgb((x * 7 + seed * 40) & 255, (y * 5 + seed * 90) & 255, ((x ^ y) * 3) & 255));
     return image;
+}
+
+// Hands the next modal dialog, once it is up, to act (which must close it).
+template<typename Dialog>
+void whenDialogOpens(QObject *context, std::function<void(Dialog *)> act)
+{
+    QTimer::singleShot(10, context, [context, act] {
+        if (auto *dialog = qobject_cast<Dialog *>(QApplication::activeModalWidget()))
+            act(dialog);
+        else
+            whenDialogOpens<Dialog>(context, act);
+    });
 }
 
 // Lets queued events, and the repaints they request, run to the end.

@@ -235,14 +235,15 @@ void tst_window::openThroughDialog()
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QString caption, folder;
     QStringList filters;
-    QTimer::singleShot(0, this, [&] {
-        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        QVERIFY(dialog);
+    whenDialogOpens<QFileDialog>(this, [&](QFileDialog *dialog) {
         caption = dialog->windowTitle();
         folder = dialog->directory().absolutePath();
         filters = dialog->nameFilters();
-        dialog->selectFile(fileName);
-        static_cast<QDialog *>(dialog)->accept();
+        // As a user would: type the path, press Return.
+        auto *edit = dialog->findChild<QLineEdit *>("fileNameEdit");
+        QVERIFY(edit);
+        QTest::keyClicks(edit, fileName);
+        QTest::keyClick(edit, Qt::Key_Return);
     });
     TraceCapture capture;
     w.openAct->trigger();
@@ -262,10 +263,7 @@ void tst_window::cancelKeepsDataset()
     w.scrollTime->setValue(5);
     settle();
     const QSize size = w.size();
-    QTimer::singleShot(0, this, [] {
-        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget()))
-            dialog->reject();
-    });
+    whenDialogOpens<QFileDialog>(this, [](QFileDialog *dialog) { dialog->reject(); });
     TraceCapture capture;
     w.openAct->trigger();
     QVERIFY(capture.lines().isEmpty());
@@ -290,9 +288,7 @@ void tst_window::about()
 {
     window w;
     QString title, text;
-    QTimer::singleShot(0, this, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        QVERIFY(box);
+    whenDialogOpens<QMessageBox>(this, [&](QMessageBox *box) {
         title = box->windowTitle();
         text = box->text();
         box->accept();
@@ -307,9 +303,7 @@ void tst_window::aboutQt()
 {
     window w;
     QString title;
-    QTimer::singleShot(0, this, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        QVERIFY(box);
+    whenDialogOpens<QMessageBox>(this, [&](QMessageBox *box) {
         title = box->windowTitle();
         box->accept();
     });
