@@ -111,6 +111,7 @@ window::window(QWidget *parent)
     createActions();
     createMenus();
 
+    setAcceptDrops(true);
     setWindowTitle(tr("Tesseline"));
     resize(310, 425);
     show();
@@ -249,6 +250,32 @@ void window::paintEvent(QPaintEvent *)
     imageLabel->setAttribute(Qt::WA_OpaquePaintEvent, covers);
     imageLabel->setPixmap(pixmap);
     requestFrame();
+}
+
+void window::dragEnterEvent(QDragEnterEvent *e)
+{
+    if (!droppedDescriptor(e->mimeData()).isEmpty())
+        e->acceptProposedAction();
+}
+
+void window::dropEvent(QDropEvent *e)
+{
+    const QString fileName = droppedDescriptor(e->mimeData());
+    if (fileName.isEmpty())
+        return;
+    e->acceptProposedAction();
+    openDescriptor(fileName);
+}
+
+// The one local ".tz" file a drag carries, or nothing.
+QString window::droppedDescriptor(const QMimeData *data)
+{
+    const QList<QUrl> urls = data->urls();
+    if (urls.size() != 1 || !urls.first().isLocalFile())
+        return QString();
+    const QString fileName = urls.first().toLocalFile();
+    const QFileInfo info(fileName);
+    return info.suffix() == QLatin1String("tz") && info.isFile() ? fileName : QString();
 }
 
 void window::createActions()

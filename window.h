@@ -8,6 +8,7 @@ class QAction;
 class QLabel;
 class QLCDNumber;
 class QMenu;
+class QMimeData;
 class QScrollBar;
 QT_END_NAMESPACE
 
@@ -23,6 +24,8 @@ public:
 protected:
     void wheelEvent(QWheelEvent *e) override;
     void paintEvent(QPaintEvent *e) override;
+    void dragEnterEvent(QDragEnterEvent *e) override;
+    void dropEvent(QDropEvent *e) override;
 
 private slots:
     void open();
@@ -36,6 +39,7 @@ private slots:
     void imageFocalChanged(int a);
 
 private:
+    static QString droppedDescriptor(const QMimeData *data);
     void createActions();
     void createMenus();
     void readDescriptor(const QString &fileName);

@@ -29,6 +29,8 @@ private slots:
     void aboutQt();
     void exitCloses();
     void resizingMovesNothing();
+    void drop_data();
+    void drop();
 
 private:
     QString descriptor(const QByteArray &content);
@@ -326,6 +328,39 @@ void tst_window::resizingMovesNothing()
     settle();
     QCOMPARE(w.imageLabel->geometry(), QRect(5, 5, 300, 300));
     QCOMPARE(w.scrollFocal->geometry(), QRect(60, 374, 245, 16));
+}
+
+void tst_window::drop_data()
+{
+    const QString good = descriptor("dataset dropped width 40 height 30");
+    const QString other = dir.filePath("notes.txt");
+    writeFile(other, "width 40");
+    QTest::addColumn<QList<QUrl>>("urls");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("a descriptor") << QList<QUrl> { QUrl::fromLocalFile(good) } << true;
+    QTest::newRow("another file") << QList<QUrl> { QUrl::fromLocalFile(other) } << false;
+    QTest::newRow("a missing descriptor") << QList<QUrl> { QUrl::fromLocalFile(dir.filePath("gone.tz")) } << false;
+    QTest::newRow("a folder") << QList<QUrl> { QUrl::fromLocalFile(dir.path()) } << false;
+    QTest::newRow("two descriptors") << QList<QUrl> { QUrl::fromLocalFile(good), QUrl::fromLocalFile(good) } << false;
+    QTest::newRow("a remote descriptor") << QList<QUrl> { QUrl("https://example.org/a.tz") } << false;
+    QTest::newRow("no file at all") << QList<QUrl>() << false;
+}
+
+void tst_window::drop()
+{
+    QFETCH(QList<QUrl>, urls);
+    QFETCH(bool, accepted);
+    window w;
+    QMimeData data;
+    data.setUrls(urls);
+    data.setText("dataset text");
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &enter);
+    QCOMPARE(enter.isAccepted(), accepted);
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &drop);
+    QCOMPARE(w.opened, accepted);
+    QCOMPARE(w.dataset, accepted ? QString("dropped") : QString());
 }
 
 QTEST_MAIN(tst_window)
