@@ -1,0 +1,209 @@
+// Measures how fast the viewer steps through large frames, against the raw
+// decode of the same frames.  Prints figures and ratios; asserts nothing.
+// Usage: tesseline-bench GENSAMPLE [--steps N]   (any Qt platform; see scripts/bench.sh)
+
+#include "window.h"
+
+#include <QtWidgets>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+
+namespace {
+
+// Counts the trace lines the viewer writes to std::cerr: one per frame it loads.
+class LineCounter : public std::streambuf
+{
+public:
+    int lines = 0;
+
+protected:
+    int overflow(int c) override
+    {
+        if (c == '\n')
+            ++lines;
+        return c;
+    }
+    std::streamsize xsputn(const char *s, std::streamsize n) override
+    {
+        lines += int(std::count(s, s + n, '\n'));
+        return n;
+    }
+};
+
+double cpuSeconds(int who)
+{
+    rusage usage {};
+    getrusage(who, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
+            + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+long residentKiB()
+{
+    QFile statm("/proc/self/statm");
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    return statm.readAll().split(' ').value(1).toLong() * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+void settle()
+{
+    while (QCoreApplication::eventDispatcher()->processEvents(QEventLoop::AllEvents)) {
+    }
+}
+
+struct Figures
+{
+    double wall = 0, cpu = 0;
+};
+
+template<typename F>
+Figures measure(int count, F &&f)
+{
+    QElapsedTimer timer;
+    const double cpu = cpuSeconds(RUSAGE_SELF);
+    timer.start();
+    for (int i = 0; i < count; ++i)
+        f(i);
+    return { timer.nsecsElapsed() / 1e6 / count, (cpuSeconds(RUSAGE_SELF) - cpu) * 1e3 / count };
+}
+
+double djpegCpu(const QStringList &files, int rounds)
+{
+    const QString djpeg = QStandardPaths::findExecutable("djpeg");
+    if (djpeg.isEmpty())
+        return -1;
+    const double before = cpuSeconds(RUSAGE_CHILDREN);
+    for (int r = 0; r < rounds; ++r)
+        for (const QString &file : files)
+            QProcess::execute(djpeg, { "-outfile", "/dev/null", file });
+    return (cpuSeconds(RUSAGE_CHILDREN) - before) * 1e3 / (rounds * files.size());
+}
+
+void run(const QString &generator, const QString &size, int times, int longRun)
+{
+    QTemporaryDir dir;
+    if (QProcess::execute(generator, { dir.path(), "--name", "bench", "--size", size, "--times",
+                                       QString::number(times), "--planes", "3" }) != 0) {
+        std::printf("cannot run %s\n", qPrintable(generator));
+        return;
+    }
+    QStringList frames;
+    for (int t = 0; t < times; ++t)
+        frames << dir.filePath(QString("img/bench_t%1_z001_ch000.jpg").arg(t, 3, 10, QChar('0')));
+
+    const double djpeg = djpegCpu(frames, 2);
+
+    LineCounter counter;
+    std::streambuf *old = std::cerr.rdbuf(&counter);
+    window w(nullptr);
+    w.openDescriptor(dir.filePath("bench.tz"));
+    QElapsedTimer waiting;
+    waiting.start();
+    while (!(w.windowHandle() && w.windowHandle()->isExposed()) && waiting.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    settle();
+    auto *scrollTime = w.findChildren<QScrollBar *>().value(0);
+
+    // One step: through a step slot, until the frame is shown and nothing is left to do.
+    int direction = 1;
+    auto step = [&](int) {
+        if (scrollTime->value() == scrollTime->maximum())
+            direction = -1;
+        else if (scrollTime->value() == scrollTime->minimum())
+            direction = 1;
+        QMetaObject::invokeMethod(&w, direction > 0 ? "nextTime" : "prevTime");
+        settle();
+    };
+    // Steps and raw decodes of the same frames take turns, so that both see the
+    // machine in the same state.
+    Figures decode, steps;
+    const int rounds = 5 * times;
+    const int loadsBefore = counter.lines;
+    for (int i = 0; i < rounds; ++i) {
+        const Figures d = measure(1, [&](int) { QImageReader(frames.at(i % times)).read(); });
+        const Figures s = measure(1, step);
+        decode.wall += d.wall / rounds;
+        decode.cpu += d.cpu / rounds;
+        steps.wall += s.wall / rounds;
+        steps.cpu += s.cpu / rounds;
+    }
+    const int loads = counter.lines - loadsBefore;
+
+    const QRect corner(w.centralWidget()->pos(), QSize(1, 1));
+    const Figures idle = measure(200, [&](int) { w.update(corner); settle(); });
+    const Figures exposure = measure(200, [&](int) {
+        QExposeEvent expose(QRegion(QRect(QPoint(), w.size())));
+        QCoreApplication::sendEvent(w.windowHandle(), &expose);
+        settle();
+    });
+    const Figures full = measure(50, [&](int) { w.repaint(); settle(); });
+
+    // A burst: many steps queued before the event loop gets to run.
+    const int target = std::min(scrollTime->minimum() + 50, scrollTime->maximum());
+    scrollTime->setValue(scrollTime->minimum());
+    settle();
+    int burstLoads = counter.lines;
+    QElapsedTimer burstTimer;
+    burstTimer.start();
+    for (int i = 0; i < 50; ++i)
+        QCoreApplication::postEvent(&w, new QKeyEvent(QEvent::KeyPress, Qt::Key_L, Qt::NoModifier));
+    settle();
+    const double burstMs = burstTimer.nsecsElapsed() / 1e6;
+    burstLoads = counter.lines - burstLoads;
+    const bool burstLast = scrollTime->value() == target;
+
+    for (int i = 0; i < 10; ++i)
+        step(i);
+    const long rss10 = residentKiB();
+    for (int i = 10; i < longRun; ++i)
+        step(i);
+    const long rssLong = residentKiB();
+    std::cerr.rdbuf(old);
+
+    const QImage sample(frames.first());
+    const double frameKiB = sample.sizeInBytes() / 1024.0;
+    std::printf("\n== %s frames, platform %s, screen %dx%d, window %dx%d\n", qPrintable(size),
+                qPrintable(QGuiApplication::platformName()), w.screen()->size().width(),
+                w.screen()->size().height(), w.QWidget::width(), w.QWidget::height());
+    std::printf("%-38s %9s %9s %9s\n", "", "wall ms", "cpu ms", "÷ decode");
+    auto row = [&](const char *name, const Figures &f) {
+        std::printf("%-38s %9.2f %9.2f %9.3f\n", name, f.wall, f.cpu, f.wall / decode.wall);
+    };
+    row("raw decode (QImageReader)", decode);
+    if (djpeg > 0)
+        std::printf("%-38s %9s %9.2f\n", "djpeg, per frame (child cpu)", "", djpeg);
+    row("step (slot to frame shown, idle)", steps);
+    row("repaint requested after a step", idle);
+    row("exposure of the whole window", exposure);
+    row("full repaint (reference)", full);
+    std::printf("frames loaded per step: %.2f\n", double(loads) / rounds);
+    if (djpeg > 0)
+        std::printf("step cpu ÷ djpeg cpu: %.3f\n", steps.cpu / djpeg);
+    std::printf("burst of 50 queued steps: %d frame(s) decoded, %.1f ms, ends on the last index: %s\n",
+                burstLoads, burstMs, burstLast ? "yes" : "no");
+    std::printf("resident memory: %ld KiB after 10 steps, %ld KiB after %d; growth %.2f frames\n",
+                rss10, rssLong, longRun, (rssLong - rss10) / frameKiB);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 2) {
+        std::fprintf(stderr, "usage: tesseline-bench GENSAMPLE [--steps N]\n");
+        return 2;
+    }
+    const int longRun = args.indexOf("--steps") > 0 ? args.value(args.indexOf("--steps") + 1).toInt() : 1000;
+    run(args.at(1), "512x512", 12, longRun);
+    run(args.at(1), "2048x2048", 8, longRun);
+    return 0;
+}

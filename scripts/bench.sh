@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds Tesseline and runs its stepping benchmark twice: on Qt's offscreen
+# platform and on a real X server (Xvfb), each with a screen large enough to
+# show a whole 2048 x 2048 frame.  Prints figures; asserts nothing.
+# Extra arguments go to the benchmark (e.g. --steps 200).
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+"$root/scripts/setup.sh" "$root/build" >/dev/null
+bench=("$root/build/tesseline-bench" "$root/build/tesseline-gensample" "$@")
+
+work=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+export XDG_RUNTIME_DIR="$work"
+cat >"$work/offscreen.json" <<'JSON'
+{ "screens": [ { "name": "bench", "x": 0, "y": 0, "width": 2400, "height": 2400,
+                 "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1 } ] }
+JSON
+
+echo "### offscreen platform"
+QT_QPA_PLATFORM="offscreen:configfile=$work/offscreen.json" "${bench[@]}" 2>/dev/null
+
+echo
+echo "### Xvfb (xcb platform)"
+Xvfb -displayfd 3 -screen 0 2400x2400x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb "${bench[@]}" 2>/dev/null
