@@ -36,6 +36,13 @@ protected:
     }
 };
 
+long pageFaults()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt + usage.ru_majflt;
+}
+
 double cpuSeconds(int who)
 {
     rusage usage {};
@@ -60,7 +67,7 @@ void settle()
 
 struct Figures
 {
-    double wall = 0, cpu = 0;
+    double wall = 0, cpu = 0, faults = 0;
 };
 
 template<typename F>
@@ -68,10 +75,12 @@ Figures measure(int count, F &&f)
 {
     QElapsedTimer timer;
     const double cpu = cpuSeconds(RUSAGE_SELF);
+    const long faults = pageFaults();
     timer.start();
     for (int i = 0; i < count; ++i)
         f(i);
-    return { timer.nsecsElapsed() / 1e6 / count, (cpuSeconds(RUSAGE_SELF) - cpu) * 1e3 / count };
+    return { timer.nsecsElapsed() / 1e6 / count, (cpuSeconds(RUSAGE_SELF) - cpu) * 1e3 / count,
+             double(pageFaults() - faults) / count };
 }
 
 double djpegCpu(const QStringList &files, int rounds)
@@ -133,6 +142,8 @@ void run(const QString &generator, const QString &size, int times, int longRun)
         decode.cpu += d.cpu / rounds;
         steps.wall += s.wall / rounds;
         steps.cpu += s.cpu / rounds;
+        decode.faults += d.faults / rounds;
+        steps.faults += s.faults / rounds;
     }
     const int loads = counter.lines - loadsBefore;
 
@@ -172,9 +183,9 @@ void run(const QString &generator, const QString &size, int times, int longRun)
     std::printf("\n== %s frames, platform %s, screen %dx%d, window %dx%d\n", qPrintable(size),
                 qPrintable(QGuiApplication::platformName()), w.screen()->size().width(),
                 w.screen()->size().height(), w.QWidget::width(), w.QWidget::height());
-    std::printf("%-38s %9s %9s %9s\n", "", "wall ms", "cpu ms", "÷ decode");
+    std::printf("%-38s %9s %9s %9s %9s\n", "", "wall ms", "cpu ms", "÷ decode", "faults");
     auto row = [&](const char *name, const Figures &f) {
-        std::printf("%-38s %9.2f %9.2f %9.3f\n", name, f.wall, f.cpu, f.wall / decode.wall);
+        std::printf("%-38s %9.2f %9.2f %9.3f %9.0f\n", name, f.wall, f.cpu, f.wall / decode.wall, f.faults);
     };
     row("raw decode (QImageReader)", decode);
     if (djpeg > 0)
