@@ -22,6 +22,6 @@ QT_QPA_PLATFORM="offscreen:configfile=$work/offscreen.json" "${bench[@]}" 2>/dev
 
 echo
 echo "### Xvfb (xcb platform)"
-Xvfb -displayfd 3 -screen 0 2400x2400x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb "${bench[@]}" 2>/dev/null
+source "$root/scripts/xvfb.sh"
+start_xvfb "$work" 2400x2400
+"${bench[@]}" 2>/dev/null

@@ -9,9 +9,9 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work"
+source "$root/scripts/xvfb.sh"
+start_xvfb "$work" 1280x1024
+export XDG_RUNTIME_DIR="$work"
 
 "$root/build/tesseline" "$root/build/sample/sample.tz" 2>"$work/trace" &
 win=$(xdotool search --sync --onlyvisible --name '^Tesseline$' | head -n 1)

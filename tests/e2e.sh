@@ -57,11 +57,10 @@ quit() {
 "$gensample" "$work/data" --name flat --flat --times 4 --planes 5
 frame() { echo "$work/data/img/flat_t00$1_z00$2_ch000.jpg"; }
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/xvfb.sh"
+start_xvfb "$work" 1280x1024 || fail "Xvfb did not start"
 pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime"
+export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 "$work/runtime"
 cd "$work"
 

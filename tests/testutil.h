@@ -49,6 +49,15 @@ inline bool writeFile(const QString &fileName, const QByteArray &content)
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
+// Writes a descriptor with a new name into dir and returns its path.
+inline QString writeDescriptor(const QString &dir, const QByteArray &content)
+{
+    static int count = 0;
+    const QString fileName = QDir(dir).filePath(QString("d%1.tz").arg(++count));
+    writeFile(fileName, content);
+    return fileName;
+}
+
 // A frame with texture everywhere, different for every seed.
 inline QImage testFrame(int width, int height, int seed)
 {

@@ -27,9 +27,8 @@ private slots:
 
 private:
     QString frameFile(int t, int z) const;
-    QString descriptor(const QByteArray &content);
+    QString descriptor(const QByteArray &content) { return writeDescriptor(dir.path(), content); }
     QTemporaryDir dir;
-    int files = 0;
 };
 
 void tst_frames::initTestCase()
@@ -45,13 +44,6 @@ QString tst_frames::frameFile(int t, int z) const
     return dir.filePath(QString("img/cell_t%1_z%2_ch000.jpg")
                                 .arg(QString::number(t).rightJustified(3, '0'))
                                 .arg(QString::number(z).rightJustified(3, '0')));
-}
-
-QString tst_frames::descriptor(const QByteArray &content)
-{
-    const QString fileName = dir.filePath(QString("d%1.tz").arg(++files));
-    writeFile(fileName, content);
-    return fileName;
 }
 
 void tst_frames::digit3_data()

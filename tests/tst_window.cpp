@@ -33,22 +33,14 @@ private slots:
     void drop();
 
 private:
-    QString descriptor(const QByteArray &content);
+    QString descriptor(const QByteArray &content) { return writeDescriptor(dir.path(), content); }
     static QWidget *control(window &w, const QString &name);
     QTemporaryDir dir;
-    int files = 0;
 };
 
 void tst_window::initTestCase()
 {
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-}
-
-QString tst_window::descriptor(const QByteArray &content)
-{
-    const QString fileName = dir.filePath(QString("d%1.tz").arg(++files));
-    writeFile(fileName, content);
-    return fileName;
 }
 
 QWidget *tst_window::control(window &w, const QString &name)
