@@ -10,6 +10,10 @@
 
 #ifdef Q_OS_WIN
 #include <filesystem>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -31,30 +35,90 @@ bool readToken(std::istream &in, std::string &token)
     return true;
 }
 
-bool decoderComplained = false;
+QStringList decoderWarnings;
 QtMessageHandler passOn = nullptr;
 
 void catchDecoderWarning(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     if (context.category && qstrncmp(context.category, "qt.gui.imageio", 14) == 0) {
-        decoderComplained = true;
+        decoderWarnings << message;
         return;
     }
     passOn(type, context, message);
 }
 
-// A frame the decoder had to complain about (cut short, corrupt, over the
-// allocation limit) is shown as no frame at all rather than half a frame,
-// and its complaint stays out of the trace.
-QImage readFrame(const QString &fileName)
+// Opens a frame by its exact 8-bit name.  Only regular files: a pipe or a
+// device could block the viewer for good.
+bool openFrame(QFile &file, const QByteArray &name)
 {
-    decoderComplained = false;
-    passOn = qInstallMessageHandler(catchDecoderWarning);
-    QImage image = QImageReader(fileName).read();
-    qInstallMessageHandler(passOn);
-    if (decoderComplained)
+    if (name.contains('\0'))
+        return false;
+#ifdef Q_OS_WIN
+    file.setFileName(QString::fromLocal8Bit(name));
+    return QFileInfo(file.fileName()).isFile() && file.open(QIODevice::ReadOnly);
+#else
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat status;
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)
+        && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return true;
+    ::close(fd);
+    return false;
+#endif
+}
+
+// Whether the end-of-image marker comes after the last scan begins, looking
+// back from the end of the file.
+bool reachesEndOfImage(QFile &file)
+{
+    const qint64 tail = 64 * 1024;
+    if (!file.seek(std::max<qint64>(0, file.size() - tail)))
+        return false;
+    const QByteArray data = file.read(tail);
+    return data.lastIndexOf("\xff\xd9") > data.lastIndexOf("\xff\xda");
+}
+
+// Whether the decoder's warnings leave the whole picture decoded.  Harmless
+// are stray bytes before a marker (cameras and acquisition software write
+// them), an unknown JFIF revision and a broken ICC marker.  Every other
+// warning means the picture is incomplete: data that ends early ("premature
+// end of data segment"), a bad Huffman or arithmetic code, a lost restart
+// marker, an inconsistent progression.  libjpeg tells only the first warning
+// of a frame, so after a harmless one the data must still run on to its
+// end-of-image marker.
+bool pictureComplete(const QStringList &warnings, QFile &file)
+{
+    static const QRegularExpression harmless(QStringLiteral(
+            "^Corrupt JPEG data: \\d+ extraneous bytes before marker 0x[0-9a-f]{2}$"
+            "|^Warning: unknown JFIF revision number"
+            "|^Corrupt JPEG data: bad ICC marker$"));
+    if (warnings.isEmpty())
+        return true;
+    return warnings.size() == 1 && harmless.match(warnings.first()).hasMatch()
+            && reachesEndOfImage(file);
+}
+
+// Reads the frame, or no frame at all rather than half a frame.  Only its
+// top-left part that fits in area is decoded, so that memory is bounded by
+// what can be on screen, not by the file.
+QImage readFrame(const QByteArray &name, const QSize &area)
+{
+    QFile file;
+    if (area.isEmpty() || !openFrame(file, name))
         return QImage();
-    return image;
+    QImageReader::setAllocationLimit(
+            int(std::max<qint64>(128, qint64(area.width()) * area.height() * 4 / (1024 * 1024) + 1)));
+    decoderWarnings.clear();
+    passOn = qInstallMessageHandler(catchDecoderWarning);
+    QImageReader reader(&file);
+    const QSize size = reader.size();
+    if (size.width() > area.width() || size.height() > area.height())
+        reader.setClipRect(QRect(QPoint(), size.boundedTo(area)));
+    QImage image = reader.read();
+    qInstallMessageHandler(passOn);
+    return pictureComplete(decoderWarnings, file) ? image : QImage();
 }
 
 void trace(const QByteArray &text)
@@ -221,6 +285,10 @@ void window::wheelEvent(QWheelEvent *e)
 {
     if (!opened)
         return;
+    // Over a slider the wheel moves that slider only, even at its end, where
+    // the slider lets the event through.
+    if (qobject_cast<QScrollBar *>(childAt(e->position().toPoint())))
+        return;
     // One signed delta, as wheels had before angle deltas: the axis turned most.
     const QPoint angle = e->angleDelta();
     const int delta = qAbs(angle.x()) > qAbs(angle.y()) ? angle.x() : angle.y();
@@ -236,17 +304,24 @@ void window::paintEvent(QPaintEvent *)
 {
     if (!opened || (pValid && pTime == mTimePoint && pFocal == mFocalPlane))
         return;
-    const QString name = frameName();
-    trace(name.toLocal8Bit());
+    const QByteArray name = frameName();
+    trace(name);
     pTime = mTimePoint;
     pFocal = mFocalPlane;
     pValid = true;
 
-    const QPixmap pixmap = QPixmap::fromImage(readFrame(name));
+    QImage image = readFrame(name, visibleArea());
+    // On a high-density screen a frame pixel is drawn as a sharp block of device pixels.
+    const qreal ratio = devicePixelRatio();
+    if (ratio != 1 && !image.isNull()) {
+        image = image.scaled(image.size() * ratio);
+        image.setDevicePixelRatio(ratio);
+    }
+    const QPixmap pixmap = QPixmap::fromImage(std::move(image));
     // A picture that hides the whole label spares painting the background beneath it.
     const bool covers = !pixmap.isNull() && !pixmap.hasAlphaChannel()
-            && pixmap.width() >= imageLabel->QWidget::width()
-            && pixmap.height() >= imageLabel->QWidget::height();
+            && pixmap.deviceIndependentSize().width() >= imageLabel->QWidget::width()
+            && pixmap.deviceIndependentSize().height() >= imageLabel->QWidget::height();
     imageLabel->setAttribute(Qt::WA_OpaquePaintEvent, covers);
     imageLabel->setPixmap(pixmap);
     requestFrame();
@@ -335,8 +410,8 @@ void window::readDescriptor(const QString &fileName)
             std::string name;
             if (!readToken(in, name))
                 return;
-            dataset = QString::fromLocal8Bit(name.data(), qsizetype(name.size()));
-            trace(QByteArray::fromStdString(name));
+            dataset = QByteArray::fromStdString(name);
+            trace(dataset);
             continue;
         }
         for (const auto &entry : numeric) {
@@ -357,7 +432,7 @@ void window::layOut()
     const qint64 w = width;
     const qint64 h = height;
     place(imageLabel, 5, 5, w, h);
-    dsName->setText(dataset);
+    dsName->setText(QString::fromLocal8Bit(dataset));
     place(dsName, 5, h + 10, w - 10, 25);
     place(timePoint, 5, h + 40, 48, 25);
     place(focalPlane, 5, h + 70, 48, 25);
@@ -372,12 +447,22 @@ void window::requestFrame()
     update(QRect(mainLabel->pos(), QSize(1, 1)));
 }
 
-QString window::frameName() const
+// Built from the descriptor's own bytes, so that a name in any 8-bit
+// encoding finds its files.
+QByteArray window::frameName() const
 {
-    return QDir::toNativeSeparators(path + QLatin1String("/img/") + dataset + QLatin1String("_t")
-                                    + QLatin1String(digit3(mTimePoint)) + QLatin1String("_z")
-                                    + QLatin1String(digit3(mFocalPlane))
-                                    + QLatin1String("_ch000.jpg"));
+    QByteArray name = QFile::encodeName(path) + "/img/" + dataset + "_t" + digit3(mTimePoint) + "_z"
+            + digit3(mFocalPlane) + "_ch000.jpg";
+#ifdef Q_OS_WIN
+    name.replace('/', '\\');
+#endif
+    return name;
+}
+
+// What of a frame can be seen: the image label, and never more than the whole desktop.
+QSize window::visibleArea() const
+{
+    return imageLabel->size().boundedTo(screen()->virtualSize());
 }
 
 QByteArray window::digit3(int a) const

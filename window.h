@@ -45,7 +45,8 @@ private:
     void readDescriptor(const QString &fileName);
     void layOut();
     void requestFrame();
-    QString frameName() const;
+    QByteArray frameName() const;
+    QSize visibleArea() const;
     QByteArray digit3(int a) const;
 
     QLabel *imageLabel;
@@ -56,7 +57,7 @@ private:
     QScrollBar *scrollTime;
     QScrollBar *scrollFocal;
 
-    QString dataset;
+    QByteArray dataset;
     QString path;
     int mTimePoint = -1;
     int mFocalPlane = -1;
@@ -82,6 +83,7 @@ private:
     friend class tst_window;
     friend class tst_frames;
     friend class tst_navigation;
+    friend class tst_hidpi;
 };
 
 #endif

@@ -1,11 +1,13 @@
 // Measures how fast the viewer steps through large frames, against the raw
 // decode of the same frames.  Prints figures and ratios; asserts nothing.
-// Usage: tesseline-bench GENSAMPLE [--steps N]   (any Qt platform; see scripts/bench.sh)
+// Usage: tesseline-bench GENSAMPLE [--steps N] [--large-only]   (any Qt platform; see scripts/bench.sh)
 
 #include "window.h"
+#include "blockjpeg.h"
 
 #include <QtWidgets>
 
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -93,6 +95,100 @@ double djpegCpu(const QStringList &files, int rounds)
         for (const QString &file : files)
             QProcess::execute(djpeg, { "-outfile", "/dev/null", file });
     return (cpuSeconds(RUSAGE_CHILDREN) - before) * 1e3 / (rounds * files.size());
+}
+
+long statusKiB(const char *field)
+{
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+// Resets the peak resident memory the kernel keeps for this process.
+void resetPeak()
+{
+    QFile clear("/proc/self/clear_refs");
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+// Frames far larger than the screen, and a decompression bomb, against a
+// frame of the label's own size: time from opening to the frame shown, and
+// the peak memory above what the viewer held before.
+void largeFrames(const QSize &label)
+{
+    struct Case
+    {
+        const char *name;
+        QSize size;
+        bool bomb;
+    };
+    const Case cases[] = {
+        { "label-sized", label, false },
+        { "8000 x 8000", { 8000, 8000 }, false },
+        { "30000 x 20000", { 30000, 20000 }, false },
+        { "bomb: 65000 x 65000 header, 2 KB", { 65000, 65000 }, true },
+    };
+    QTemporaryDir dir;
+    QDir(dir.path()).mkdir("img");
+    const QString descriptor = dir.filePath("large.tz");
+    QFile tz(descriptor);
+    tz.open(QIODevice::WriteOnly);
+    tz.write(QString("dataset large width %1 height %2 maxt %3")
+                     .arg(label.width()).arg(label.height()).arg(std::size(cases)).toLatin1());
+    tz.close();
+    // Time point 0 is where the viewer starts; case i is at time point i + 1.
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        QFile file(dir.filePath(QString("img/large_t%1_z000_ch000.jpg").arg(i + 1, 3, 10, QChar('0'))));
+        file.open(QIODevice::WriteOnly);
+        if (cases[i].bomb) {
+            QBuffer whole;
+            whole.open(QIODevice::WriteOnly);
+            blockjpeg::write(&whole, cases[i].size.width(), cases[i].size.height(), blockjpeg::pattern);
+            file.write(whole.data().left(2048));
+        } else {
+            blockjpeg::write(&file, cases[i].size.width(), cases[i].size.height(), blockjpeg::pattern);
+        }
+    }
+
+    // Large blocks go back to the system when freed, so that each case's peak
+    // starts from the same resident memory.
+    mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
+    std::printf("\n== large frames, label %dx%d, platform %s\n", label.width(), label.height(),
+                qPrintable(QGuiApplication::platformName()));
+    std::printf("%-36s %9s %9s %14s   %s\n", "", "wall ms", "÷ label", "peak +MiB", "label");
+    LineCounter counter;
+    std::streambuf *old = std::cerr.rdbuf(&counter);
+    double reference = 0;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        double best = 1e9;
+        long peak = 0;
+        QSize shown;
+        for (int round = 0; round < 3; ++round) {
+            window w(nullptr);
+            w.openDescriptor(descriptor);
+            settle();
+            auto *scrollTime = w.findChildren<QScrollBar *>().value(0);
+            const long before = statusKiB("VmRSS:");
+            resetPeak();
+            QElapsedTimer timer;
+            timer.start();
+            scrollTime->setValue(int(i) + 1);
+            settle();
+            best = std::min(best, timer.nsecsElapsed() / 1e6);
+            peak = std::max(peak, statusKiB("VmHWM:") - before);
+            shown = w.findChildren<QLabel *>().value(1)->pixmap().size();
+        }
+        if (i == 0)
+            reference = best;
+        std::printf("%-36s %9.2f %9.2f %14.1f   %s\n", cases[i].name, best, best / reference, peak / 1024.0,
+                    shown.isEmpty() ? "empty" : qPrintable(QString("shows %1x%2").arg(shown.width()).arg(shown.height())));
+    }
+    std::cerr.rdbuf(old);
 }
 
 void run(const QString &generator, const QString &size, int times, int longRun)
@@ -214,7 +310,10 @@ int main(int argc, char *argv[])
         return 2;
     }
     const int longRun = args.indexOf("--steps") > 0 ? args.value(args.indexOf("--steps") + 1).toInt() : 1000;
-    run(args.at(1), "512x512", 12, longRun);
-    run(args.at(1), "2048x2048", 8, longRun);
+    if (!args.contains("--large-only")) {
+        run(args.at(1), "512x512", 12, longRun);
+        run(args.at(1), "2048x2048", 8, longRun);
+    }
+    largeFrames(QSize(2048, 2048));
     return 0;
 }

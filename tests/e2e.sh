@@ -105,6 +105,18 @@ shown=$("$xprobe" pixel "$win" 150 150)
 wanted=$("$xprobe" filepixel "$(frame 0 3)" 100 100)
 [ "$shown" = "$wanted" ] || fail "screen pixel is $shown, frame pixel is $wanted"
 
+step "wheel over the time slider moves time only, even at its ends"
+# The slider's middle: 19 px of menu bar, then the slider at H + 44 = 404.
+xdotool mousemove --window "$win" 250 431 click 4
+sleep 0.3
+expect_trace "${trace[@]}"
+xdotool click 5
+trace+=("$(frame 3 3)")
+expect_trace "${trace[@]}"
+xdotool click 5
+sleep 0.3
+expect_trace "${trace[@]}"
+
 step "Ctrl+Q"
 quit
 

@@ -1,10 +1,14 @@
 #include "window.h"
 #include "testutil.h"
+#include "blockjpeg.h"
 
 #include <QtTest>
 #include <QtWidgets>
 
 #include <climits>
+#include <fstream>
+
+#include <sys/stat.h>
 
 class tst_frames : public QObject
 {
@@ -19,8 +23,11 @@ private slots:
     void loadsOncePerPair();
     void shownPixels_data();
     void shownPixels();
-    void badFrame_data();
-    void badFrame();
+    void unusualFrame_data();
+    void unusualFrame();
+    void largeFrame_data();
+    void largeFrame();
+    void nameInAnotherEncoding();
     void reopenLoadsFirstFrame();
     void steppingBackDecodesAgain();
     void minusOneIsAnOrdinaryIndex();
@@ -73,33 +80,40 @@ void tst_frames::digit3()
 void tst_frames::frameName_data()
 {
     QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("dataset");
+    QTest::addColumn<QByteArray>("dataset");
     QTest::addColumn<int>("time");
     QTest::addColumn<int>("focal");
-    QTest::addColumn<QString>("name");
-    QTest::newRow("plain") << "/data/run1" << "cellA" << 3 << 12
-                           << "/data/run1/img/cellA_t003_z012_ch000.jpg";
-    QTest::newRow("empty dataset") << "/data/run1" << "" << 0 << 0
-                                   << "/data/run1/img/_t000_z000_ch000.jpg";
-    QTest::newRow("negative indices") << "/d" << "x" << -1 << -42 << "/d/img/x_t0-1_z-42_ch000.jpg";
-    QTest::newRow("wide indices") << "/d" << "x" << 1000 << 12345 << "/d/img/x_t1000_z12345_ch000.jpg";
-    QTest::newRow("non-ASCII") << QString::fromUtf8("/d\xc3\xa4ta") << QString::fromUtf8("zell\xc3\xa4")
-                               << 1 << 2 << QString::fromUtf8("/d\xc3\xa4ta/img/zell\xc3\xa4_t001_z002_ch000.jpg");
+    QTest::addColumn<QByteArray>("name");
+    QTest::newRow("plain") << "/data/run1" << QByteArray("cellA") << 3 << 12
+                           << QByteArray("/data/run1/img/cellA_t003_z012_ch000.jpg");
+    QTest::newRow("empty dataset") << "/data/run1" << QByteArray() << 0 << 0
+                                   << QByteArray("/data/run1/img/_t000_z000_ch000.jpg");
+    QTest::newRow("negative indices") << "/d" << QByteArray("x") << -1 << -42
+                                      << QByteArray("/d/img/x_t0-1_z-42_ch000.jpg");
+    QTest::newRow("wide indices") << "/d" << QByteArray("x") << 1000 << 12345
+                                  << QByteArray("/d/img/x_t1000_z12345_ch000.jpg");
+    QTest::newRow("UTF-8") << QString::fromUtf8("/d\xc3\xa4ta") << QByteArray("zell\xc3\xa4") << 1 << 2
+                           << QByteArray("/d\xc3\xa4ta/img/zell\xc3\xa4_t001_z002_ch000.jpg");
+    QTest::newRow("Latin-1 name keeps its bytes") << "/d" << QByteArray("c\xe4") << 0 << 0
+                                                  << QByteArray("/d/img/c\xe4_t000_z000_ch000.jpg");
 }
 
 void tst_frames::frameName()
 {
     QFETCH(QString, path);
-    QFETCH(QString, dataset);
+    QFETCH(QByteArray, dataset);
     QFETCH(int, time);
     QFETCH(int, focal);
-    QFETCH(QString, name);
+    QFETCH(QByteArray, name);
     window w;
     w.path = path;
     w.dataset = dataset;
     w.mTimePoint = time;
     w.mFocalPlane = focal;
-    QCOMPARE(w.frameName(), QDir::toNativeSeparators(name));
+#ifdef Q_OS_WIN
+    name.replace('/', '\\');
+#endif
+    QCOMPARE(w.frameName(), name);
 }
 
 void tst_frames::loadsOncePerPair()
@@ -154,42 +168,56 @@ void tst_frames::shownPixels()
     settle();
     QCOMPARE(w.imageLabel->size(), labelSize);
     const QImage frame = QImage(frameFile(1, 1));
-    QCOMPARE(w.imageLabel->pixmap().toImage(), frame);
+    const QRect visible(QPoint(), labelSize.boundedTo(frame.size()));
+    QCOMPARE(w.imageLabel->pixmap().toImage(), frame.copy(visible));
 
     const QImage shown = w.imageLabel->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    const QSize visible = labelSize.boundedTo(frame.size());
-    QCOMPARE(shown.copy(QRect(QPoint(), visible)), frame.copy(QRect(QPoint(), visible)));
+    QCOMPARE(shown.copy(visible), frame.copy(visible));
 }
 
-void tst_frames::badFrame_data()
+void tst_frames::unusualFrame_data()
 {
     QFile good(frameFile(2, 2));
     QVERIFY(good.open(QIODevice::ReadOnly));
     const QByteArray jpeg = good.readAll();
+    const int sof = jpeg.indexOf("\xff\xc0");
+    const int sos = jpeg.indexOf("\xff\xda");
+    QVERIFY(sof > 0 && sos > sof);
     QByteArray bomb = jpeg;
-    const int sof = bomb.indexOf("\xff\xc0");
-    QVERIFY(sof > 0);
     bomb.replace(sof + 5, 4, QByteArray("\xfd\xe8\xfd\xe8", 4)); // 65000 x 65000
+    const QByteArray stray = QByteArray(jpeg).insert(sos, QByteArray("\x00\x13\x37", 3));
+    const QByteArray strayAtEnd = QByteArray(jpeg).insert(jpeg.size() - 2, QByteArray("\x55\xaa", 2));
 
-    QTest::addColumn<bool>("exists");
+    QTest::addColumn<QString>("kind");
     QTest::addColumn<QByteArray>("content");
-    QTest::newRow("missing") << false << QByteArray();
-    QTest::newRow("empty") << true << QByteArray();
-    QTest::newRow("truncated") << true << jpeg.left(jpeg.size() / 2);
-    QTest::newRow("header only") << true << jpeg.left(sof + 20);
-    QTest::newRow("not a JPEG") << true << QByteArray("GIF? no, just some text\n");
-    QTest::newRow("decompression bomb") << true << bomb;
+    QTest::addColumn<bool>("shows");
+    QTest::newRow("missing") << "missing" << QByteArray() << false;
+    QTest::newRow("a pipe") << "pipe" << QByteArray() << false;
+    QTest::newRow("a folder") << "folder" << QByteArray() << false;
+    QTest::newRow("empty") << "file" << QByteArray() << false;
+    QTest::newRow("truncated") << "file" << jpeg.left(jpeg.size() / 2) << false;
+    QTest::newRow("header only") << "file" << jpeg.left(sof + 20) << false;
+    QTest::newRow("not a JPEG") << "file" << QByteArray("GIF? no, just some text\n") << false;
+    QTest::newRow("decompression bomb") << "file" << bomb << false;
+    QTest::newRow("stray bytes before a marker") << "file" << stray << true;
+    QTest::newRow("stray bytes before the end") << "file" << strayAtEnd << true;
+    QTest::newRow("stray bytes, then cut short") << "file" << stray.left(stray.size() * 2 / 3) << false;
 }
 
-void tst_frames::badFrame()
+void tst_frames::unusualFrame()
 {
-    QFETCH(bool, exists);
+    QFETCH(QString, kind);
     QFETCH(QByteArray, content);
+    QFETCH(bool, shows);
     QTemporaryDir bad;
     QVERIFY(QDir(bad.path()).mkdir("img"));
     const QString frame = bad.filePath("img/bad_t000_z001_ch000.jpg");
-    if (exists)
+    if (kind == "file")
         QVERIFY(writeFile(frame, content));
+    else if (kind == "pipe")
+        QCOMPARE(mkfifo(QFile::encodeName(frame).constData(), 0600), 0);
+    else if (kind == "folder")
+        QVERIFY(QDir().mkdir(frame));
     QVERIFY(QFile::copy(frameFile(1, 1), bad.filePath("img/bad_t001_z001_ch000.jpg")));
     const QString fileName = bad.filePath("bad.tz");
     QVERIFY(writeFile(fileName, "dataset bad width 32 height 24 maxt 1 maxz 2"));
@@ -205,12 +233,71 @@ void tst_frames::badFrame()
         settle();
     }
     QCOMPARE(capture.lines().mid(5), QByteArrayList { QFile::encodeName(frame) });
-    QVERIFY(w.imageLabel->pixmap().isNull());
+    QCOMPARE(w.imageLabel->pixmap().toImage(), shows ? QImage(frameFile(2, 2)) : QImage());
 
     capture.clear();
     w.scrollTime->setValue(1);
     settle();
     QCOMPARE(capture.lines().size(), 1);
+    QCOMPARE(w.imageLabel->pixmap().toImage(), QImage(frameFile(1, 1)));
+}
+
+// Frames far larger than the screen show their top-left part, decoded alone.
+void tst_frames::largeFrame_data()
+{
+    QTest::addColumn<QSize>("frameSize");
+    QTest::addColumn<QSize>("labelSize");
+    QTest::newRow("8000 x 8000") << QSize(8000, 8000) << QSize(400, 300);
+    QTest::newRow("30000 x 20000") << QSize(30000, 20000) << QSize(400, 300);
+    QTest::newRow("label larger than the desktop") << QSize(8000, 8000) << QSize(6000, 5000);
+}
+
+void tst_frames::largeFrame()
+{
+    QFETCH(QSize, frameSize);
+    QFETCH(QSize, labelSize);
+    QTemporaryDir large;
+    QVERIFY(QDir(large.path()).mkdir("img"));
+    QFile file(large.filePath("img/large_t000_z000_ch000.jpg"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    blockjpeg::write(&file, frameSize.width(), frameSize.height(), blockjpeg::pattern);
+    file.close();
+    QBuffer small;
+    small.open(QIODevice::ReadWrite);
+    blockjpeg::write(&small, 512, 512, blockjpeg::pattern);
+    const QImage pattern = QImage::fromData(small.data());
+    QCOMPARE(pattern.size(), QSize(512, 512));
+
+    window w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.openDescriptor(writeDescriptor(large.path(), QString("dataset large width %1 height %2")
+                                                            .arg(labelSize.width())
+                                                            .arg(labelSize.height())
+                                                            .toLatin1()));
+    settle();
+    const QSize visible = labelSize.boundedTo(w.screen()->virtualSize());
+    const QImage shown = w.imageLabel->pixmap().toImage();
+    QCOMPARE(shown.size(), visible);
+    const QRect checked(QPoint(), visible.boundedTo(pattern.size()));
+    QCOMPARE(shown.copy(checked), pattern.copy(checked));
+}
+
+void tst_frames::nameInAnotherEncoding()
+{
+    QTemporaryDir latin1;
+    QVERIFY(QDir(latin1.path()).mkdir("img"));
+    const QByteArray frame = QFile::encodeName(latin1.path()) + "/img/c\xe4_t000_z000_ch000.jpg";
+    QFile good(frameFile(1, 1));
+    QVERIFY(good.open(QIODevice::ReadOnly));
+    std::ofstream(frame.constData(), std::ios::binary) << good.readAll().toStdString();
+    const QString fileName = writeDescriptor(latin1.path(), "dataset c\xe4 width 32 height 24");
+
+    window w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    TraceCapture capture;
+    w.openDescriptor(fileName);
+    settle();
+    QCOMPARE(capture.lines(), (QByteArrayList { "c\xe4", "32", "24", frame }));
     QCOMPARE(w.imageLabel->pixmap().toImage(), QImage(frameFile(1, 1)));
 }
 

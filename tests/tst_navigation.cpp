@@ -3,6 +3,7 @@
 
 #include <QtTest>
 #include <QtWidgets>
+#include <QtTest/qtestspontaneevent.h>
 
 class tst_navigation : public QObject
 {
@@ -22,6 +23,9 @@ private slots:
     void shortcutsStillWork();
     void indexSliderAndCounterAgree_data();
     void indexSliderAndCounterAgree();
+    void wheelOverSlider_data();
+    void wheelOverSlider();
+    void singlePositionRange();
     void minusOneIsSteppable();
     void burstDecodesOnlyTheLast();
 
@@ -38,12 +42,15 @@ void tst_navigation::initTestCase()
 {
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     fileName = dir.filePath("nav.tz");
-    QVERIFY(writeFile(fileName, "dataset nav width 16 height 16 mint 0 maxt 59 minz 1 maxz 21"));
+    QVERIFY(writeFile(fileName, "dataset nav width 200 height 100 mint 0 maxt 59 minz 1 maxz 21"));
 }
 
 void tst_navigation::init()
 {
     w = new window;
+    // With no window manager (a bare X server) nothing activates a new window: ask for it.
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    w->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(w));
     w->openDescriptor(fileName);
     settle();
@@ -200,7 +207,7 @@ void tst_navigation::keysActWhereverTheFocusIs()
                                               { "timePoint", w->timePoint } };
     QWidget *target = widgets.value(clicked);
     QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(target->width() - 30, target->height() / 2));
-    settle();
+    start(20, 11);
     const int time = w->mTimePoint;
     const int focal = w->mFocalPlane;
     QTest::keyClick(w->windowHandle(), Qt::Key_Right);
@@ -258,6 +265,63 @@ void tst_navigation::indexSliderAndCounterAgree()
     QCOMPARE(w->focalPlane->intValue(), w->mFocalPlane);
     QCOMPARE(w->pTime, w->mTimePoint);
     QCOMPARE(w->pFocal, w->mFocalPlane);
+}
+
+void tst_navigation::wheelOverSlider_data()
+{
+    QTest::addColumn<QString>("slider");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("delta");
+    QTest::addColumn<bool>("moves");
+    QTest::newRow("time slider at its start, away") << "time" << 0 << 120 << false;
+    QTest::newRow("time slider at its start, toward") << "time" << 0 << -120 << true;
+    QTest::newRow("time slider at its end, toward") << "time" << 59 << -120 << false;
+    QTest::newRow("time slider at its end, away") << "time" << 59 << 120 << true;
+    QTest::newRow("time slider inside") << "time" << 30 << 120 << true;
+    QTest::newRow("focal slider inside") << "focal" << 11 << -120 << true;
+}
+
+// A real wheel turn reaches the slider under the pointer first, and the window
+// only if the slider lets it through, as it does at its ends.
+void tst_navigation::wheelOverSlider()
+{
+    QFETCH(QString, slider);
+    QFETCH(int, start);
+    QFETCH(int, delta);
+    QFETCH(bool, moves);
+    QScrollBar *bar = slider == "time" ? w->scrollTime : w->scrollFocal;
+    const int otherStart = slider == "time" ? 11 : 30;
+    if (slider == "time")
+        this->start(start, otherStart);
+    else
+        this->start(otherStart, start);
+    const QPointF pos(bar->width() / 2, bar->height() / 2);
+    QWheelEvent event(pos, bar->mapToGlobal(pos), QPoint(), QPoint(0, delta), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QSpontaneKeyEvent::setSpontaneous(&event);
+    qApp->notify(bar, &event);
+    settle();
+    QCOMPARE(bar->value() != start, moves);
+    QCOMPARE(slider == "time" ? w->mTimePoint : w->mFocalPlane, bar->value());
+    QCOMPARE(slider == "time" ? w->mFocalPlane : w->mTimePoint, otherStart);
+    QCOMPARE(w->timePoint->intValue(), w->mTimePoint);
+    QCOMPARE(w->focalPlane->intValue(), w->mFocalPlane);
+}
+
+void tst_navigation::singlePositionRange()
+{
+    const QString single = dir.filePath("single.tz");
+    QVERIFY(writeFile(single, "dataset nav mint 5 maxt 5 minz 1 maxz 21"));
+    w->openDescriptor(single);
+    settle();
+    TraceCapture capture;
+    for (Qt::Key key : { Qt::Key_L, Qt::Key_Right, Qt::Key_H, Qt::Key_Left })
+        QTest::keyClick(w->windowHandle(), key);
+    settle();
+    QCOMPARE(w->mTimePoint, 5);
+    QCOMPARE(w->scrollTime->value(), 5);
+    QCOMPARE(w->timePoint->intValue(), 5);
+    QVERIFY(capture.lines().isEmpty());
 }
 
 void tst_navigation::minusOneIsSteppable()

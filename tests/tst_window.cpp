@@ -27,7 +27,8 @@ private slots:
     void openClearsLastShownPair();
     void about();
     void aboutQt();
-    void exitCloses();
+    void exitEndsEventLoop();
+    void resizingMovesNothing_data();
     void resizingMovesNothing();
     void drop_data();
     void drop();
@@ -99,7 +100,7 @@ void tst_window::startUpIsInert()
         QTest::keyClick(&w, Qt::Key(key));
     QWheelEvent wheel(QPointF(50, 50), w.mapToGlobal(QPointF(50, 50)), QPoint(), QPoint(0, 120),
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-    QApplication::sendEvent(w.imageLabel, &wheel);
+    QApplication::sendEvent(&w, &wheel);
     w.repaint();
     settle();
     QCOMPARE(w.mTimePoint, -1);
@@ -261,7 +262,7 @@ void tst_window::cancelKeepsDataset()
     TraceCapture capture;
     w.openAct->trigger();
     QVERIFY(capture.lines().isEmpty());
-    QCOMPARE(w.dataset, QString("kept"));
+    QCOMPARE(w.dataset, QByteArray("kept"));
     QCOMPARE(w.mTimePoint, 5);
     QCOMPARE(w.mFocalPlane, 3);
     QCOMPARE(w.size(), size);
@@ -305,21 +306,40 @@ void tst_window::aboutQt()
     QCOMPARE(title, QString("About Qt"));
 }
 
-void tst_window::exitCloses()
+void tst_window::exitEndsEventLoop()
 {
     window w;
     QVERIFY(w.isVisible());
-    w.exitAct->trigger();
+    QTimer::singleShot(0, w.exitAct, &QAction::trigger);
+    QTimer::singleShot(5000, [] { QCoreApplication::exit(1); });
+    QCOMPARE(QCoreApplication::exec(), 0);
     QVERIFY(!w.isVisible());
+}
+
+void tst_window::resizingMovesNothing_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QRect>("image");
+    QTest::addColumn<QRect>("focal");
+    QTest::newRow("before opening") << QByteArray() << QRect(5, 5, 300, 300) << QRect(60, 374, 245, 16);
+    QTest::newRow("once open") << QByteArray("width 320 height 240") << QRect(5, 5, 320, 240)
+                               << QRect(60, 314, 257, 16);
 }
 
 void tst_window::resizingMovesNothing()
 {
+    QFETCH(QByteArray, content);
+    QFETCH(QRect, image);
+    QFETCH(QRect, focal);
     window w;
-    w.resize(700, 900);
-    settle();
-    QCOMPARE(w.imageLabel->geometry(), QRect(5, 5, 300, 300));
-    QCOMPARE(w.scrollFocal->geometry(), QRect(60, 374, 245, 16));
+    if (!content.isEmpty())
+        w.openDescriptor(descriptor(content));
+    for (const QSize &size : { QSize(700, 900), QSize(120, 80) }) {
+        w.resize(size);
+        settle();
+        QCOMPARE(w.imageLabel->geometry(), image);
+        QCOMPARE(w.scrollFocal->geometry(), focal);
+    }
 }
 
 void tst_window::drop_data()
@@ -352,7 +372,7 @@ void tst_window::drop()
     QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&w, &drop);
     QCOMPARE(w.opened, accepted);
-    QCOMPARE(w.dataset, accepted ? QString("dropped") : QString());
+    QCOMPARE(w.dataset, accepted ? QByteArray("dropped") : QByteArray());
 }
 
 QTEST_MAIN(tst_window)
