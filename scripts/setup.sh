@@ -7,7 +7,10 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$root/build}
 shift || true
 
-packages=(build-essential cmake qt6-base-dev xvfb xdotool fonts-dejavu-core libjpeg-turbo-progs)
+packages=(build-essential cmake qt6-base-dev xvfb xdotool fonts-dejavu-core libjpeg-turbo-progs
+          tigervnc-standalone-server tigervnc-tools iproute2
+          dpkg-dev file lintian desktop-file-utils appstream shared-mime-info xdg-utils
+          libfile-mimeinfo-perl man-db groff-base)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

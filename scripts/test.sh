@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test of Tesseline: the unit and widget tests
-# (offscreen), the end-to-end test (Xvfb), then all of them again in a build
-# with AddressSanitizer and UndefinedBehaviorSanitizer.
+# (offscreen), the end-to-end and headless tests (Xvfb, Xvnc), the command
+# line, install and Debian package checks, then all but the last two again in
+# a build with AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -13,4 +14,4 @@ ctest --test-dir "$root/build" --output-on-failure
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1
 export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-ctest --test-dir "$root/build-sanitize" --output-on-failure
+ctest --test-dir "$root/build-sanitize" --output-on-failure --label-exclude packaging

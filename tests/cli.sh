@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The real binary's command line: help, version, misuse, unreadable
+# descriptors (none may block), "--", and Qt's own options passing through.
+# Usage: cli.sh TESSELINE
+set -uo pipefail
+
+tesseline=$(realpath "$1")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work"
+passed=0 failed=0
+
+# check NAME WANT_RC STDOUT STDERR -- ARGS...: runs the viewer for at most 2 s,
+# so one that starts its window ends by the timeout (exit 124).  STDOUT and
+# STDERR are patterns a line must match, or "-" for no output at all.
+matches() { if [ "$1" = - ]; then [ ! -s "$2" ]; else grep -Eq -- "$1" "$2"; fi; }
+check() {
+    local name=$1 want=$2 out=$3 err=$4
+    shift 5
+    local rc=0
+    (cd "$work" && timeout 2 "$tesseline" "$@" >"$work/out" 2>"$work/err") || rc=$?
+    if [ "$rc" = "$want" ] && matches "$out" "$work/out" && matches "$err" "$work/err"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAIL: $name (exit $rc, wanted $want)"
+        sed 's/^/  out: /' "$work/out"
+        sed 's/^/  err: /' "$work/err"
+    fi
+}
+
+mkdir "$work/folder.tz"
+mkfifo "$work/fifo.tz"
+printf 'dataset dash width 40 height 30\n' >"$work/-x.tz"
+printf 'dataset plain width 40 height 30\n' >"$work/plain.tz"
+
+check "--help" 0 '^Usage: tesseline \[options\] \[descriptor.tz\]' - -- --help
+check "-h" 0 'man tesseline' - -- -h
+check "--version" 0 '^tesseline [0-9]+\.[0-9]+' - -- --version
+check "-v" 0 '^tesseline [0-9]+\.[0-9]+' - -- -v
+check "--help without a display" 0 'Usage' - -- --help -platform xcb:display=:999
+check "unknown option" 2 - "^tesseline: .*'bogus'" -- --bogus
+check "unknown option hint" 2 - "^Try 'tesseline --help'\.$" -- --bogus
+check "two descriptors" 2 - '^tesseline: .*descriptor' -- a.tz b.tz
+check "Qt option without its value" 2 - "^Try 'tesseline --help'\.$" -- -platform
+check "a folder" 124 - "^tesseline: cannot read folder.tz: Is a directory$" -- folder.tz
+check "a FIFO" 124 - "^tesseline: cannot read fifo.tz: Not a regular file$" -- fifo.tz
+check "/dev/null" 124 - "^tesseline: cannot read /dev/null: Not a regular file$" -- /dev/null
+check "/dev/zero" 124 - "^tesseline: cannot read /dev/zero: Not a regular file$" -- /dev/zero
+check "missing" 124 - "^tesseline: cannot read none.tz: No such file or directory$" -- none.tz
+check "-- before a dash name" 124 - '^dash$' -- -- -x.tz
+check "-platform offscreen passes through" 124 - '^plain$' -- -platform offscreen plain.tz
+check "-style=fusion passes through" 124 - '^plain$' -- -style=fusion plain.tz
+
+echo "cli: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
