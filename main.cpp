@@ -5,6 +5,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
@@ -47,6 +51,14 @@ QString unreadable(const QString &fileName)
 
 int main(int argc, char *argv[])
 {
+#ifdef __GLIBC__
+    // Frames come and go in buffers of many megabytes.  Freed ones stay in the
+    // heap for the next frame, rather than going back to the system and coming
+    // again as fresh pages the kernel has to fault in and clear at every step.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 512 * 1024 * 1024);
+#endif
+
     // The command line is read before any window-system connection, so that
     // --help, --version and misuse work without a display.
     QStringList arguments;

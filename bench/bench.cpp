@@ -1,6 +1,6 @@
 // Measures how fast the viewer steps through large frames, against the raw
 // decode of the same frames.  Prints figures and ratios; asserts nothing.
-// Usage: tesseline-bench GENSAMPLE [--steps N] [--large-only]   (any Qt platform; see scripts/bench.sh)
+// Usage: tesseline-bench GENSAMPLE [--steps N] [--large-only] [--only "grey 2048x2048"]   (any Qt platform; see scripts/bench.sh)
 
 #include "window.h"
 #include "blockjpeg.h"
@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <vector>
 #include <cstdio>
 #include <iostream>
 
@@ -85,17 +86,40 @@ Figures measure(int count, F &&f)
              double(pageFaults() - faults) / count };
 }
 
-double djpegCpu(const QStringList &files, int rounds)
+double medianOf(std::vector<double> values)
 {
-    const QString djpeg = QStandardPaths::findExecutable("djpeg");
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+}
+
+Figures median(const std::vector<Figures> &all)
+{
+    auto middle = [&](double Figures::*field) {
+        std::vector<double> values;
+        for (const Figures &f : all)
+            values.push_back(f.*field);
+        return medianOf(values);
+    };
+    return { middle(&Figures::wall), middle(&Figures::cpu), middle(&Figures::faults) };
+}
+
+// djpeg's CPU time for one file, as a child process.
+double djpegCpu(const QString &file)
+{
+    static const QString djpeg = QStandardPaths::findExecutable("djpeg");
     if (djpeg.isEmpty())
         return -1;
     const double before = cpuSeconds(RUSAGE_CHILDREN);
-    for (int r = 0; r < rounds; ++r)
-        for (const QString &file : files)
-            QProcess::execute(djpeg, { "-outfile", "/dev/null", file });
-    return (cpuSeconds(RUSAGE_CHILDREN) - before) * 1e3 / (rounds * files.size());
+    QProcess::execute(djpeg, { "-outfile", "/dev/null", file });
+    return (cpuSeconds(RUSAGE_CHILDREN) - before) * 1e3;
 }
+
+struct Summary
+{
+    QString name;
+    double decode, step, djpeg, stepCpu;
+};
+QList<Summary> summaries;
 
 long statusKiB(const char *field)
 {
@@ -191,11 +215,15 @@ void largeFrames(const QSize &label)
     std::cerr.rdbuf(old);
 }
 
-void run(const QString &generator, const QString &size, int times, int longRun)
+void run(const QString &generator, const QString &size, bool grey, int times, int longRun)
 {
     QTemporaryDir dir;
-    if (QProcess::execute(generator, { dir.path(), "--name", "bench", "--size", size, "--times",
-                                       QString::number(times), "--planes", "3" }) != 0) {
+    QStringList generate { dir.path(), "--name", "bench", "--size", size, "--times",
+                           QString::number(times), "--planes", "3" };
+    if (grey)
+        generate << "--grey";
+    if (QProcess::execute(generator, generate) != 0
+        || !QImage(1, 1, QImage::Format_Grayscale8).save(dir.filePath("tiny.jpg"))) {
         std::printf("cannot run %s\n", qPrintable(generator));
         return;
     }
@@ -203,7 +231,6 @@ void run(const QString &generator, const QString &size, int times, int longRun)
     for (int t = 0; t < times; ++t)
         frames << dir.filePath(QString("img/bench_t%1_z001_ch000.jpg").arg(t, 3, 10, QChar('0')));
 
-    const double djpeg = djpegCpu(frames, 2);
 
     LineCounter counter;
     std::streambuf *old = std::cerr.rdbuf(&counter);
@@ -228,19 +255,22 @@ void run(const QString &generator, const QString &size, int times, int longRun)
     };
     // Steps and raw decodes of the same frames take turns, so that both see the
     // machine in the same state.
-    Figures decode, steps;
-    const int rounds = 5 * times;
+    // Raw decodes, steps and djpeg runs on the same frames take turns, so that
+    // all see the machine in the same state, and the median of each figure
+    // over the rounds is kept: one slow round on a shared machine does not
+    // move it.  djpeg's process start-up is taken off by a run on a 1 x 1 file.
+    const int rounds = 10 * times;
     const int loadsBefore = counter.lines;
+    std::vector<Figures> decodes, stepped;
+    std::vector<double> djpegs, starts;
     for (int i = 0; i < rounds; ++i) {
-        const Figures d = measure(1, [&](int) { QImageReader(frames.at(i % times)).read(); });
-        const Figures s = measure(1, step);
-        decode.wall += d.wall / rounds;
-        decode.cpu += d.cpu / rounds;
-        steps.wall += s.wall / rounds;
-        steps.cpu += s.cpu / rounds;
-        decode.faults += d.faults / rounds;
-        steps.faults += s.faults / rounds;
+        decodes.push_back(measure(1, [&](int) { QImageReader(frames.at(i % times)).read(); }));
+        stepped.push_back(measure(1, step));
+        djpegs.push_back(djpegCpu(frames.at(i % times)));
+        starts.push_back(djpegCpu(dir.filePath("tiny.jpg")));
     }
+    const Figures decode = median(decodes), steps = median(stepped);
+    const double djpeg = djpegs.front() < 0 ? -1 : medianOf(djpegs) - medianOf(starts);
     const int loads = counter.lines - loadsBefore;
 
     const QRect corner(w.centralWidget()->pos(), QSize(1, 1));
@@ -276,7 +306,9 @@ void run(const QString &generator, const QString &size, int times, int longRun)
 
     const QImage sample(frames.first());
     const double frameKiB = sample.sizeInBytes() / 1024.0;
-    std::printf("\n== %s frames, platform %s, screen %dx%d, window %dx%d\n", qPrintable(size),
+    const QString name = QString("%1 %2").arg(grey ? "grey" : "colour", size);
+    summaries << Summary { name, decode.wall, steps.wall, djpeg, steps.cpu };
+    std::printf("\n== %s frames, platform %s, screen %dx%d, window %dx%d\n", qPrintable(name),
                 qPrintable(QGuiApplication::platformName()), w.screen()->size().width(),
                 w.screen()->size().height(), w.QWidget::width(), w.QWidget::height());
     std::printf("%-38s %9s %9s %9s %9s\n", "", "wall ms", "cpu ms", "÷ decode", "faults");
@@ -285,7 +317,7 @@ void run(const QString &generator, const QString &size, int times, int longRun)
     };
     row("raw decode (QImageReader)", decode);
     if (djpeg > 0)
-        std::printf("%-38s %9s %9.2f\n", "djpeg, per frame (child cpu)", "", djpeg);
+        std::printf("%-38s %9s %9.2f\n", "djpeg, per frame (cpu, no start-up)", "", djpeg);
     row("step (slot to frame shown, idle)", steps);
     row("repaint requested after a step", idle);
     row("exposure of the whole window", exposure);
@@ -303,6 +335,9 @@ void run(const QString &generator, const QString &size, int times, int longRun)
 
 int main(int argc, char *argv[])
 {
+    // The heap set up as the viewer's main sets it up.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 512 * 1024 * 1024);
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 2) {
@@ -311,8 +346,17 @@ int main(int argc, char *argv[])
     }
     const int longRun = args.indexOf("--steps") > 0 ? args.value(args.indexOf("--steps") + 1).toInt() : 1000;
     if (!args.contains("--large-only")) {
-        run(args.at(1), "512x512", 12, longRun);
-        run(args.at(1), "2048x2048", 8, longRun);
+        const QString only = args.indexOf("--only") > 0 ? args.value(args.indexOf("--only") + 1) : QString();
+        for (bool grey : { false, true })
+            for (const QString size : { "512x512", "2048x2048" })
+                if (only.isEmpty() || only == QString("%1 %2").arg(grey ? "grey" : "colour", size))
+                    run(args.at(1), size, grey, size == "512x512" ? 12 : 8, longRun);
+        std::printf("\n== summary, platform %s\n%-16s %10s %10s %8s %10s %10s %8s\n",
+                    qPrintable(QGuiApplication::platformName()), "frames", "decode ms", "step ms",
+                    "÷ decode", "djpeg ms", "step cpu", "÷ djpeg");
+        for (const Summary &s : summaries)
+            std::printf("%-16s %10.2f %10.2f %8.3f %10.2f %10.2f %8.3f\n", qPrintable(s.name), s.decode,
+                        s.step, s.step / s.decode, s.djpeg, s.stepCpu, s.stepCpu / s.djpeg);
     }
     largeFrames(QSize(2048, 2048));
     return 0;

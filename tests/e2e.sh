@@ -126,6 +126,16 @@ expect_trace flat 480 360 0 3 0 4 "$(frame 0 2)"
 expect_size "$win" 490x485
 quit
 
+step "a grey frame is shown exactly as decoded"
+"$gensample" "$work/grey" --name grey --grey --size 320x240 --times 2 --planes 3
+start "$work/grey/grey.tz"
+grey="$work/grey/img/grey_t000_z001_ch000.jpg"
+expect_trace grey 320 240 0 1 0 2 "$grey"
+sleep 0.3
+# The image area starts at 5, 5 below the 19-pixel menu bar.
+"$xprobe" compare "$win" 5 24 "$grey" || fail "the screen does not show the grey frame's pixels"
+quit
+
 step "an unreadable descriptor on the command line"
 start "$work/none.tz"
 expect_trace "tesseline: cannot read $work/none.tz: No such file or directory"

@@ -23,6 +23,7 @@ private slots:
     void loadsOncePerPair();
     void shownPixels_data();
     void shownPixels();
+    void greyFrame();
     void unusualFrame_data();
     void unusualFrame();
     void largeFrame_data();
@@ -173,6 +174,24 @@ void tst_frames::shownPixels()
 
     const QImage shown = w.imageLabel->grab().toImage().convertToFormat(QImage::Format_RGB32);
     QCOMPARE(shown.copy(visible), frame.copy(visible));
+}
+
+void tst_frames::greyFrame()
+{
+    QTemporaryDir grey;
+    QVERIFY(QDir(grey.path()).mkdir("img"));
+    const QString file = grey.filePath("img/grey_t000_z000_ch000.jpg");
+    QVERIFY(testFrame(64, 48, 5).convertToFormat(QImage::Format_Grayscale8).save(file, "JPG", 90));
+    const QImage decoded = QImage(file);
+    QCOMPARE(decoded.format(), QImage::Format_Grayscale8);
+
+    window w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.openDescriptor(writeDescriptor(grey.path(), "dataset grey width 64 height 48"));
+    settle();
+    const QImage wanted = decoded.convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(w.imageLabel->pixmap().toImage().convertToFormat(QImage::Format_RGB32), wanted);
+    QCOMPARE(w.imageLabel->grab().toImage().convertToFormat(QImage::Format_RGB32), wanted);
 }
 
 void tst_frames::unusualFrame_data()

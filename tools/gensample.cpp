@@ -175,6 +175,7 @@ int main(int argc, char *argv[])
         { "times", "Number of time points.", "n", "24" },
         { "planes", "Number of focal planes.", "n", "15" },
         { "flat", "Fill every frame with one colour of its own instead of cells." },
+        { "grey", "Write 8-bit greyscale frames, as most microscope cameras do." },
     });
     parser.process(app);
     const QStringList size = parser.value("size").split('x');
@@ -205,6 +206,8 @@ int main(int argc, char *argv[])
             else
                 image = focus(sharp, width, height, t, z, planes);
             const QString file = folder.filePath(QString("img/%1_t%2_z%3_ch000.jpg").arg(name, digits(t), digits(z)));
+            if (parser.isSet("grey"))
+                image = image.convertToFormat(QImage::Format_Grayscale8);
             if (!image.save(file, "JPG", 90)) {
                 std::fprintf(stderr, "gensample: cannot write %s\n", qPrintable(file));
                 return 1;
