@@ -29,6 +29,7 @@ private slots:
     void largeFrame_data();
     void largeFrame();
     void nameInAnotherEncoding();
+    void nameWithNulOpensNothing();
     void reopenLoadsFirstFrame();
     void steppingBackDecodesAgain();
     void minusOneIsAnOrdinaryIndex();
@@ -318,6 +319,24 @@ void tst_frames::nameInAnotherEncoding()
     settle();
     QCOMPARE(capture.lines(), (QByteArrayList { "c\xe4", "32", "24", frame }));
     QCOMPARE(w.imageLabel->pixmap().toImage(), QImage(frameFile(1, 1)));
+}
+
+// A NUL byte in the name would cut the path short at the system call: the
+// file "img/a" must not be shown for the dataset "a\0b".
+void tst_frames::nameWithNulOpensNothing()
+{
+    using namespace std::string_literals;
+    QTemporaryDir nul;
+    QVERIFY(QDir(nul.path()).mkdir("img"));
+    QVERIFY(QFile::copy(frameFile(1, 1), nul.filePath("img/a")));
+    window w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    TraceCapture capture;
+    w.openDescriptor(writeDescriptor(nul.path(), QByteArray::fromStdString("dataset a\0b width 32 height 24"s)));
+    settle();
+    QCOMPARE(w.dataset, QByteArray::fromStdString("a\0b"s));
+    QVERIFY(capture.lines().last().contains(QByteArray::fromStdString("/img/a\0b_t000_z000_ch000.jpg"s)));
+    QVERIFY(w.imageLabel->pixmap().isNull());
 }
 
 void tst_frames::reopenLoadsFirstFrame()
