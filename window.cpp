@@ -341,9 +341,9 @@ void window::paintEvent(QPaintEvent *)
         image = widenGrey(image);
     const QPixmap pixmap = QPixmap::fromImage(std::move(image));
     // A picture that hides the whole label spares painting the background beneath it.
+    const QSizeF shown = pixmap.deviceIndependentSize();
     const bool covers = !pixmap.isNull() && !pixmap.hasAlphaChannel()
-            && pixmap.deviceIndependentSize().width() >= imageLabel->QWidget::width()
-            && pixmap.deviceIndependentSize().height() >= imageLabel->QWidget::height();
+            && shown.width() >= imageLabel->QWidget::width() && shown.height() >= imageLabel->QWidget::height();
     imageLabel->setAttribute(Qt::WA_OpaquePaintEvent, covers);
     imageLabel->setPixmap(pixmap);
     requestFrame();

@@ -270,7 +270,7 @@ void tst_navigation::indexSliderAndCounterAgree()
 void tst_navigation::wheelOverSlider_data()
 {
     QTest::addColumn<QString>("slider");
-    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("from");
     QTest::addColumn<int>("delta");
     QTest::addColumn<bool>("moves");
     QTest::newRow("time slider at its start, away") << "time" << 0 << 120 << false;
@@ -286,22 +286,22 @@ void tst_navigation::wheelOverSlider_data()
 void tst_navigation::wheelOverSlider()
 {
     QFETCH(QString, slider);
-    QFETCH(int, start);
+    QFETCH(int, from);
     QFETCH(int, delta);
     QFETCH(bool, moves);
     QScrollBar *bar = slider == "time" ? w->scrollTime : w->scrollFocal;
     const int otherStart = slider == "time" ? 11 : 30;
     if (slider == "time")
-        this->start(start, otherStart);
+        start(from, otherStart);
     else
-        this->start(otherStart, start);
+        start(otherStart, from);
     const QPointF pos(bar->width() / 2, bar->height() / 2);
     QWheelEvent event(pos, bar->mapToGlobal(pos), QPoint(), QPoint(0, delta), Qt::NoButton,
                       Qt::NoModifier, Qt::NoScrollPhase, false);
     QSpontaneKeyEvent::setSpontaneous(&event);
     qApp->notify(bar, &event);
     settle();
-    QCOMPARE(bar->value() != start, moves);
+    QCOMPARE(bar->value() != from, moves);
     QCOMPARE(slider == "time" ? w->mTimePoint : w->mFocalPlane, bar->value());
     QCOMPARE(slider == "time" ? w->mFocalPlane : w->mTimePoint, otherStart);
     QCOMPARE(w->timePoint->intValue(), w->mTimePoint);
