@@ -1,4 +1,5 @@
 #include "window.h"
+#include "framereader.h"
 
 #include <QtWidgets>
 
@@ -10,10 +11,6 @@
 
 #ifdef Q_OS_WIN
 #include <filesystem>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #endif
 
 namespace {
@@ -33,112 +30,6 @@ bool readToken(std::istream &in, std::string &token)
         }
     }
     return true;
-}
-
-QStringList decoderWarnings;
-QtMessageHandler passOn = nullptr;
-
-void catchDecoderWarning(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (context.category && qstrncmp(context.category, "qt.gui.imageio", 14) == 0) {
-        decoderWarnings << message;
-        return;
-    }
-    passOn(type, context, message);
-}
-
-// Opens a frame by its exact 8-bit name.  Only regular files: a pipe or a
-// device could block the viewer for good.
-bool openFrame(QFile &file, const QByteArray &name)
-{
-    if (name.contains('\0'))
-        return false;
-#ifdef Q_OS_WIN
-    file.setFileName(QString::fromLocal8Bit(name));
-    return QFileInfo(file.fileName()).isFile() && file.open(QIODevice::ReadOnly);
-#else
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat status;
-    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)
-        && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-        return true;
-    ::close(fd);
-    return false;
-#endif
-}
-
-// Whether the end-of-image marker comes after the last scan begins, looking
-// back from the end of the file.
-bool reachesEndOfImage(QFile &file)
-{
-    const qint64 tail = 64 * 1024;
-    if (!file.seek(std::max<qint64>(0, file.size() - tail)))
-        return false;
-    const QByteArray data = file.read(tail);
-    return data.lastIndexOf("\xff\xd9") > data.lastIndexOf("\xff\xda");
-}
-
-// Whether the decoder's warnings leave the whole picture decoded.  Harmless
-// are stray bytes before a marker (cameras and acquisition software write
-// them), an unknown JFIF revision and a broken ICC marker.  Every other
-// warning means the picture is incomplete: data that ends early ("premature
-// end of data segment"), a bad Huffman or arithmetic code, a lost restart
-// marker, an inconsistent progression.  libjpeg tells only the first warning
-// of a frame, so after a harmless one the data must still run on to its
-// end-of-image marker.
-bool pictureComplete(const QStringList &warnings, QFile &file)
-{
-    static const QRegularExpression harmless(QStringLiteral(
-            "^Corrupt JPEG data: \\d+ extraneous bytes before marker 0x[0-9a-f]{2}$"
-            "|^Warning: unknown JFIF revision number"
-            "|^Corrupt JPEG data: bad ICC marker$"));
-    if (warnings.isEmpty())
-        return true;
-    return warnings.size() == 1 && harmless.match(warnings.first()).hasMatch()
-            && reachesEndOfImage(file);
-}
-
-// Reads the frame, or no frame at all rather than half a frame.  Only its
-// top-left part that fits in area is decoded, so that memory is bounded by
-// what can be on screen, not by the file.
-QImage readFrame(const QByteArray &name, const QSize &area)
-{
-    QFile file;
-    if (area.isEmpty() || !openFrame(file, name))
-        return QImage();
-    QImageReader::setAllocationLimit(
-            int(std::max<qint64>(128, qint64(area.width()) * area.height() * 4 / (1024 * 1024) + 1)));
-    decoderWarnings.clear();
-    passOn = qInstallMessageHandler(catchDecoderWarning);
-    QImageReader reader(&file);
-    const QSize size = reader.size();
-    if (size.width() > area.width() || size.height() > area.height())
-        reader.setClipRect(QRect(QPoint(), size.boundedTo(area)));
-    QImage image = reader.read();
-    qInstallMessageHandler(passOn);
-    return pictureComplete(decoderWarnings, file) ? image : QImage();
-}
-
-// Widens a grey frame to the 32-bit format the window is drawn in, in one
-// plain pass the compiler vectorizes.  Qt's own conversion hands the work to
-// its thread pool and costs more than it saves, and a grey pixmap would be
-// widened again, slower still, on every repaint.
-QImage widenGrey(const QImage &grey)
-{
-    QImage wide(grey.size(), QImage::Format_RGB32);
-    if (wide.isNull())
-        return wide;
-    wide.setDevicePixelRatio(grey.devicePixelRatio());
-    const int width = grey.width();
-    for (int y = 0; y < grey.height(); ++y) {
-        const uchar *__restrict from = grey.constScanLine(y);
-        quint32 *__restrict to = reinterpret_cast<quint32 *>(wide.scanLine(y));
-        for (int x = 0; x < width; ++x)
-            to[x] = 0xff000000u | quint32(from[x]) * 0x010101u;
-    }
-    return wide;
 }
 
 void trace(const QByteArray &text)
@@ -330,15 +221,14 @@ void window::paintEvent(QPaintEvent *)
     pFocal = mFocalPlane;
     pValid = true;
 
-    QImage image = readFrame(name, visibleArea());
+    framereader reader(name);
+    QImage image = reader.read(QRect(QPoint(), reader.size().boundedTo(visibleArea())));
     // On a high-density screen a frame pixel is drawn as a sharp block of device pixels.
     const qreal ratio = devicePixelRatio();
     if (ratio != 1 && !image.isNull()) {
         image = image.scaled(image.size() * ratio);
         image.setDevicePixelRatio(ratio);
     }
-    if (image.format() == QImage::Format_Grayscale8)
-        image = widenGrey(image);
     const QPixmap pixmap = QPixmap::fromImage(std::move(image));
     // A picture that hides the whole label spares painting the background beneath it.
     const QSizeF shown = pixmap.deviceIndependentSize();
