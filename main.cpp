@@ -47,6 +47,20 @@ QString unreadable(const QString &fileName)
     return file.open(QIODevice::ReadOnly) ? QString() : file.errorString();
 }
 
+// Whether Qt has a window system to connect to.  Without one it aborts and
+// advises reinstalling; a person over plain ssh rather needs to hear how to get one.
+bool hasDisplay(const QCommandLineParser &parser)
+{
+#ifdef Q_OS_LINUX
+    if (parser.isSet("platform") || parser.isSet("display") || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return true;
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+#else
+    Q_UNUSED(parser);
+    return true;
+#endif
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -98,6 +112,12 @@ int main(int argc, char *argv[])
     const QStringList descriptors = parser.positionalArguments();
     if (descriptors.size() > 1)
         misuse(QString("only one descriptor can be opened, %1 were given").arg(descriptors.size()));
+    if (!hasDisplay(parser)) {
+        std::cerr << "tesseline: no display to open a window on (DISPLAY and WAYLAND_DISPLAY are unset); "
+                     "use ssh -X, or Tesseline's scripts/headless.sh to serve it over VNC"
+                  << std::endl;
+        return 1;
+    }
 
     // Qt sees only what comes before "--": a file named like a Qt option stays a file.
     std::vector<char *> qtArguments(argv, argv + argc);
