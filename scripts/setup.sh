@@ -8,7 +8,7 @@ build=${1:-$root/build}
 shift || true
 
 packages=(build-essential cmake qt6-base-dev libjpeg62-turbo-dev clang libfuzzer-14-dev xvfb xdotool fonts-dejavu-core libjpeg-turbo-progs
-          tigervnc-standalone-server tigervnc-tools iproute2
+          tigervnc-standalone-server tigervnc-tools xauth openbox x11-utils openssl iproute2
           dpkg-dev file lintian desktop-file-utils appstream shared-mime-info xdg-utils
           libfile-mimeinfo-perl man-db groff-base)
 missing=()

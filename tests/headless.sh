@@ -1,74 +1,193 @@
 #!/usr/bin/env bash
 # The run command's headless path: with no display, the viewer must come up on
-# a virtual display served over VNC on loopback only, refuse a client without
-# the password, show the frame, and leave no process behind when interrupted.
+# a virtual display served over VNC on loopback only, let in a VNC client with
+# the announced password and no other, let in X clients with the run's cookie
+# and no other, show the frame in a window manager's frame that holds the
+# keyboard focus, also after dialogs, follow the size a client asks for, write
+# its trace to the announced log, and leave nothing behind when it ends.
 # Usage: headless.sh TESSELINE GENSAMPLE XPROBE
 set -euo pipefail
 
 tesseline=$1 gensample=$2 xprobe=$3
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 work=$(mktemp -d)
-run=""
+run="" log=""
 cleanup() {
     [ -n "$run" ] && kill "$run" 2>/dev/null || true
-    rm -rf "$work"
+    rm -rf "$work" "$log"
 }
 trap cleanup EXIT
-fail() { echo "FAIL: $*"; sed 's/^/  output: /' "$work/out" 2>/dev/null; exit 1; }
+fail() {
+    echo "FAIL: $*"
+    sed 's/^/  output: /' "$work/out" 2>/dev/null
+    [ -n "$log" ] && sed 's/^/  log: /' "$log" 2>/dev/null
+    exit 1
+}
 
-"$gensample" "$work/data" --name flat --flat --times 2 --planes 3 >/dev/null
+"$gensample" "$work/data" --name flat --flat --times 4 --planes 3 >/dev/null
+frame() { echo "$work/data/img/flat_t00$1_z00$2_ch000.jpg"; }
 
-# Job control, so that the script gets SIGINT as it would from a terminal.
-set -m
-env -u DISPLAY -u WAYLAND_DISPLAY "$root/scripts/headless.sh" "$tesseline" "$work/data/flat.tz" \
-    >"$work/out" 2>"$work/trace" &
-run=$!
-set +m
+# start: runs the headless script on the dataset as a person would, with job
+# control so that it gets SIGINT as it would from a terminal, and reads the
+# connection message.
+start() {
+    set -m
+    env -u DISPLAY -u WAYLAND_DISPLAY -u XAUTHORITY "$root/scripts/headless.sh" "$tesseline" \
+        "$work/data/flat.tz" >"$work/out" 2>"$work/err" &
+    run=$!
+    set +m
+    for _ in $(seq 600); do grep -q 'trace) go to' "$work/out" && break; sleep 0.1; done
+    port=$(sed -n 's/^on localhost:\([0-9]*\) .*/\1/p' "$work/out")
+    display=$(sed -n 's/.*virtual display :\([0-9]*\),.*/\1/p' "$work/out")
+    password=$(sed -n 's/.*Password for this run: //p' "$work/out")
+    log=$(sed -n 's/.*(its trace) go to //p' "$work/out")
+    [ -n "$port" ] && [ -n "$display" ] && [ -n "$password" ] && [ -n "$log" ] ||
+        fail "no port, display, password or log announced"
+    xvnc=$(pgrep -P "$run" Xvnc)
+    cookie=$(ps -o args= -p "$xvnc" | sed -n 's/.* -auth \([^ ]*\) .*/\1/p')
+    export DISPLAY=":$display" XAUTHORITY="$cookie" XDG_RUNTIME_DIR="$work"
+    win=$(timeout 30 xdotool search --sync --onlyvisible --name '^Tesseline$' | head -n 1)
+    viewer=$(pgrep -P "$run" tesseline)
+}
 
-for _ in $(seq 600); do grep -q 'Password for this run' "$work/out" && break; sleep 0.1; done
-port=$(sed -n 's/.*served over VNC$//; s/^on localhost:\([0-9]*\) .*/\1/p' "$work/out")
-display=$(sed -n 's/.*virtual display :\([0-9]*\),.*/\1/p' "$work/out")
-[ -n "$port" ] && [ -n "$display" ] || fail "no port or display announced"
+# Waits until the trace's last line is the given one.
+expect_last() {
+    for _ in $(seq 50); do [ "$(tail -n 1 "$log")" = "$1" ] && return 0; sleep 0.1; done
+    fail "the trace does not end with $1"
+}
 
-echo "-- VNC banner on loopback"
-exec 5<>"/dev/tcp/127.0.0.1/$port"
-banner=$(head -c 12 <&5)
-[[ "$banner" == "RFB 003.0"* ]] || fail "banner '$banner'"
+# Waits until the window that has the focus is named as given.
+expect_active() {
+    local name=""
+    for _ in $(seq 50); do
+        name=$(xdotool getactivewindow getwindowname 2>/dev/null || true)
+        [ "$name" = "$1" ] && return 0
+        sleep 0.1
+    done
+    fail "the active window is '$name', wanted '$1'"
+}
 
-echo "-- no password, no entry"
-printf 'RFB 003.008\n' >&5
-types=$(head -c 2 <&5 | od -An -tu1 | xargs)
-[ "$types" = "1 2" ] || fail "security types '$types', wanted only VNC authentication"
-printf '\x02' >&5
-head -c 16 <&5 >/dev/null
-head -c 16 /dev/zero >&5
-result=$(head -c 4 <&5 | od -An -tu1 | xargs)
-[ "$result" != "0 0 0 0" ] || fail "a wrong password was accepted"
+# vnc_auth PASSWORD: answers the VNC authentication challenge on fd 5: its
+# 16 bytes encrypted with DES, keyed by the password with the bits of each
+# byte reversed.
+vnc_auth() {
+    local key="" i c r b
+    for i in $(seq 0 7); do
+        c=$(printf '%d' "'${1:i:1}")
+        r=0
+        for b in $(seq 0 7); do r=$(((r << 1) | ((c >> b) & 1))); done
+        key+=$(printf '%02x' "$r")
+    done
+    head -c 16 <&5 | openssl enc -des-ecb -provider legacy -provider default -nopad -K "$key" >&5
+}
+
+# vnc_connect PASSWORD: opens fd 5 to the server and authenticates; sets
+# answer to the server's, 0 for success.
+vnc_connect() {
+    exec 5<>"/dev/tcp/127.0.0.1/$port"
+    banner=$(head -c 12 <&5)
+    [[ "$banner" == "RFB 003.0"* ]] || fail "banner '$banner'"
+    printf 'RFB 003.008\n' >&5
+    types=$(head -c 2 <&5 | od -An -tu1 | xargs)
+    [ "$types" = "1 2" ] || fail "security types '$types', wanted only VNC authentication"
+    printf '\x02' >&5
+    vnc_auth "$1"
+    answer=$(head -c 4 <&5 | od -An -tu4 --endian=big | xargs)
+}
+
+start
+
+echo "-- a VNC client needs the announced password"
+vnc_connect "wrong!!!"
+[ "$answer" != 0 ] || fail "a wrong password was accepted"
+exec 5>&-
+vnc_connect "$password"
+[ "$answer" = 0 ] || fail "the announced password was refused"
+
+echo "-- the desktop follows the size the client asks for"
+printf '\x01' >&5
+size=$(head -c 4 <&5 | od -An -tu2 --endian=big | xargs)
+[ "$size" = "1280 800" ] || fail "the desktop starts at $size"
+# SetEncodings: extended desktop size; SetDesktopSize: 1000 x 700, one screen.
+printf '\x02\x00\x00\x01\xff\xff\xfe\xcc' >&5
+printf '\xfb\x00\x03\xe8\x02\xbc\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x03\xe8\x02\xbc\x00\x00\x00\x00' >&5
+for _ in $(seq 50); do [ "$(xdotool getdisplaygeometry)" = "1000 700" ] && break; sleep 0.1; done
+[ "$(xdotool getdisplaygeometry)" = "1000 700" ] || fail "the desktop is $(xdotool getdisplaygeometry)"
 exec 5>&-
 
 echo "-- listening on loopback only"
-xvnc=$(pgrep -P "$run" Xvnc)
 addresses=$(ss -ltnpH | grep "pid=$xvnc," | awk '{print $4}')
 [ -n "$addresses" ] || fail "Xvnc listens nowhere"
 grep -Ev '^(127\.0\.0\.1|\[::1\]):' <<<"$addresses" && fail "Xvnc listens beyond loopback"
 
+echo "-- an X client needs the run's cookie, which only its owner can read"
+[ "$(stat -c %a "$cookie")" = 600 ] || fail "the cookie's mode is $(stat -c %a "$cookie")"
+XAUTHORITY=/dev/null xdotool getdisplaygeometry 2>/dev/null && fail "a client without the cookie got in"
+if [ "$(id -u)" = 0 ]; then
+    runuser -u nobody -- env DISPLAY="$DISPLAY" xdotool getdisplaygeometry 2>/dev/null &&
+        fail "another account got in"
+fi
+xdotool getdisplaygeometry >/dev/null || fail "a client with the cookie was refused"
+
+echo "-- the trace goes to the announced log, the message stays on screen"
+expect_last "$(frame 0 1)"
+[ "$(head -n 7 "$log" | xargs)" = "flat 480 360 0 3 0 2" ] || fail "the trace begins otherwise"
+[ ! -s "$work/err" ] || fail "the terminal got: $(cat "$work/err")"
+
 echo "-- the virtual display shows the frame"
-export DISPLAY=":$display" XDG_RUNTIME_DIR="$work"
-win=$(timeout 30 xdotool search --sync --onlyvisible --name '^Tesseline$' | head -n 1)
-frame="$work/data/img/flat_t000_z001_ch000.jpg"
-for _ in $(seq 50); do grep -q "$frame" "$work/trace" && break; sleep 0.1; done
 sleep 0.3
 shown=$("$xprobe" pixel "$win" 150 150)
-wanted=$("$xprobe" filepixel "$frame" 100 100)
+wanted=$("$xprobe" filepixel "$(frame 0 1)" 100 100)
 [ "$shown" = "$wanted" ] || fail "screen pixel is $shown, frame pixel is $wanted"
 
-echo "-- Ctrl+C leaves nothing behind"
-viewer=$(pgrep -P "$run" tesseline)
+echo "-- a window manager frames the window and gives it the keyboard"
+tree=$(xwininfo -id "$win" -tree)
+[ "$(sed -n 's/^ *Parent window id: \(0x[0-9a-f]*\).*/\1/p' <<<"$tree")" != \
+  "$(sed -n 's/^ *Root window id: \(0x[0-9a-f]*\).*/\1/p' <<<"$tree")" ] || fail "the window has no frame"
+extents=$(xprop -id "$win" _NET_FRAME_EXTENTS | sed -n 's/.* = //p')
+top=$(cut -d, -f3 <<<"$extents")
+[ "${top:-0}" -ge 10 ] || fail "no title bar: frame extents '$extents'"
+expect_active Tesseline
+[ "$(xdotool getactivewindow)" = "$win" ] || fail "another window is active"
+xdotool key l
+expect_last "$(frame 1 1)"
+
+echo "-- the focus comes back after a dialog"
+xdotool key alt+h
+sleep 0.3
+xdotool key a
+expect_active "About Tesseline"
+xdotool key Escape
+expect_active Tesseline
+xdotool key l
+expect_last "$(frame 2 1)"
+
+echo "-- Ctrl+C leaves nothing behind but the log"
+wm=$(pgrep -P "$run" openbox)
 kill -INT "$run"
 alive() { for p in "$@"; do kill -0 "$p" 2>/dev/null && return 0; done; return 1; }
-for _ in $(seq 50); do alive "$run" "$xvnc" "$viewer" || break; sleep 0.1; done
-for p in "$run" "$xvnc" "$viewer"; do
+for _ in $(seq 50); do alive "$run" "$xvnc" "$viewer" "$wm" || break; sleep 0.1; done
+for p in "$run" "$xvnc" "$viewer" "$wm"; do
     kill -0 "$p" 2>/dev/null && fail "process $p is still running"
 done
 run=""
+[ ! -e "$cookie" ] || fail "the cookie is left behind"
+[ -s "$log" ] || fail "the log is gone"
+rm -f "$log"
+
+echo "-- Ctrl+Q after the Open dialog ends it all"
+start
+expect_active Tesseline
+xdotool key ctrl+o
+expect_active OpenFile
+xdotool key Escape
+expect_active Tesseline
+# xdotool may see the display go away with the viewer.
+xdotool key ctrl+q 2>/dev/null || true
+rc=0
+for _ in $(seq 50); do kill -0 "$run" 2>/dev/null || break; sleep 0.1; done
+wait "$run" || rc=$?
+run=""
+[ "$rc" = 0 ] || fail "exit status $rc after Ctrl+Q"
+kill -0 "$xvnc" 2>/dev/null && fail "Xvnc is still running"
 echo "headless: 1 passed, 0 failed"
