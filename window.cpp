@@ -1,5 +1,6 @@
 #include "window.h"
 #include "framereader.h"
+#include "frameview.h"
 
 #include <QtWidgets>
 
@@ -44,6 +45,16 @@ int clampCoordinate(qint64 v)
     return int(std::clamp<qint64>(v, -QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
 }
 
+// On a high-density screen a frame pixel is drawn as a sharp block of device pixels.
+QImage forScreen(QImage image, qreal ratio)
+{
+    if (ratio == 1 || image.isNull())
+        return image;
+    image = image.scaled(image.size() * ratio);
+    image.setDevicePixelRatio(ratio);
+    return image;
+}
+
 void place(QWidget *w, qint64 x, qint64 y, qint64 width, qint64 height)
 {
     w->setGeometry(clampCoordinate(x), clampCoordinate(y), clampCoordinate(width),
@@ -59,9 +70,9 @@ window::window(QWidget *parent)
     mainLabel = new QLabel(this);
     setCentralWidget(mainLabel);
 
-    imageLabel = new QLabel(mainLabel);
+    imageLabel = new frameview(mainLabel);
     imageLabel->setGeometry(5, 5, 300, 300);
-    imageLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    imageLabel->setAccessibleName(tr("Frame"));
     dsName = new QLabel(mainLabel);
     dsName->setGeometry(5, 310, 290, 25);
     dsName->setTextFormat(Qt::PlainText);
@@ -82,9 +93,12 @@ window::window(QWidget *parent)
     connect(scrollFocal, &QScrollBar::valueChanged, this, &window::imageFocalChanged);
     connect(scrollTime, &QScrollBar::valueChanged, timePoint, qOverload<int>(&QLCDNumber::display));
     connect(scrollFocal, &QScrollBar::valueChanged, focalPlane, qOverload<int>(&QLCDNumber::display));
+    connect(imageLabel, &frameview::regionNeeded, this, &window::reloadFrame);
+    connect(imageLabel, &frameview::doubleClicked, this, &window::frameDoubleClicked);
 
     createActions();
     createMenus();
+    describeControls();
 
     setAcceptDrops(true);
     setWindowTitle(tr("Tesseline"));
@@ -96,7 +110,9 @@ void window::openDescriptor(const QString &fileName)
 {
     path = QFileInfo(fileName).absolutePath();
     readDescriptor(fileName);
-    layOut();
+    const QSize area = imageArea();
+    layOut(area);
+    imageLabel->resetOffset();
 
     scrollTime->setRange(minTime, maxTime);
     scrollFocal->setRange(minFocal, maxFocal);
@@ -110,9 +126,15 @@ void window::openDescriptor(const QString &fileName)
 
     opened = true;
     pValid = false;
-    const QSize screenArea = screen()->availableGeometry().size();
-    resize(int(std::clamp<qint64>(qint64(width) + 10, 0, screenArea.width())),
-           int(std::clamp<qint64>(qint64(height) + 125, 0, screenArea.height())));
+    describeControls();
+    const QRect available = screen()->availableGeometry();
+    resize(int(std::clamp<qint64>(qint64(area.width()) + 10, 0, available.width())),
+           int(std::clamp<qint64>(qint64(area.height()) + 125, 0, available.height())));
+    // A window that has grown past the screen's edge moves back onto it.
+    const QRect frame = frameGeometry();
+    if (!available.contains(frame))
+        move(std::clamp(frame.x(), available.left(), std::max(available.left(), available.right() + 1 - frame.width())),
+             std::clamp(frame.y(), available.top(), std::max(available.top(), available.bottom() + 1 - frame.height())));
     requestFrame();
 }
 
@@ -192,6 +214,27 @@ void window::imageFocalChanged(int a)
     requestFrame();
 }
 
+void window::fitToWindow(bool on)
+{
+    if (on ? imageLabel->pannable() : imageLabel->fitted())
+        reloadFrame();
+}
+
+// A double-click in the fitted frame shows the point clicked at 100 %, and at
+// 100 % fits the frame again.
+void window::frameDoubleClicked(const QPoint &framePoint)
+{
+    if (fitAct->isChecked())
+        imageLabel->centreOn(framePoint);
+    fitAct->toggle();
+}
+
+void window::reloadFrame()
+{
+    pValid = false;
+    requestFrame();
+}
+
 void window::wheelEvent(QWheelEvent *e)
 {
     if (!opened)
@@ -221,21 +264,18 @@ void window::paintEvent(QPaintEvent *)
     pFocal = mFocalPlane;
     pValid = true;
 
+    imageLabel->setAccessibleName(QFileInfo(QString::fromLocal8Bit(name)).fileName());
+
     framereader reader(name);
-    QImage image = reader.read(QRect(QPoint(), reader.size().boundedTo(visibleArea())));
-    // On a high-density screen a frame pixel is drawn as a sharp block of device pixels.
-    const qreal ratio = devicePixelRatio();
-    if (ratio != 1 && !image.isNull()) {
-        image = image.scaled(image.size() * ratio);
-        image.setDevicePixelRatio(ratio);
+    const QSize frame = reader.size();
+    const QSize area = visibleArea();
+    if (fitAct->isChecked() && (frame.width() > area.width() || frame.height() > area.height())) {
+        const QSize fitted = frame.scaled(area, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+        imageLabel->showFitted(forScreen(reader.read(QRect(QPoint(), frame), fitted), devicePixelRatio()), frame);
+    } else {
+        const QRect part = imageLabel->wanted(frame);
+        imageLabel->showFrame(forScreen(reader.read(part), devicePixelRatio()), part.topLeft(), frame);
     }
-    const QPixmap pixmap = QPixmap::fromImage(std::move(image));
-    // A picture that hides the whole label spares painting the background beneath it.
-    const QSizeF shown = pixmap.deviceIndependentSize();
-    const bool covers = !pixmap.isNull() && !pixmap.hasAlphaChannel()
-            && shown.width() >= imageLabel->QWidget::width() && shown.height() >= imageLabel->QWidget::height();
-    imageLabel->setAttribute(Qt::WA_OpaquePaintEvent, covers);
-    imageLabel->setPixmap(pixmap);
     requestFrame();
 }
 
@@ -278,6 +318,11 @@ void window::createActions()
     aboutAct = new QAction(tr("&About"), this);
     connect(aboutAct, &QAction::triggered, this, &window::about);
 
+    fitAct = new QAction(tr("Fit to &Window"), this);
+    fitAct->setShortcut(QKeySequence(tr("Ctrl+F")));
+    fitAct->setCheckable(true);
+    connect(fitAct, &QAction::toggled, this, &window::fitToWindow);
+
     aboutQtAct = new QAction(tr("About &Qt"), this);
     connect(aboutQtAct, &QAction::triggered, qApp, &QApplication::aboutQt);
 }
@@ -289,11 +334,15 @@ void window::createMenus()
     fileMenu->addSeparator();
     fileMenu->addAction(exitAct);
 
+    viewMenu = new QMenu(tr("&View"), this);
+    viewMenu->addAction(fitAct);
+
     helpMenu = new QMenu(tr("&Help"), this);
     helpMenu->addAction(aboutAct);
     helpMenu->addAction(aboutQtAct);
 
     menuBar()->addMenu(fileMenu);
+    menuBar()->addMenu(viewMenu);
     menuBar()->addMenu(helpMenu);
 }
 
@@ -339,10 +388,10 @@ void window::readDescriptor(const QString &fileName)
     }
 }
 
-void window::layOut()
+void window::layOut(const QSize &area)
 {
-    const qint64 w = width;
-    const qint64 h = height;
+    const qint64 w = area.width();
+    const qint64 h = area.height();
     place(imageLabel, 5, 5, w, h);
     dsName->setText(QString::fromLocal8Bit(dataset));
     place(dsName, 5, h + 10, w - 10, 25);
@@ -375,6 +424,43 @@ QByteArray window::frameName() const
 QSize window::visibleArea() const
 {
     return imageLabel->size().boundedTo(screen()->virtualSize());
+}
+
+// The image area the window is laid out around: the frame size, unless the
+// window would then not fit in the available area of its screen, title bar
+// and frame included; then the largest part of it for which it does.  On a
+// screen too small even for that, the area keeps 160 x 32 pixels (or the
+// frame's size, if smaller), so that the name, counters and sliders stay
+// whole and usable.
+QSize window::imageArea() const
+{
+    const QRect available = screen()->availableGeometry();
+    const QSize decoration = frameGeometry().size() - geometry().size();
+    const qint64 roomW = qint64(available.width()) - decoration.width() - 10;
+    const qint64 roomH = qint64(available.height()) - decoration.height() - 125;
+    if (width <= roomW && height <= roomH)
+        return QSize(width, height);
+    return QSize(int(std::min<qint64>(width, std::max<qint64>(roomW, std::min(width, 160)))),
+                 int(std::min<qint64>(height, std::max<qint64>(roomH, std::min(height, 32)))));
+}
+
+// Tooltips and names for screen readers: what each counter and slider moves,
+// and over which range once a dataset is open.
+void window::describeControls()
+{
+    const struct {
+        QLCDNumber *counter;
+        QScrollBar *slider;
+        QString name;
+    } axes[] = { { timePoint, scrollTime, tr("Time point") }, { focalPlane, scrollFocal, tr("Focal plane") } };
+    for (const auto &axis : axes) {
+        const QString tip = opened ? tr("%1, %2 to %3").arg(axis.name).arg(axis.slider->minimum()).arg(axis.slider->maximum())
+                                   : axis.name;
+        for (QWidget *control : { static_cast<QWidget *>(axis.counter), static_cast<QWidget *>(axis.slider) }) {
+            control->setAccessibleName(axis.name);
+            control->setToolTip(tip);
+        }
+    }
 }
 
 QByteArray window::digit3(int a) const

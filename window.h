@@ -1,6 +1,8 @@
 #ifndef WINDOW_H
 #define WINDOW_H
 
+#include "frameview.h"
+
 #include <QMainWindow>
 
 QT_BEGIN_NAMESPACE
@@ -37,19 +39,24 @@ private slots:
     void downFocal();
     void imageTimeChanged(int a);
     void imageFocalChanged(int a);
+    void fitToWindow(bool on);
+    void frameDoubleClicked(const QPoint &framePoint);
+    void reloadFrame();
 
 private:
     static QString droppedDescriptor(const QMimeData *data);
     void createActions();
     void createMenus();
     void readDescriptor(const QString &fileName);
-    void layOut();
+    void layOut(const QSize &area);
+    QSize imageArea() const;
+    void describeControls();
     void requestFrame();
     QByteArray frameName() const;
     QSize visibleArea() const;
     QByteArray digit3(int a) const;
 
-    QLabel *imageLabel;
+    frameview *imageLabel;
     QLabel *mainLabel;
     QLabel *dsName;
     QLCDNumber *timePoint;
@@ -76,14 +83,19 @@ private:
     QAction *exitAct;
     QAction *aboutAct;
     QAction *aboutQtAct;
+    QAction *fitAct;
     QMenu *fileMenu;
+    QMenu *viewMenu;
     QMenu *helpMenu;
 
+    friend class descriptorFuzzer;
     friend class tst_descriptor;
     friend class tst_window;
     friend class tst_frames;
     friend class tst_navigation;
     friend class tst_hidpi;
+    friend class tst_layout;
+    friend class tst_view;
 };
 
 #endif

@@ -113,9 +113,10 @@ void tst_window::menus()
 {
     window w;
     const QList<QAction *> bar = w.menuBar()->actions();
-    QCOMPARE(bar.size(), 2);
+    QCOMPARE(bar.size(), 3);
     QCOMPARE(bar.at(0)->menu(), w.fileMenu);
-    QCOMPARE(bar.at(1)->menu(), w.helpMenu);
+    QCOMPARE(bar.at(1)->menu(), w.viewMenu);
+    QCOMPARE(bar.at(2)->menu(), w.helpMenu);
     QCOMPARE(w.fileMenu->title(), QString("&File"));
     QCOMPARE(w.helpMenu->title(), QString("&Help"));
 
