@@ -1,11 +1,21 @@
 #!/usr/bin/env bash
 # Installs what building and testing Tesseline needs (Debian packages), then
-# configures and builds it.  Usage: scripts/setup.sh [BUILD_DIR [CMAKE_ARGS...]]
+# configures and builds it: everything, or only the targets named after
+# --target.  Lines for targets that are up to date are left out, so a build
+# with nothing to do prints nothing.
+# Usage: scripts/setup.sh [BUILD_DIR [CMAKE_ARGS...] [--target TARGET...]]
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$root/build}
 shift || true
+cmake_args=()
+build_args=(-j"$(nproc)")
+while [ $# -gt 0 ]; do
+    [ "$1" = --target ] && { build_args+=("$@"); break; }
+    cmake_args+=("$1")
+    shift
+done
 
 packages=(build-essential cmake qt6-base-dev libjpeg62-turbo-dev clang libfuzzer-14-dev xvfb xdotool fonts-dejavu-core libjpeg-turbo-progs
           tigervnc-standalone-server tigervnc-tools xauth openbox x11-utils openssl iproute2
@@ -23,5 +33,6 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-cmake --build "$build" -j"$(nproc)"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${cmake_args[@]}" >/dev/null
+cmake --build "$build" "${build_args[@]}" |
+    sed -u -e '/\] Built target /d' -e '/\] Automatic MOC and UIC for target /d'

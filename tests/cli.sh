@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The real binary's command line: help, version, misuse, unreadable
 # descriptors (none may block), "--", Qt's own options passing through, and
-# no display at all.
+# no display at all; then the run command's: the descriptor given or else the
+# sample, options passing through, and a quiet build of what it runs.
 # Usage: cli.sh TESSELINE
 set -uo pipefail
 
 tesseline=$(realpath "$1")
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work"
@@ -24,11 +26,12 @@ matches() {
     esac
 }
 launch=(env)
+program=$tesseline
 check() {
     local name=$1 want=$2 out=$3 err=$4
     shift 5
     local rc=0
-    (cd "$work" && timeout 2 "${launch[@]}" "$tesseline" "$@" >"$work/out" 2>"$work/err") || rc=$?
+    (cd "$work" && timeout 2 "${launch[@]}" "$program" "$@" >"$work/out" 2>"$work/err") || rc=$?
     if [ "$rc" = "$want" ] && matches "$out" "$work/out" && matches "$err" "$work/err"; then
         passed=$((passed + 1))
     else
@@ -37,6 +40,11 @@ check() {
         sed 's/^/  out: /' "$work/out"
         sed 's/^/  err: /' "$work/err"
     fi
+}
+verify() {
+    local name=$1
+    shift
+    if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: $name"; fi
 }
 
 mkdir "$work/folder.tz"
@@ -78,6 +86,47 @@ check "QT_QPA_PLATFORM with no display" 124 - '^plain$' -- plain.tz
 launch=(env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=)
 check "an empty DISPLAY" 1 - '^tesseline: no display' -- plain.tz
 launch=(env)
+
+# The run command, in a copy of the scripts with stand-ins on PATH for cmake
+# (it logs its arguments and prints what a build with nothing to do prints)
+# and dpkg-query (all installed), the real viewer, a generator that writes a
+# small sample, and a headless script that prints its arguments.
+tree=$work/tree
+mkdir -p "$tree/scripts" "$tree/build" "$work/bin"
+cp "$root/scripts/run.sh" "$root/scripts/setup.sh" "$tree/scripts/"
+ln -s "$tesseline" "$tree/build/tesseline"
+printf '#!/bin/sh\nprintf "%%s\\n" "$@"\n' >"$tree/scripts/headless.sh"
+printf '#!/bin/sh\nmkdir -p "$1" && echo "dataset sample width 40 height 30" >"$1/sample.tz"\n' \
+    >"$tree/build/tesseline-gensample"
+printf '#!/bin/sh\necho "install ok installed"\n' >"$work/bin/dpkg-query"
+cat >"$work/bin/cmake" <<STUB
+#!/bin/sh
+echo "\$*" >>"$work/cmake.log"
+[ "\$1" = --build ] || exit 0
+[ -z "\${BUILD_FAILS:-}" ] || { echo "main.cpp:1:1: error: broken" >&2; exit 2; }
+echo "[ 50%] Automatic MOC and UIC for target tesseline"
+echo "[100%] Built target tesseline"
+STUB
+chmod +x "$tree/scripts/headless.sh" "$tree/build/tesseline-gensample" "$work/bin/"*
+program=$tree/scripts/run.sh
+launch=(env PATH="$work/bin:$PATH" DISPLAY=:99)
+plain=(=plain 40 30 "$work/img/plain_t000_z000_ch000.jpg")
+check "run: a descriptor, not the sample" 124 - "$(printf '%s\n' "${plain[@]}")" -- plain.tz
+verify "run: no sample made" test ! -e "$tree/build/sample"
+check "run: an option's value is no descriptor" 124 - "$(printf '%s\n' "${plain[@]}")" \
+    -- -platform offscreen -style fusion plain.tz
+check "run: a flag before the descriptor" 124 - '^plain$' -- -reverse plain.tz
+check "run: -- before a dash name" 124 - '^dash$' -- -- -x.tz
+check "run: the sample without a descriptor" 124 - '^sample$' -- -platform offscreen
+verify "run: the sample made" test -f "$tree/build/sample/sample.tz"
+verify "run: builds only what it runs" \
+    test "$(grep -c -- '--build .*--target tesseline tesseline-gensample$' "$work/cmake.log")" = 5
+launch=(env PATH="$work/bin:$PATH" DISPLAY=:99 BUILD_FAILS=1)
+check "run: a failed build" 2 - 'error: broken' -- plain.tz
+launch=(env -u DISPLAY -u WAYLAND_DISPLAY PATH="$work/bin:$PATH")
+check "run: headless, a descriptor" 0 "=$tree/build/tesseline"$'\n'"plain.tz"$'\n'"-platform"$'\n'"offscreen" - \
+    -- plain.tz -platform offscreen
+check "run: headless, the sample" 0 "=$tree/build/tesseline"$'\n'"$tree/build/sample/sample.tz" - --
 
 echo "cli: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
