@@ -127,10 +127,9 @@ void window::openDescriptor(const QString &fileName)
     opened = true;
     pValid = false;
     describeControls();
-    const QRect available = screen()->availableGeometry();
-    resize(int(std::clamp<qint64>(qint64(area.width()) + 10, 0, available.width())),
-           int(std::clamp<qint64>(qint64(area.height()) + 125, 0, available.height())));
+    resize(clampCoordinate(qint64(area.width()) + 10), clampCoordinate(qint64(area.height()) + 125));
     // A window that has grown past the screen's edge moves back onto it.
+    const QRect available = screen()->availableGeometry();
     const QRect frame = frameGeometry();
     if (!available.contains(frame))
         move(std::clamp(frame.x(), available.left(), std::max(available.left(), available.right() + 1 - frame.width())),
