@@ -1,0 +1,219 @@
+#include "framereader.h"
+#include "testutil.h"
+#include "blockjpeg.h"
+#include "craftjpeg.h"
+
+#include <QtGui>
+#include <QtTest>
+
+#include <cstdio>
+
+#include <jpeglib.h>
+
+// The frame reader on files made to hurt a decoder, and on frames whose
+// pixels must come out exactly as Qt's own reader gives them.
+class tst_framereader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void crafted_data();
+    void crafted();
+    void sameAsQt_data();
+    void sameAsQt();
+    void scaled_data();
+    void scaled();
+
+private:
+    QByteArray write(const QByteArray &content);
+    QTemporaryDir dir;
+};
+
+namespace {
+
+QByteArray craft(const std::function<void(QIODevice *)> &writer)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    writer(&buffer);
+    return buffer.data();
+}
+
+QByteArray encoded(const QImage &image, bool progressive = false)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(90);
+    writer.setProgressiveScanWrite(progressive);
+    writer.write(image);
+    return buffer.data();
+}
+
+// A CMYK frame as Adobe's programs write it, which Qt reads too.
+QByteArray cmyk(int width, int height)
+{
+    jpeg_compress_struct info;
+    jpeg_error_mgr error;
+    info.err = jpeg_std_error(&error);
+    jpeg_create_compress(&info);
+    unsigned char *data = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &data, &size);
+    info.image_width = JDIMENSION(width);
+    info.image_height = JDIMENSION(height);
+    info.input_components = 4;
+    info.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 90, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<JSAMPLE> row(size_t(width) * 4);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 4; ++c)
+                row[size_t(x * 4 + c)] = JSAMPLE((x * 37 + y * 11 + c * 60) & 255);
+        JSAMPROW rows[] = { row.data() };
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    const QByteArray result(reinterpret_cast<const char *>(data), qsizetype(size));
+    std::free(data);
+    return result;
+}
+
+QRgb flatColour()
+{
+    QBuffer flat;
+    flat.open(QIODevice::ReadWrite);
+    blockjpeg::write(&flat, 8, 8, [](int, int) { return blockjpeg::pattern(64, 64); });
+    return QImage::fromData(flat.data()).pixel(0, 0);
+}
+
+} // namespace
+
+QByteArray tst_framereader::write(const QByteArray &content)
+{
+    static int count = 0;
+    const QString fileName = dir.filePath(QString("f%1.jpg").arg(++count));
+    writeFile(fileName, content);
+    return QFile::encodeName(fileName);
+}
+
+void tst_framereader::crafted_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("shows");
+    const auto markers = [](QIODevice *out) { craftjpeg::writeManyMarkers(out, 64, 48, 20000); };
+    const auto scans = [](int count) { return [count](QIODevice *out) { craftjpeg::writeManyScans(out, 64, 64, count - 1); }; };
+    const auto claim = [](int side) {
+        return [side](QIODevice *out) { craftjpeg::writeManyScans(out, side, side, 1); };
+    };
+    QTest::newRow("20000 markers among stray bytes") << craft(markers) << QSize(64, 48) << true;
+    QTest::newRow("100 scans") << craft(scans(100)) << QSize(64, 64) << true;
+    QTest::newRow("101 scans") << craft(scans(101)) << QSize(64, 64) << false;
+    QTest::newRow("progressive, claims 20000 x 20000") << craft(claim(20000)).left(2048) << QSize(20000, 20000) << false;
+    QTest::newRow("progressive, claims 65000 x 65000") << craft(claim(65000)).left(2048) << QSize(65000, 65000) << false;
+
+    QImage picture = testFrame(64, 48, 3);
+    const QByteArray baseline = encoded(picture);
+    QByteArray stray = baseline;
+    stray.insert(baseline.indexOf("\xff\xda"), "\x01\x02\x03");
+    stray.insert(stray.size() - 200, QByteArray("\xff\x00", 2).repeated(32));
+    QTest::newRow("stray bytes, then a bad Huffman code") << stray << QSize(64, 48) << false;
+    const QByteArray progressive = encoded(picture, true);
+    QTest::newRow("progressive") << progressive << QSize(64, 48) << true;
+    QTest::newRow("progressive, half of it") << progressive.left(progressive.size() / 2) << QSize(64, 48) << false;
+    QTest::newRow("progressive, all but the last scan's end")
+            << progressive.left(progressive.size() - 10) << QSize(64, 48) << false;
+    QTest::newRow("progressive, no end-of-image marker")
+            << progressive.left(progressive.size() - 2) << QSize(64, 48) << false;
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "PNG");
+    QTest::newRow("a PNG named .jpg") << png << QSize(64, 48) << true;
+}
+
+void tst_framereader::crafted()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QSize, size);
+    QFETCH(bool, shows);
+    const QByteArray name = write(content);
+    framereader reader(name);
+    QCOMPARE(reader.size(), size);
+    const QRect part(QPoint(), size.boundedTo(QSize(64, 64)));
+    const QImage image = reader.read(part);
+    QCOMPARE(!image.isNull(), shows);
+    if (shows)
+        QCOMPARE(image, QImage(QString::fromLocal8Bit(name)).convertToFormat(QImage::Format_RGB32).copy(part));
+}
+
+// Colour, grey and CMYK frames of odd sizes, whole and in parts that start
+// anywhere: every row padded or cut as Qt's reader does it.
+void tst_framereader::sameAsQt_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QRect>("part");
+    const QImage colour = testFrame(61, 47, 1);
+    const QImage grey = testFrame(61, 47, 2).convertToFormat(QImage::Format_Grayscale8);
+    for (const QRect &part : { QRect(0, 0, 61, 47), QRect(0, 0, 1, 1), QRect(17, 9, 33, 31), QRect(60, 46, 1, 1),
+                               QRect(5, 0, 3, 47) }) {
+        const QString where = QString("%1,%2 %3x%4").arg(part.x()).arg(part.y()).arg(part.width()).arg(part.height());
+        QTest::newRow(qPrintable("colour " + where)) << encoded(colour) << part;
+        QTest::newRow(qPrintable("grey " + where)) << encoded(grey) << part;
+        QTest::newRow(qPrintable("progressive grey " + where)) << encoded(grey, true) << part;
+        QTest::newRow(qPrintable("CMYK " + where)) << cmyk(61, 47) << part;
+    }
+    QTest::newRow("1 x 1 grey") << encoded(grey.copy(0, 0, 1, 1)) << QRect(0, 0, 1, 1);
+    QTest::newRow("33 x 1 colour") << encoded(colour.copy(0, 0, 33, 1)) << QRect(0, 0, 33, 1);
+}
+
+void tst_framereader::sameAsQt()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QRect, part);
+    const QByteArray name = write(content);
+    const QImage wanted = QImage(QString::fromLocal8Bit(name)).convertToFormat(QImage::Format_RGB32);
+    QVERIFY(!wanted.isNull());
+    const QImage image = framereader::read(name, part);
+    QCOMPARE(image.format(), QImage::Format_RGB32);
+    QCOMPARE(image, wanted.copy(part));
+}
+
+// Scaled down in the decoder and, for frames many times the size asked for,
+// averaged before Qt's smooth scaling: one colour stays that colour.
+void tst_framereader::scaled_data()
+{
+    QTest::addColumn<QSize>("frame");
+    QTest::addColumn<QSize>("scaled");
+    QTest::newRow("2048 x 2048 to 955") << QSize(2048, 2048) << QSize(955, 955);
+    QTest::newRow("by an eighth exactly") << QSize(4096, 2048) << QSize(512, 256);
+    QTest::newRow("averaged first") << QSize(20000, 1000) << QSize(200, 10);
+    QTest::newRow("averaged, uneven") << QSize(30001, 12345) << QSize(777, 319);
+}
+
+void tst_framereader::scaled()
+{
+    QFETCH(QSize, frame);
+    QFETCH(QSize, scaled);
+    QByteArray content;
+    QBuffer buffer(&content);
+    buffer.open(QIODevice::WriteOnly);
+    blockjpeg::write(&buffer, frame.width(), frame.height(), blockjpeg::pattern);
+    const QImage image = framereader::read(write(content), QRect(QPoint(), frame), scaled);
+    QCOMPARE(image.size(), scaled);
+    const QRgb flat = flatColour();
+    for (const QPoint &at : { QPoint(scaled.width() - 1, scaled.height() - 1), QPoint(scaled.width() - 1, 0),
+                              QPoint(0, scaled.height() - 1) }) {
+        const QRgb pixel = image.pixel(at);
+        QVERIFY2(qAbs(qRed(pixel) - qRed(flat)) <= 1 && qAbs(qGreen(pixel) - qGreen(flat)) <= 1
+                         && qAbs(qBlue(pixel) - qBlue(flat)) <= 1,
+                 qPrintable(QString("%1 instead of %2").arg(pixel, 0, 16).arg(flat, 0, 16)));
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_framereader)
+#include "tst_framereader.moc"
