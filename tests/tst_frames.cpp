@@ -8,7 +8,9 @@
 #include <climits>
 #include <fstream>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 class tst_frames : public QObject
 {
@@ -23,6 +25,7 @@ private slots:
     void loadsOncePerPair();
     void shownPixels_data();
     void shownPixels();
+    void greyFrame_data();
     void greyFrame();
     void unusualFrame_data();
     void unusualFrame();
@@ -177,18 +180,28 @@ void tst_frames::shownPixels()
     QCOMPARE(shown.copy(visible), frame.copy(visible));
 }
 
+void tst_frames::greyFrame_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("64 x 48") << QSize(64, 48);
+    QTest::newRow("rows not a multiple of 4 bytes") << QSize(61, 47);
+    QTest::newRow("one column") << QSize(1, 9);
+}
+
 void tst_frames::greyFrame()
 {
+    QFETCH(QSize, size);
     QTemporaryDir grey;
     QVERIFY(QDir(grey.path()).mkdir("img"));
     const QString file = grey.filePath("img/grey_t000_z000_ch000.jpg");
-    QVERIFY(testFrame(64, 48, 5).convertToFormat(QImage::Format_Grayscale8).save(file, "JPG", 90));
+    QVERIFY(testFrame(size.width(), size.height(), 5).convertToFormat(QImage::Format_Grayscale8).save(file, "JPG", 90));
     const QImage decoded = QImage(file);
     QCOMPARE(decoded.format(), QImage::Format_Grayscale8);
 
     window w;
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    w.openDescriptor(writeDescriptor(grey.path(), "dataset grey width 64 height 48"));
+    w.openDescriptor(writeDescriptor(grey.path(), QString("dataset grey width %1 height %2")
+                                                          .arg(size.width()).arg(size.height()).toLatin1()));
     settle();
     const QImage wanted = decoded.convertToFormat(QImage::Format_RGB32);
     QCOMPARE(w.imageLabel->pixmap().toImage().convertToFormat(QImage::Format_RGB32), wanted);
@@ -212,7 +225,7 @@ void tst_frames::unusualFrame_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<bool>("shows");
     QTest::newRow("missing") << "missing" << QByteArray() << false;
-    QTest::newRow("a pipe") << "pipe" << QByteArray() << false;
+    QTest::newRow("a pipe holding a whole frame") << "pipe" << jpeg << false;
     QTest::newRow("a folder") << "folder" << QByteArray() << false;
     QTest::newRow("empty") << "file" << QByteArray() << false;
     QTest::newRow("truncated") << "file" << jpeg.left(jpeg.size() / 2) << false;
@@ -234,8 +247,17 @@ void tst_frames::unusualFrame()
     const QString frame = bad.filePath("img/bad_t000_z001_ch000.jpg");
     if (kind == "file")
         QVERIFY(writeFile(frame, content));
-    else if (kind == "pipe")
+    int pipe = -1;
+    auto closePipe = qScopeGuard([&pipe] {
+        if (pipe >= 0)
+            ::close(pipe);
+    });
+    if (kind == "pipe") {
         QCOMPARE(mkfifo(QFile::encodeName(frame).constData(), 0600), 0);
+        pipe = ::open(QFile::encodeName(frame).constData(), O_RDWR | O_NONBLOCK);
+        QVERIFY(pipe >= 0);
+        QCOMPARE(::write(pipe, content.constData(), size_t(content.size())), ssize_t(content.size()));
+    }
     else if (kind == "folder")
         QVERIFY(QDir().mkdir(frame));
     QVERIFY(QFile::copy(frameFile(1, 1), bad.filePath("img/bad_t001_z001_ch000.jpg")));
@@ -270,6 +292,7 @@ void tst_frames::largeFrame_data()
     QTest::addColumn<QSize>("labelSize");
     QTest::newRow("8000 x 8000") << QSize(8000, 8000) << QSize(400, 300);
     QTest::newRow("30000 x 20000") << QSize(30000, 20000) << QSize(400, 300);
+    QTest::newRow("too wide only") << QSize(60000, 600) << QSize(400, 600);
     QTest::newRow("label larger than the desktop") << QSize(8000, 8000) << QSize(6000, 5000);
 }
 
