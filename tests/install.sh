@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs into a temporary prefix and checks what a desktop gets: the files
-# pass their own validators, descriptors get their MIME type, the manual renders.
+# pass their own validators, descriptors get their MIME type, the icon comes
+# at the usual sizes and looks the same in other renderers, the manual renders,
+# and no file names a web or mail address the project does not have.
 # Usage: install.sh BUILD_DIR
 set -euo pipefail
 
@@ -16,9 +18,22 @@ for f in bin/tesseline share/man/man1/tesseline.1.gz share/applications/org.tess
          share/metainfo/org.tesseline.Tesseline.metainfo.xml share/doc/tesseline/copyright; do
     [ -f "$prefix/$f" ] || fail "$f is not installed"
 done
+for size in 48 128 256; do
+    png=$share/icons/hicolor/${size}x$size/apps/org.tesseline.Tesseline.png
+    file "$png" | grep -q ": PNG image data, $size x $size," || fail "no $size x $size icon: $(file "$png")"
+done
 
-desktop-file-validate "$share/applications/org.tesseline.Tesseline.desktop" | grep -v ': hint: ' \
-    && fail "desktop-file-validate complains"
+# ImageMagick's own renderer once drew the cell outside the frame, and outlines
+# where there are none: compared on white at 32 x 32, the two must agree.
+svg=$share/icons/hicolor/scalable/apps/org.tesseline.Tesseline.svg
+rsvg-convert -w 128 -h 128 "$svg" | convert - -background white -flatten -resize 32x32 "$prefix/rsvg.png"
+convert -background none "MSVG:$svg" -background white -flatten -resize 32x32 "$prefix/msvg.png"
+# (compare's exit status says only whether the two differ at all.)
+rmse=$({ compare -metric RMSE "$prefix/rsvg.png" "$prefix/msvg.png" null: 2>&1 || true; } | sed 's/.*(\(.*\))/\1/')
+awk "BEGIN { exit !($rmse < 0.08) }" || fail "the icon renders differently in ImageMagick (RMSE $rmse)"
+
+out=$(desktop-file-validate "$share/applications/org.tesseline.Tesseline.desktop")
+[ -z "$out" ] || fail "desktop-file-validate: $out"
 out=$(appstreamcli validate --no-net "$share/metainfo/org.tesseline.Tesseline.metainfo.xml" 2>&1) \
     || fail "appstreamcli: $out"
 grep -Eq '^[EW]:' <<<"$out" && fail "appstreamcli: $out"
@@ -27,6 +42,12 @@ update-mime-database "$share/mime" >/dev/null 2>&1
 printf 'dataset x\n' >"$prefix/some.tz"
 type=$(XDG_DATA_DIRS="$share:/usr/share" xdg-mime query filetype "$prefix/some.tz")
 [ "$type" = application/x-tesseline-dataset ] || fail "xdg-mime says $type"
+
+urls=$({ cat "$share/metainfo/org.tesseline.Tesseline.metainfo.xml" "$share/applications/org.tesseline.Tesseline.desktop"
+         zcat "$share/man/man1/tesseline.1.gz"
+         grep -v '^Format: ' "$share/doc/tesseline/copyright"; } |
+       grep -Eo 'https?://[^ <"]*|[[:alnum:].-]+@[[:alnum:].-]+\.[a-z]+' || true)
+[ -z "$urls" ] || fail "web or mail addresses: $urls"
 
 warnings=$(zcat "$share/man/man1/tesseline.1.gz" | groff -man -ww -z 2>&1)
 [ -z "$warnings" ] || fail "groff: $warnings"
