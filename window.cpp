@@ -110,8 +110,7 @@ void window::openDescriptor(const QString &fileName)
 {
     path = QFileInfo(fileName).absolutePath();
     readDescriptor(fileName);
-    const QSize area = imageArea();
-    layOut(area);
+    fitOnScreen();
     imageLabel->resetOffset();
 
     scrollTime->setRange(minTime, maxTime);
@@ -127,13 +126,6 @@ void window::openDescriptor(const QString &fileName)
     opened = true;
     pValid = false;
     describeControls();
-    resize(clampCoordinate(qint64(area.width()) + 10), clampCoordinate(qint64(area.height()) + 125));
-    // A window that has grown past the screen's edge moves back onto it.
-    const QRect available = screen()->availableGeometry();
-    const QRect frame = frameGeometry();
-    if (!available.contains(frame))
-        move(std::clamp(frame.x(), available.left(), std::max(available.left(), available.right() + 1 - frame.width())),
-             std::clamp(frame.y(), available.top(), std::max(available.top(), available.bottom() + 1 - frame.height())));
     requestFrame();
 }
 
@@ -278,6 +270,16 @@ void window::paintEvent(QPaintEvent *)
     requestFrame();
 }
 
+// A window manager frames the window only once it is on screen, often after
+// a dataset given on the command line was laid out: then the layout is made
+// again for the frame.
+void window::moveEvent(QMoveEvent *e)
+{
+    QMainWindow::moveEvent(e);
+    if (opened && frameGeometry().size() - geometry().size() != decoration)
+        fitOnScreen();
+}
+
 void window::dragEnterEvent(QDragEnterEvent *e)
 {
     if (!droppedDescriptor(e->mimeData()).isEmpty())
@@ -419,6 +421,21 @@ QByteArray window::frameName() const
     return name;
 }
 
+// Lays the window out around the frame, or the part of it that fits on the
+// screen, and brings a window that has grown past the screen's edge back onto it.
+void window::fitOnScreen()
+{
+    decoration = frameGeometry().size() - geometry().size();
+    const QSize area = imageArea();
+    layOut(area);
+    resize(clampCoordinate(qint64(area.width()) + 10), clampCoordinate(qint64(area.height()) + 125));
+    const QRect available = screen()->availableGeometry();
+    const QRect frame = frameGeometry();
+    if (!available.contains(frame))
+        move(std::clamp(frame.x(), available.left(), std::max(available.left(), available.right() + 1 - frame.width())),
+             std::clamp(frame.y(), available.top(), std::max(available.top(), available.bottom() + 1 - frame.height())));
+}
+
 // What of a frame can be seen: the image label, and never more than the whole desktop.
 QSize window::visibleArea() const
 {
@@ -434,7 +451,6 @@ QSize window::visibleArea() const
 QSize window::imageArea() const
 {
     const QRect available = screen()->availableGeometry();
-    const QSize decoration = frameGeometry().size() - geometry().size();
     const qint64 roomW = qint64(available.width()) - decoration.width() - 10;
     const qint64 roomH = qint64(available.height()) - decoration.height() - 125;
     if (width <= roomW && height <= roomH)

@@ -26,6 +26,7 @@ public:
 protected:
     void wheelEvent(QWheelEvent *e) override;
     void paintEvent(QPaintEvent *e) override;
+    void moveEvent(QMoveEvent *e) override;
     void dragEnterEvent(QDragEnterEvent *e) override;
     void dropEvent(QDropEvent *e) override;
 
@@ -48,6 +49,7 @@ private:
     void createActions();
     void createMenus();
     void readDescriptor(const QString &fileName);
+    void fitOnScreen();
     void layOut(const QSize &area);
     QSize imageArea() const;
     void describeControls();
@@ -78,6 +80,7 @@ private:
     int width = 300;
     int height = 300;
     bool opened = false;
+    QSize decoration;
 
     QAction *openAct;
     QAction *exitAct;
