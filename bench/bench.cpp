@@ -1,9 +1,15 @@
-// Measures how fast the viewer steps through large frames, against the raw
-// decode of the same frames.  Prints figures and ratios; asserts nothing.
-// Usage: tesseline-bench GENSAMPLE [--steps N] [--large-only] [--only "grey 2048x2048"]   (any Qt platform; see scripts/bench.sh)
+// Measures how fast the viewer steps through frames, against the raw decode
+// of the same frames and djpeg, and how it copes with frames far larger than
+// the screen and with files made to cost a decoder time or memory.  Prints
+// figures and ratios; asserts nothing.
+// Usage: tesseline-bench GENSAMPLE [--sets step,large,clip,crafted] [--large-only]
+//                        [--only "grey 2048x2048"] [--steps N]
+// (any Qt platform; see scripts/bench.sh)
 
 #include "window.h"
+#include "framereader.h"
 #include "blockjpeg.h"
+#include "craftjpeg.h"
 
 #include <QtWidgets>
 
@@ -13,11 +19,23 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 #include <cstdio>
 #include <iostream>
 
 namespace {
+
+// The heap as the viewer's main sets it up: freed frames stay in it.
+constexpr int viewerMmapThreshold = 256 * 1024 * 1024;
+constexpr int viewerTrimThreshold = 512 * 1024 * 1024;
+
+struct Options
+{
+    QString generator;
+    int longRun = 1000;
+    QString only; // one stepping set, as "grey 2048x2048"
+};
 
 // Counts the trace lines the viewer writes to std::cerr: one per frame it loads.
 class LineCounter : public std::streambuf
@@ -62,6 +80,25 @@ long residentKiB()
     return statm.readAll().split(' ').value(1).toLong() * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
+long statusKiB(const char *field)
+{
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+// Resets the peak resident memory the kernel keeps for this process.
+void resetPeak()
+{
+    QFile clear("/proc/self/clear_refs");
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
 void settle()
 {
     while (QCoreApplication::eventDispatcher()->processEvents(QEventLoop::AllEvents)) {
@@ -104,143 +141,104 @@ Figures median(const std::vector<Figures> &all)
 }
 
 // djpeg's CPU time for one file, as a child process.
-double djpegCpu(const QString &file)
+double djpegCpu(const QString &file, const QStringList &options = QStringList())
 {
     static const QString djpeg = QStandardPaths::findExecutable("djpeg");
     if (djpeg.isEmpty())
         return -1;
     const double before = cpuSeconds(RUSAGE_CHILDREN);
-    QProcess::execute(djpeg, { "-outfile", "/dev/null", file });
+    QProcess::execute(djpeg, options + QStringList { "-outfile", "/dev/null", file });
     return (cpuSeconds(RUSAGE_CHILDREN) - before) * 1e3;
 }
 
-struct Summary
+// A 1 x 1 frame: djpeg's CPU time on it is its process start-up, taken off
+// its figures.
+QString tinyFrame(const QTemporaryDir &dir)
 {
-    QString name;
-    double decode, step, djpeg, stepCpu;
-};
-QList<Summary> summaries;
-
-long statusKiB(const char *field)
-{
-    QFile status("/proc/self/status");
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLong();
-    return -1;
+    const QString file = dir.filePath("tiny.jpg");
+    QImage(1, 1, QImage::Format_Grayscale8).save(file);
+    return file;
 }
 
-// Resets the peak resident memory the kernel keeps for this process.
-void resetPeak()
+// djpeg's median CPU time over its runs, less the median of its start-ups.
+double djpegMedian(const std::vector<double> &runs, const std::vector<double> &starts)
 {
-    QFile clear("/proc/self/clear_refs");
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
+    return runs.front() < 0 ? -1 : medianOf(runs) - medianOf(starts);
 }
 
-// Frames far larger than the screen, and a decompression bomb, against a
-// frame of the label's own size: time from opening to the frame shown, and
-// the peak memory above what the viewer held before.
-void largeFrames(const QSize &label)
+// The whole frame, as the viewer reads a frame that fits its image area.
+QImage readWhole(const QString &file)
 {
-    struct Case
-    {
-        const char *name;
-        QSize size;
-        bool bomb;
-    };
-    const Case cases[] = {
-        { "label-sized", label, false },
-        { "8000 x 8000", { 8000, 8000 }, false },
-        { "30000 x 20000", { 30000, 20000 }, false },
-        { "bomb: 65000 x 65000 header, 2 KB", { 65000, 65000 }, true },
-    };
-    QTemporaryDir dir;
-    QDir(dir.path()).mkdir("img");
-    const QString descriptor = dir.filePath("large.tz");
-    QFile tz(descriptor);
+    framereader reader(QFile::encodeName(file));
+    return reader.read(QRect(QPoint(), reader.size()));
+}
+
+// Writes a descriptor for one focal plane and time points 0 .. times - 1,
+// shown in an image area of the given size.
+void writeDescriptor(const QString &fileName, const QString &dataset, const QSize &area, int times)
+{
+    QFile tz(fileName);
     tz.open(QIODevice::WriteOnly);
-    tz.write(QString("dataset large width %1 height %2 maxt %3")
-                     .arg(label.width()).arg(label.height()).arg(std::size(cases)).toLatin1());
-    tz.close();
-    // Time point 0 is where the viewer starts; case i is at time point i + 1.
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        QFile file(dir.filePath(QString("img/large_t%1_z000_ch000.jpg").arg(i + 1, 3, 10, QChar('0'))));
-        file.open(QIODevice::WriteOnly);
-        if (cases[i].bomb) {
-            QBuffer whole;
-            whole.open(QIODevice::WriteOnly);
-            blockjpeg::write(&whole, cases[i].size.width(), cases[i].size.height(), blockjpeg::pattern);
-            file.write(whole.data().left(2048));
-        } else {
-            blockjpeg::write(&file, cases[i].size.width(), cases[i].size.height(), blockjpeg::pattern);
-        }
-    }
-
-    // Large blocks go back to the system when freed, so that each case's peak
-    // starts from the same resident memory.
-    mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
-    std::printf("\n== large frames, label %dx%d, platform %s\n", label.width(), label.height(),
-                qPrintable(QGuiApplication::platformName()));
-    std::printf("%-36s %9s %9s %14s   %s\n", "", "wall ms", "÷ label", "peak +MiB", "label");
-    LineCounter counter;
-    std::streambuf *old = std::cerr.rdbuf(&counter);
-    double reference = 0;
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        double best = 1e9;
-        long peak = 0;
-        QSize shown;
-        for (int round = 0; round < 3; ++round) {
-            window w(nullptr);
-            w.openDescriptor(descriptor);
-            settle();
-            auto *scrollTime = w.findChildren<QScrollBar *>().value(0);
-            const long before = statusKiB("VmRSS:");
-            resetPeak();
-            QElapsedTimer timer;
-            timer.start();
-            scrollTime->setValue(int(i) + 1);
-            settle();
-            best = std::min(best, timer.nsecsElapsed() / 1e6);
-            peak = std::max(peak, statusKiB("VmHWM:") - before);
-            shown = w.findChildren<QLabel *>().value(1)->pixmap().size();
-        }
-        if (i == 0)
-            reference = best;
-        std::printf("%-36s %9.2f %9.2f %14.1f   %s\n", cases[i].name, best, best / reference, peak / 1024.0,
-                    shown.isEmpty() ? "empty" : qPrintable(QString("shows %1x%2").arg(shown.width()).arg(shown.height())));
-    }
-    std::cerr.rdbuf(old);
+    tz.write(QString("dataset %1 width %2 height %3 maxt %4")
+                     .arg(dataset).arg(area.width()).arg(area.height()).arg(times - 1).toLatin1());
 }
 
-void run(const QString &generator, const QString &size, bool grey, int times, int longRun)
+QString frameFile(const QTemporaryDir &dir, const QString &dataset, int time)
 {
-    QTemporaryDir dir;
-    QStringList generate { dir.path(), "--name", "bench", "--size", size, "--times",
-                           QString::number(times), "--planes", "3" };
-    if (grey)
-        generate << "--grey";
-    if (QProcess::execute(generator, generate) != 0
-        || !QImage(1, 1, QImage::Format_Grayscale8).save(dir.filePath("tiny.jpg"))) {
-        std::printf("cannot run %s\n", qPrintable(generator));
-        return;
-    }
-    QStringList frames;
-    for (int t = 0; t < times; ++t)
-        frames << dir.filePath(QString("img/bench_t%1_z001_ch000.jpg").arg(t, 3, 10, QChar('0')));
+    return dir.filePath(QString("img/%1_t%2_z000_ch000.jpg").arg(dataset).arg(time, 3, 10, QChar('0')));
+}
 
+QLabel *imageLabel(const window &w)
+{
+    return w.findChildren<QLabel *>().value(1);
+}
 
-    LineCounter counter;
-    std::streambuf *old = std::cerr.rdbuf(&counter);
-    window w(nullptr);
-    w.openDescriptor(dir.filePath("bench.tz"));
+QString shownText(const window &w)
+{
+    const QSize shown = imageLabel(w)->pixmap().size();
+    return shown.isEmpty() ? QString("empty") : QString("shows %1x%2").arg(shown.width()).arg(shown.height());
+}
+
+// Opens a descriptor and waits until the window is on the screen and idle.
+void openAndWait(window &w, const QString &descriptor)
+{
+    w.openDescriptor(descriptor);
     QElapsedTimer waiting;
     waiting.start();
     while (!(w.windowHandle() && w.windowHandle()->isExposed()) && waiting.elapsed() < 10000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     settle();
+}
+
+// ---- Stepping: a generated dataset, step after step.
+
+struct Summary
+{
+    QString name;
+    double qtDecode, decode, decodeCpu, step, djpeg, stepCpu;
+};
+
+Summary stepping(const QString &generator, const QString &size, bool grey, int times, int longRun)
+{
+    const QString name = QString("%1 %2").arg(grey ? "grey" : "colour", size);
+    QTemporaryDir dir;
+    QStringList generate { dir.path(), "--name", "bench", "--size", size, "--times",
+                           QString::number(times), "--planes", "3" };
+    if (grey)
+        generate << "--grey";
+    if (QProcess::execute(generator, generate) != 0) {
+        std::printf("cannot run %s\n", qPrintable(generator));
+        return Summary { name, 0, 0, 0, 0, 0, 0 };
+    }
+    const QString tiny = tinyFrame(dir);
+    QStringList frames;
+    for (int t = 0; t < times; ++t)
+        frames << dir.filePath(QString("img/bench_t%1_z001_ch000.jpg").arg(t, 3, 10, QChar('0')));
+
+    LineCounter counter;
+    std::streambuf *old = std::cerr.rdbuf(&counter);
+    window w(nullptr);
+    openAndWait(w, dir.filePath("bench.tz"));
     auto *scrollTime = w.findChildren<QScrollBar *>().value(0);
 
     // One step: through a step slot, until the frame is shown and nothing is left to do.
@@ -253,24 +251,25 @@ void run(const QString &generator, const QString &size, bool grey, int times, in
         QMetaObject::invokeMethod(&w, direction > 0 ? "nextTime" : "prevTime");
         settle();
     };
-    // Steps and raw decodes of the same frames take turns, so that both see the
-    // machine in the same state.
-    // Raw decodes, steps and djpeg runs on the same frames take turns, so that
+    // Raw decodes (the viewer's frame reader, and Qt's image reader it
+    // replaced), steps and djpeg runs on the same frames take turns, so that
     // all see the machine in the same state, and the median of each figure
     // over the rounds is kept: one slow round on a shared machine does not
     // move it.  djpeg's process start-up is taken off by a run on a 1 x 1 file.
     const int rounds = 10 * times;
     const int loadsBefore = counter.lines;
-    std::vector<Figures> decodes, stepped;
+    std::vector<Figures> decodes, qtDecodes, stepped;
     std::vector<double> djpegs, starts;
     for (int i = 0; i < rounds; ++i) {
-        decodes.push_back(measure(1, [&](int) { QImageReader(frames.at(i % times)).read(); }));
+        const QString &frame = frames.at(i % times);
+        decodes.push_back(measure(1, [&](int) { readWhole(frame); }));
+        qtDecodes.push_back(measure(1, [&](int) { QImageReader(frame).read(); }));
         stepped.push_back(measure(1, step));
-        djpegs.push_back(djpegCpu(frames.at(i % times)));
-        starts.push_back(djpegCpu(dir.filePath("tiny.jpg")));
+        djpegs.push_back(djpegCpu(frame));
+        starts.push_back(djpegCpu(tiny));
     }
-    const Figures decode = median(decodes), steps = median(stepped);
-    const double djpeg = djpegs.front() < 0 ? -1 : medianOf(djpegs) - medianOf(starts);
+    const Figures decode = median(decodes), qtDecode = median(qtDecodes), steps = median(stepped);
+    const double djpeg = djpegMedian(djpegs, starts);
     const int loads = counter.lines - loadsBefore;
 
     const QRect corner(w.centralWidget()->pos(), QSize(1, 1));
@@ -304,10 +303,7 @@ void run(const QString &generator, const QString &size, bool grey, int times, in
     const long rssLong = residentKiB();
     std::cerr.rdbuf(old);
 
-    const QImage sample(frames.first());
-    const double frameKiB = sample.sizeInBytes() / 1024.0;
-    const QString name = QString("%1 %2").arg(grey ? "grey" : "colour", size);
-    summaries << Summary { name, decode.wall, steps.wall, djpeg, steps.cpu };
+    const double frameKiB = readWhole(frames.first()).sizeInBytes() / 1024.0;
     std::printf("\n== %s frames, platform %s, screen %dx%d, window %dx%d\n", qPrintable(name),
                 qPrintable(QGuiApplication::platformName()), w.screen()->size().width(),
                 w.screen()->size().height(), w.QWidget::width(), w.QWidget::height());
@@ -315,7 +311,8 @@ void run(const QString &generator, const QString &size, bool grey, int times, in
     auto row = [&](const char *name, const Figures &f) {
         std::printf("%-38s %9.2f %9.2f %9.3f %9.0f\n", name, f.wall, f.cpu, f.wall / decode.wall, f.faults);
     };
-    row("raw decode (QImageReader)", decode);
+    row("raw decode (framereader)", decode);
+    row("raw decode (QImageReader, former)", qtDecode);
     if (djpeg > 0)
         std::printf("%-38s %9s %9.2f\n", "djpeg, per frame (cpu, no start-up)", "", djpeg);
     row("step (slot to frame shown, idle)", steps);
@@ -324,40 +321,277 @@ void run(const QString &generator, const QString &size, bool grey, int times, in
     row("full repaint (reference)", full);
     std::printf("frames loaded per step: %.2f\n", double(loads) / rounds);
     if (djpeg > 0)
-        std::printf("step cpu ÷ djpeg cpu: %.3f\n", steps.cpu / djpeg);
+        std::printf("decode cpu ÷ djpeg cpu: %.3f, step cpu ÷ djpeg cpu: %.3f\n", decode.cpu / djpeg,
+                    steps.cpu / djpeg);
     std::printf("burst of 50 queued steps: %d frame(s) decoded, %.1f ms, ends on the last index: %s\n",
                 burstLoads, burstMs, burstLast ? "yes" : "no");
     std::printf("resident memory: %ld KiB after 10 steps, %ld KiB after %d; growth %.2f frames\n",
                 rss10, rssLong, longRun, (rssLong - rss10) / frameKiB);
+    return Summary { name, qtDecode.wall, decode.wall, decode.cpu, steps.wall, djpeg, steps.cpu };
 }
+
+// Colour and grey frames, small and large, then a summary of all.
+void steppingSets(const Options &options)
+{
+    std::vector<Summary> summaries;
+    for (bool grey : { false, true })
+        for (const QString size : { "512x512", "2048x2048" })
+            if (options.only.isEmpty() || options.only == QString("%1 %2").arg(grey ? "grey" : "colour", size))
+                summaries.push_back(stepping(options.generator, size, grey, size == "512x512" ? 12 : 8,
+                                             options.longRun));
+
+    std::printf("\n== stepping summary, platform %s\n%-16s %9s %9s %9s %8s %9s %9s %9s %8s\n",
+                qPrintable(QGuiApplication::platformName()), "frames", "Qt ms", "decode ms", "step ms",
+                "÷ decode", "djpeg ms", "dec÷djpeg", "step cpu", "÷ djpeg");
+    for (const Summary &s : summaries)
+        std::printf("%-16s %9.2f %9.2f %9.2f %8.3f %9.2f %9.3f %9.2f %8.3f\n", qPrintable(s.name), s.qtDecode,
+                    s.decode, s.step, s.step / s.decode, s.djpeg, s.decodeCpu / s.djpeg, s.stepCpu,
+                    s.stepCpu / s.djpeg);
+}
+
+// ---- Single files shown in a window: time, CPU and peak memory.
+
+struct ShownFile
+{
+    QString name;
+    std::function<void(QIODevice *)> write;
+};
+
+std::function<void(QIODevice *)> blockFrame(int width, int height)
+{
+    return [=](QIODevice *out) { blockjpeg::write(out, width, height, blockjpeg::pattern); };
+}
+
+// The first `bytes` of what `write` writes: a header that claims more than the file holds.
+std::function<void(QIODevice *)> cutShort(const std::function<void(QIODevice *)> &write, int bytes)
+{
+    return [=](QIODevice *out) {
+        QBuffer whole;
+        whole.open(QIODevice::WriteOnly);
+        write(&whole);
+        out->write(whole.data().left(bytes));
+    };
+}
+
+// Shows each file, one step after the viewer opened, in an image area of the
+// given size, after a frame of the area's own size as the reference: time
+// from the step to the frame shown (wall and CPU, median of 5 rounds), the
+// peak resident memory above what the viewer held before the step (highest
+// of the rounds), and what the viewer shows.
+void showFiles(const char *title, const QSize &area, std::vector<ShownFile> files)
+{
+    files.insert(files.begin(), ShownFile { "label-sized", blockFrame(area.width(), area.height()) });
+    // Large blocks go back to the system when freed, so that each file's peak
+    // starts from the same resident memory.
+    mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
+    QTemporaryDir dir;
+    QDir(dir.path()).mkdir("img");
+    const QString descriptor = dir.filePath("shown.tz");
+    // Time point 0, where the viewer starts, has no frame; file i is at time point i + 1.
+    writeDescriptor(descriptor, "shown", area, int(files.size()) + 1);
+    std::vector<qint64> fileSizes;
+    for (size_t i = 0; i < files.size(); ++i) {
+        QFile file(frameFile(dir, "shown", int(i) + 1));
+        file.open(QIODevice::WriteOnly);
+        files[i].write(&file);
+        fileSizes.push_back(file.size());
+    }
+
+    std::printf("\n== %s, label %dx%d, platform %s\n", title, area.width(), area.height(),
+                qPrintable(QGuiApplication::platformName()));
+    std::printf("%-46s %9s %9s %9s %9s %10s   %s\n", "", "file KiB", "wall ms", "cpu ms", "÷ label",
+                "peak +MiB", "label");
+    LineCounter counter;
+    std::streambuf *old = std::cerr.rdbuf(&counter);
+    double reference = 0;
+    for (size_t i = 0; i < files.size(); ++i) {
+        std::vector<Figures> rounds;
+        long peak = 0;
+        QString shown;
+        for (int round = 0; round < 5; ++round) {
+            window w(nullptr);
+            w.openDescriptor(descriptor);
+            settle();
+            auto *scrollTime = w.findChildren<QScrollBar *>().value(0);
+            // Nothing freed earlier is left resident for the frame to reuse unseen.
+            malloc_trim(0);
+            const long before = statusKiB("VmRSS:");
+            resetPeak();
+            rounds.push_back(measure(1, [&](int) {
+                scrollTime->setValue(int(i) + 1);
+                settle();
+            }));
+            peak = std::max(peak, statusKiB("VmHWM:") - before);
+            shown = shownText(w);
+        }
+        const Figures f = median(rounds);
+        if (i == 0)
+            reference = f.wall;
+        std::printf("%-46s %9.1f %9.2f %9.2f %9.2f %10.1f   %s\n", qPrintable(files[i].name),
+                    fileSizes[i] / 1024.0, f.wall, f.cpu, f.wall / reference, peak / 1024.0, qPrintable(shown));
+    }
+    std::cerr.rdbuf(old);
+    mallopt(M_MMAP_THRESHOLD, viewerMmapThreshold);
+}
+
+// Frames far larger than the screen, and a decompression bomb.
+void largeFrames(const Options &)
+{
+    showFiles("large frames", QSize(2048, 2048), {
+        { "8000 x 8000", blockFrame(8000, 8000) },
+        { "30000 x 20000", blockFrame(30000, 20000) },
+        { "bomb: 65000 x 65000 header, 2 KB", cutShort(blockFrame(65000, 65000), 2048) },
+    });
+}
+
+// Files made to cost a decoder time or memory.
+void craftedFiles(const Options &)
+{
+    showFiles("crafted files", QSize(2048, 2048), {
+        { "115000 APP1 markers among stray bytes",
+          [](QIODevice *out) { craftjpeg::writeManyMarkers(out, 512, 512, 115000); } },
+        { "progressive 8000 x 8000 grey, 10001 scans",
+          [](QIODevice *out) { craftjpeg::writeManyScans(out, 8000, 8000, 10000); } },
+        { "progressive 20000 x 20000 header, 2 KB",
+          cutShort([](QIODevice *out) { craftjpeg::writeManyScans(out, 20000, 20000, 0); }, 2048) },
+        { "bomb: 65000 x 65000 baseline header, 2 KB", cutShort(blockFrame(65000, 65000), 2048) },
+    });
+}
+
+// ---- The top-left part of frames far larger than the image area.
+
+// The top-left 1900 x 950 pixels of 8000 x 8000 frames, in an image area of
+// that size.  The frame reader's read of that part and djpeg -crop of the
+// same region; then a full step onto the frame (slot to frame shown), against
+// the frame reader's read of the part the viewer decodes for it (the area, or
+// more of the frame around it to pan into) and djpeg -crop of that part.  All
+// take turns; medians of the rounds.
+void clippedFrames(const Options &options)
+{
+    const QSize area(1900, 950), frame(8000, 8000);
+    struct Kind
+    {
+        const char *name;
+        QStringList generate; // gensample's options, or none for a block pattern
+    };
+    const Kind kinds[] = {
+        { "colour cells", { "--size", "8000x8000" } },
+        { "grey cells", { "--size", "8000x8000", "--grey" } },
+        { "block pattern", {} },
+    };
+    QTemporaryDir dir;
+    QDir(dir.path()).mkdir("img");
+    const QString tiny = tinyFrame(dir);
+    const QString descriptor = dir.filePath("clip.tz");
+    // Kind k is at time points 2k and 2k + 1, so that each step loads a frame.
+    writeDescriptor(descriptor, "clip", area, 2 * int(std::size(kinds)));
+    for (size_t k = 0; k < std::size(kinds); ++k) {
+        const QString first = frameFile(dir, "clip", 2 * int(k));
+        if (kinds[k].generate.isEmpty()) {
+            QFile file(first);
+            file.open(QIODevice::WriteOnly);
+            blockjpeg::write(&file, frame.width(), frame.height(), blockjpeg::pattern);
+        } else {
+            const QString folder = dir.filePath(kinds[k].name);
+            if (QProcess::execute(options.generator, QStringList { folder, "--name", "g", "--times", "1",
+                                                                   "--planes", "1" } + kinds[k].generate) != 0) {
+                std::printf("cannot run %s\n", qPrintable(options.generator));
+                return;
+            }
+            QFile::rename(folder + "/img/g_t000_z000_ch000.jpg", first);
+        }
+        QFile::copy(first, frameFile(dir, "clip", 2 * int(k) + 1));
+    }
+
+    LineCounter counter;
+    std::streambuf *old = std::cerr.rdbuf(&counter);
+    window w(nullptr);
+    openAndWait(w, descriptor);
+    auto *scrollTime = w.findChildren<QScrollBar *>().value(0);
+    auto crop = [](const QRect &part) {
+        return QStringList { "-crop", QString("%1x%2+%3+%4").arg(part.width()).arg(part.height())
+                                              .arg(part.x()).arg(part.y()) };
+    };
+    std::printf("\n== top-left %dx%d of %dx%d frames, platform %s\n", area.width(), area.height(),
+                frame.width(), frame.height(), qPrintable(QGuiApplication::platformName()));
+    std::printf("%-14s %-19s %9s %10s %9s %9s %9s %9s %9s\n", "frames", "part", "read cpu", "djpeg crop",
+                "read ÷ dj", "step ms", "step cpu", "÷ dj part", "÷ dj area");
+    for (size_t k = 0; k < std::size(kinds); ++k) {
+        const QString file = frameFile(dir, "clip", 2 * int(k));
+        scrollTime->setValue(2 * int(k) + 1);
+        settle();
+        // The viewer's part starts at the frame's top-left corner, as the area does.
+        const QRect viewed(QPoint(), imageLabel(w)->pixmap().size());
+        const QRect areaPart(QPoint(), area);
+        std::vector<Figures> reads, viewedReads, steps;
+        std::vector<double> djpegs, viewedDjpegs, starts;
+        const int loadsBefore = counter.lines;
+        for (int round = 0; round < 15; ++round) {
+            reads.push_back(measure(1, [&](int) { framereader(QFile::encodeName(file)).read(areaPart); }));
+            viewedReads.push_back(measure(1, [&](int) { framereader(QFile::encodeName(file)).read(viewed); }));
+            steps.push_back(measure(1, [&](int) {
+                scrollTime->setValue(2 * int(k) + round % 2);
+                settle();
+            }));
+            djpegs.push_back(djpegCpu(file, crop(areaPart)));
+            viewedDjpegs.push_back(djpegCpu(file, crop(viewed)));
+            starts.push_back(djpegCpu(tiny));
+        }
+        const Figures read = median(reads), viewedRead = median(viewedReads), step = median(steps);
+        const double djpeg = djpegMedian(djpegs, starts), viewedDjpeg = djpegMedian(viewedDjpegs, starts);
+        const double loads = (counter.lines - loadsBefore) / double(steps.size());
+        auto size = [](const QRect &part) { return QString("%1x%2").arg(part.width()).arg(part.height()); };
+        std::printf("%-14s %-19s %9.2f %10.2f %9.3f\n", kinds[k].name, qPrintable(size(areaPart) + " (area)"),
+                    read.cpu, djpeg, read.cpu / djpeg);
+        std::printf("%-14s %-19s %9.2f %10.2f %9.3f %9.2f %9.2f %9.3f %9.3f   %.2f loads/step\n", "",
+                    qPrintable(size(viewed) + " (viewer)"), viewedRead.cpu, viewedDjpeg,
+                    viewedRead.cpu / viewedDjpeg, step.wall, step.cpu, step.cpu / viewedDjpeg, step.cpu / djpeg,
+                    loads);
+    }
+    std::cerr.rdbuf(old);
+}
+
+// The sets of figures, in the order they run; --sets picks some by name.
+const struct
+{
+    const char *name;
+    void (*run)(const Options &);
+} sets[] = {
+    { "step", steppingSets },
+    { "large", largeFrames },
+    { "clip", clippedFrames },
+    { "crafted", craftedFiles },
+};
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    // The heap set up as the viewer's main sets it up.
-    mallopt(M_MMAP_THRESHOLD, 256 * 1024 * 1024);
-    mallopt(M_TRIM_THRESHOLD, 512 * 1024 * 1024);
+    mallopt(M_MMAP_THRESHOLD, viewerMmapThreshold);
+    mallopt(M_TRIM_THRESHOLD, viewerTrimThreshold);
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 2) {
-        std::fprintf(stderr, "usage: tesseline-bench GENSAMPLE [--steps N]\n");
+        std::fprintf(stderr, "usage: tesseline-bench GENSAMPLE [--sets step,large,clip,crafted] [--large-only]"
+                             " [--only \"grey 2048x2048\"] [--steps N]\n");
         return 2;
     }
-    const int longRun = args.indexOf("--steps") > 0 ? args.value(args.indexOf("--steps") + 1).toInt() : 1000;
-    if (!args.contains("--large-only")) {
-        const QString only = args.indexOf("--only") > 0 ? args.value(args.indexOf("--only") + 1) : QString();
-        for (bool grey : { false, true })
-            for (const QString size : { "512x512", "2048x2048" })
-                if (only.isEmpty() || only == QString("%1 %2").arg(grey ? "grey" : "colour", size))
-                    run(args.at(1), size, grey, size == "512x512" ? 12 : 8, longRun);
-        std::printf("\n== summary, platform %s\n%-16s %10s %10s %8s %10s %10s %8s\n",
-                    qPrintable(QGuiApplication::platformName()), "frames", "decode ms", "step ms",
-                    "÷ decode", "djpeg ms", "step cpu", "÷ djpeg");
-        for (const Summary &s : summaries)
-            std::printf("%-16s %10.2f %10.2f %8.3f %10.2f %10.2f %8.3f\n", qPrintable(s.name), s.decode,
-                        s.step, s.step / s.decode, s.djpeg, s.stepCpu, s.stepCpu / s.djpeg);
-    }
-    largeFrames(QSize(2048, 2048));
+    auto value = [&](const char *option) {
+        const int at = int(args.indexOf(option));
+        return at > 0 ? args.value(at + 1) : QString();
+    };
+    Options options;
+    options.generator = args.at(1);
+    if (!value("--steps").isEmpty())
+        options.longRun = value("--steps").toInt();
+    options.only = value("--only");
+    QStringList chosen = value("--sets").split(',', Qt::SkipEmptyParts);
+    if (chosen.isEmpty())
+        for (const auto &set : sets)
+            if (!(args.contains("--large-only") && qstrcmp(set.name, "step") == 0))
+                chosen << set.name;
+    for (const auto &set : sets)
+        if (chosen.contains(set.name))
+            set.run(options);
     return 0;
 }
