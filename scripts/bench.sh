@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Builds Tesseline and runs its stepping benchmark twice: on Qt's offscreen
-# platform and on a real X server (Xvfb), each with a screen large enough to
-# show a whole 2048 x 2048 frame.  Prints figures; asserts nothing.
-# Extra arguments go to the benchmark (e.g. --steps 200).
+# Builds Tesseline and runs its benchmark twice: on Qt's offscreen platform
+# and on a real X server (Xvfb), each with a screen large enough to show a
+# whole 2048 x 2048 frame.  Prints figures; asserts nothing.
+# Extra arguments go to the benchmark (e.g. --steps 200, --sets clip,crafted).
+# TESSELINE_BUILD names another build folder than build/.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-"$root/scripts/setup.sh" "$root/build" >/dev/null
-bench=("$root/build/tesseline-bench" "$root/build/tesseline-gensample" "$@")
+build=${TESSELINE_BUILD:-$root/build}
+"$root/scripts/setup.sh" "$build" >/dev/null
+bench=("$build/tesseline-bench" "$build/tesseline-gensample" "$@")
 
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
