@@ -18,7 +18,7 @@ while [ $# -gt 0 ]; do
 done
 
 packages=(build-essential cmake qt6-base-dev libjpeg62-turbo-dev clang libfuzzer-14-dev xvfb xdotool fonts-dejavu-core libjpeg-turbo-progs
-          tigervnc-standalone-server tigervnc-tools xauth openbox x11-utils openssl iproute2
+          tigervnc-standalone-server tigervnc-tools tigervnc-viewer xauth openbox x11-utils openssl iproute2
           dpkg-dev file lintian desktop-file-utils appstream shared-mime-info xdg-utils
           librsvg2-bin imagemagick libmagickcore-6.q16-6-extra
           libfile-mimeinfo-perl man-db groff-base)
