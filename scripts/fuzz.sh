@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds the fuzzers of the frame reader and the descriptor reader with clang,
+# writes their seeds, and runs each for SECONDS (60 unless given).  Any crash,
+# leak, hang, or report of a sanitizer fails the run; its input is kept in
+# BUILD_DIR/findings.  Folders given after SECONDS are read as further frame
+# seeds.  Usage: scripts/fuzz.sh [BUILD_DIR [SECONDS [FRAME_SEEDS...]]]
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${1:-$root/build-fuzz}
+seconds=${2:-60}
+shift 2 || shift $#
+
+"$root/scripts/setup.sh" "$build" -DCMAKE_CXX_COMPILER=clang++ -DTESSELINE_FUZZ=ON
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+bash "$root/tests/fuzz/seeds.sh" "$build" "$work/seeds"
+mkdir -p "$build/findings"
+
+export ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1
+export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+failed=0
+for target in frame descriptor; do
+    seeds=("$work/seeds/$target")
+    [ "$target" = frame ] && seeds+=("$@")
+    mkdir -p "$work/corpus-$target"
+    log=$build/fuzz-$target.log
+    echo "fuzz-$target: $(find "${seeds[@]}" -type f | wc -l) seeds, $seconds s"
+    if ! "$build/tests/fuzz/fuzz-$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+            -dict="$root/tests/fuzz/$target.dict" -print_final_stats=1 \
+            -artifact_prefix="$build/findings/$target-" "$work/corpus-$target" "${seeds[@]}" >"$log" 2>&1; then
+        awk '/ERROR:|runtime error|^fuzz-(frame|descriptor):/ { found = 1 } found && shown++ < 60' "$log"
+        echo "fuzz-$target: FAILED, the input is in $build/findings"
+        failed=1
+    fi
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+    coverage=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1)
+    echo "fuzz-$target: ${runs:-?} executions, $coverage, $(find "$work/corpus-$target" -type f | wc -l) inputs kept"
+done
+exit $failed

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Writes the fuzzers' seeds into OUT/frame and OUT/descriptor: frames of the
+# sample generator in each of its variants and of tests/fuzz/seeds.cpp, and
+# small descriptors.  Usage: tests/fuzz/seeds.sh BUILD_DIR OUT
+set -euo pipefail
+
+build=$1
+out=$2
+mkdir -p "$out/frame" "$out/descriptor"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# name, then the generator's options
+variants=(
+    "colour --size 160x120 --planes 3"
+    "default --planes 1"
+    "grey --grey --size 97x61 --planes 2"
+    "flat --flat --size 64x48 --planes 2"
+    "flatgrey --flat --grey --size 40x30"
+    "tiny --size 1x1"
+    "thin --size 517x9"
+    "tall --size 7x300"
+    "large --flat --size 1280x720"
+)
+for variant in "${variants[@]}"; do
+    read -r name options <<<"$variant"
+    # shellcheck disable=SC2086
+    "$build/tests/fuzz/tesseline-gensample" "$work/$name" --name "$name" --times 1 --planes 1 $options
+    for frame in "$work/$name"/img/*.jpg; do
+        cp "$frame" "$out/frame/gensample-$(basename "$frame")"
+    done
+    cp "$work/$name/$name.tz" "$out/descriptor/gensample-$name.tz"
+done
+"$build/tests/fuzz/fuzz-seeds" "$out/frame"
+
+d=$out/descriptor
+printf 'dataset cellA width 320 height 240 mint 0 maxt 59 minz 1 maxz 21\n' >"$d/one-line.tz"
+printf 'dataset cellA\r\nwidth 320\r\nheight 240\r\nmint 0\r\nmaxt 59\r\n' >"$d/crlf.tz"
+printf 'maxz\t21 minz\v1\fmaxt\n\n59 mint 0 height\r240 width   320 dataset\ncellA' >"$d/white-space.tz"
+printf 'mint -2147483648 maxt 2147483647 minz +7 maxz 0x10 width 3.5 height 2147483648\n' >"$d/numbers.tz"
+printf 'dataset zell\xc3\xa4 width 320px dataset\n' >"$d/eight-bit.tz"
+printf 'dataset a\0b width\0 1 \x01\x02 height 6 \xff\xd8' >"$d/binary.tz"
+{ printf 'dataset '; head -c 4100 /dev/zero | tr '\0' n; printf ' width 8\n'; } >"$d/long-name.tz"
+: >"$d/empty.tz"
