@@ -128,6 +128,29 @@ void tst_descriptor::read_data()
     QTest::newRow("overlong token skipped whole")
             << QByteArray(100000, 'w') + QByteArray("idth 3 width 4") << QByteArrayList { "4" }
             << with([](Fields &f) { f.width = 4; });
+    // Tokens are cut at 4096 characters: a token of that length is whole,
+    // and the next one must still be read.
+    for (int length : { 4095, 4096, 4097 }) {
+        QTest::addRow("%d-character word, then a tag", length)
+                << QByteArray(length, 'w') + QByteArray(" width 320") << QByteArrayList { "320" }
+                << with([](Fields &f) { f.width = 320; });
+    }
+    QTest::newRow("4096-character word, then a line end")
+            << QByteArray(4096, 'w') + QByteArray("\nwidth 320") << QByteArrayList { "320" }
+            << with([](Fields &f) { f.width = 320; });
+    QTest::newRow("4096-character word ends the file")
+            << QByteArray("width 320 ") + QByteArray(4096, 'w') << QByteArrayList { "320" }
+            << with([](Fields &f) { f.width = 320; });
+    QTest::newRow("4096 characters run into a tag")
+            << QByteArray(4096, 'w') + QByteArray("width 320 height 7") << QByteArrayList { "7" }
+            << with([](Fields &f) { f.height = 7; });
+    for (int length : { 4095, 4096, 4097, 8193 }) {
+        const QByteArray name = QByteArray(length, 'n');
+        QTest::addRow("%d-character name, then a tag", length)
+                << QByteArray("dataset ") + name + QByteArray(" width 320")
+                << QByteArrayList { name.left(4096), "320" }
+                << with([&](Fields &f) { f.dataset = QString::fromLatin1(name.left(4096)); f.width = 320; });
+    }
     QTest::newRow("binary garbage")
             << QByteArrayLiteral("\x00\xff\xd8 width\x00 1 \x01\x02 height 6") << QByteArrayList { "6" }
             << with([](Fields &f) { f.height = 6; });
