@@ -348,10 +348,17 @@ void tst_window::drop_data()
     const QString good = descriptor("dataset dropped width 40 height 30");
     const QString other = dir.filePath("notes.txt");
     writeFile(other, "width 40");
+    // A descriptor is a name whose last suffix is .tz.
+    const QString noDot = dir.filePath("notes.gtz");
+    writeFile(noDot, "dataset dropped width 40 height 30");
+    const QString twoSuffixes = dir.filePath("notes.txt.tz");
+    writeFile(twoSuffixes, "dataset dropped width 40 height 30");
     QTest::addColumn<QList<QUrl>>("urls");
     QTest::addColumn<bool>("accepted");
     QTest::newRow("a descriptor") << QList<QUrl> { QUrl::fromLocalFile(good) } << true;
     QTest::newRow("another file") << QList<QUrl> { QUrl::fromLocalFile(other) } << false;
+    QTest::newRow("a name ending in tz without the dot") << QList<QUrl> { QUrl::fromLocalFile(noDot) } << false;
+    QTest::newRow("a descriptor with two suffixes") << QList<QUrl> { QUrl::fromLocalFile(twoSuffixes) } << true;
     QTest::newRow("a missing descriptor") << QList<QUrl> { QUrl::fromLocalFile(dir.filePath("gone.tz")) } << false;
     QTest::newRow("a folder") << QList<QUrl> { QUrl::fromLocalFile(dir.path()) } << false;
     QTest::newRow("two descriptors") << QList<QUrl> { QUrl::fromLocalFile(good), QUrl::fromLocalFile(good) } << false;
