@@ -8,7 +8,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${TESSELINE_BUILD:-$root/build}
-"$root/scripts/setup.sh" "$build" >/dev/null
+"$root/scripts/setup.sh" "$build" --target tesseline-bench tesseline-gensample >/dev/null
 bench=("$build/tesseline-bench" "$build/tesseline-gensample" "$@")
 
 work=$(mktemp -d)
