@@ -154,7 +154,7 @@ expect_last "$(frame 1 1)"
 
 echo "-- the focus comes back after a dialog"
 xdotool key alt+h
-sleep 0.3
+sleep 0.5  # for the Help menu to open
 xdotool key a
 expect_active "About Tesseline"
 xdotool key Escape
