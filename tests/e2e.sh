@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Drives the real tesseline binary on a real X server (Xvfb) the way a person
 # would, with xdotool: open through the dialog, step with keys and the wheel,
-# look at the screen, open from the command line, quit with Ctrl+Q.
+# look at the screen, open from the command line, quit with Ctrl+Q; then, on a
+# 1920 x 1080 screen, frames larger than it: the layout, dragging, the fit view
+# and double-clicks.
 # Usage: e2e.sh TESSELINE GENSAMPLE XPROBE
 set -euo pipefail
 
@@ -59,7 +61,8 @@ frame() { echo "$work/data/img/flat_t00$1_z00$2_ch000.jpg"; }
 
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/xvfb.sh"
 start_xvfb "$work" 1280x1024 || fail "Xvfb did not start"
-pids+=($!)
+xvfb=$!
+pids+=("$xvfb")
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 "$work/runtime"
 cd "$work"
@@ -143,6 +146,175 @@ expect_size "$win" 310x425
 xdotool key l
 sleep 0.3
 expect_trace "tesseline: cannot read $work/none.tz: No such file or directory"
+quit
+
+# Frames larger than a 1920 x 1080 screen, made of 8 x 8 blocks of colours
+# hashed from their place, so that any shift shows, with a square of its own
+# colour in each corner: red, green, blue, yellow.  The window then fills the
+# screen (no window manager, so no title bar): an image area of 1910 x 955.
+kill "$xvfb"
+mkdir "$work/1080p"
+start_xvfb "$work/1080p" 1920x1080 || fail "the second Xvfb did not start"
+pids+=($!)
+blocks() { # NAME SIZE FRAMES
+    mkdir -p "$work/$1/img"
+    printf 'dataset %s\nwidth %d\nheight %d\nmint 0\nmaxt %d\nminz 0\nmaxz 0\n' "$1" "$2" "$2" $(($3 - 1)) >"$work/$1/$1.tz"
+    for t in $(seq 0 $(($3 - 1))); do "$xprobe" blocks "$work/$1/img/$1_t00${t}_z000_ch000.jpg" "$2" "$2" "$t"; done
+}
+blocks big 2048 2
+blocks huge 8000 1
+big() { echo "$work/big/img/big_t00$1_z000_ch000.jpg"; }
+huge=$work/huge/img/huge_t000_z000_ch000.jpg
+
+# Waits until the image area shows the frame file's pixels from X, Y on, or
+# from no further than SLACK pixels away.
+shows() {
+    "$xprobe" compare "$win" 5 24 "$1" "$2" "$3" 1910 955 "${4:-0}" ||
+        fail "the image area does not show $(basename "$1") from $2,$3"
+}
+drag() { # FROM_X FROM_Y BY_X BY_Y, in the window
+    xdotool mousemove --window "$win" "$1" "$2" mousedown 1 \
+        mousemove --window "$win" $(($1 + $3)) $(($2 + $4)) mouseup 1
+}
+# Waits until the window's pixel at X, Y is within 3 of the colour "R G B".
+expect_colour() {
+    local r g b R G B
+    read -r R G B <<<"$3"
+    for _ in $(seq 50); do
+        read -r r g b <<<"$("$xprobe" pixel "$win" "$1" "$2")"
+        (( ${r:-999} - R <= 3 && R - r <= 3 && g - G <= 3 && G - g <= 3 && b - B <= 3 && B - b <= 3 )) && return 0
+        sleep 0.1
+    done
+    fail "the pixel at $1,$2 is $r $g $b, expected about $3"
+}
+# The four corner squares in the fit view: 2048 x 2048 scaled to 955 x 955 at
+# the image area's top-left, and the label's background right of it.
+expect_fitted() {
+    expect_colour 7 26 "255 0 0"
+    expect_colour 958 26 "0 255 0"
+    expect_colour 7 977 "0 0 255"
+    expect_colour 958 977 "255 255 0"
+    expect_colour 961 26 "$background"
+}
+# Saves the View menu's picture, opened from the keyboard as a user would.
+view_menu() {
+    local menu="" _
+    xdotool key alt+v
+    for _ in $(seq 50); do
+        menu=$(xdotool search --onlyvisible --classname '^tesseline$' | grep -vx "$win" || true)
+        [ -n "$menu" ] && break
+        sleep 0.1
+    done
+    [ -n "$menu" ] || fail "the View menu did not open"
+    "$xprobe" shot "$menu" "$1"
+    for _ in $(seq 20); do
+        sleep 0.1
+        "$xprobe" shot "$menu" "$1.again"
+        cmp -s "$1" "$1.again" && break
+        mv "$1.again" "$1"
+    done
+    xdotool key Escape
+    for _ in $(seq 50); do
+        xdotool search --onlyvisible --classname '^tesseline$' | grep -qvx "$win" || return 0
+        sleep 0.1
+    done
+    fail "the View menu did not close"
+}
+counter() { "$xprobe" shot "$win" "$1" 5 1014 48 25; } # the time counter, at 5, H + 40 below the menu bar
+
+step "a 2048 x 2048 frame on a 1920 x 1080 screen: the window and its controls fit"
+start "$work/big/big.tz"
+trace=(big 2048 2048 0 1 0 0 "$(big 0)")
+expect_trace "${trace[@]}"
+expect_size "$win" 1920x1080
+[ "$(xdotool getwindowgeometry "$win" | sed -n 's/ *Position: \([0-9,]*\) .*/\1/p')" = 0,0 ] ||
+    fail "the window is not at the screen's top-left"
+shows "$(big 0)" 0 0
+background=$("$xprobe" pixel "$win" 2 500)
+[ "$("$xprobe" pixel "$win" 1915 500)" = "$background" ] || fail "the image area is wider than 1910"
+[ "$("$xprobe" pixel "$win" 500 979)" = "$background" ] || fail "the image area is higher than 955"
+counter "$work/t0.png"
+view_menu "$work/menu-unchecked.png"
+
+step "dragging moves the decoded frame, reading nothing again"
+drag 1000 700 -100 -600
+shows "$(big 0)" 100 600
+expect_trace "${trace[@]}"
+
+step "stepping keeps the place, the slider and counter below the frame work"
+xdotool key l
+trace+=("$(big 1)")
+expect_trace "${trace[@]}"
+shows "$(big 1)" 100 600
+counter "$work/t1.png"
+cmp -s "$work/t0.png" "$work/t1.png" && fail "the time counter does not change"
+# The time slider's middle: at H + 44 below the menu bar, 16 high.
+xdotool mousemove --window "$win" 1000 1026 click 4
+trace+=("$(big 0)")
+expect_trace "${trace[@]}"
+shows "$(big 0)" 100 600
+counter "$work/t0-again.png"
+cmp -s "$work/t0.png" "$work/t0-again.png" || fail "the time counter does not show 0 again"
+
+step "a drag stops at the frame's edges"
+drag 1800 970 -1700 -950
+shows "$(big 0)" 138 1093
+drag 500 100 50 50
+shows "$(big 0)" 88 1043
+expect_trace "${trace[@]}"
+
+step "opening again goes back to the top-left"
+xdotool key ctrl+o
+dialog=$(xdotool search --sync --onlyvisible --name '^OpenFile$' | head -n 1)
+xdotool windowfocus --sync "$dialog"
+xdotool type --delay 5 "$work/big/big.tz"
+sleep 0.3
+xdotool key Return
+trace+=(big 2048 2048 0 1 0 0 "$(big 0)")
+expect_trace "${trace[@]}"
+xdotool windowfocus --sync "$win"
+shows "$(big 0)" 0 0
+drag 1000 600 -50 -400
+shows "$(big 0)" 50 400
+drag 1000 100 300 800
+shows "$(big 0)" 0 0
+
+step "Ctrl+F fits the whole frame, a double-click shows 100 % around the point"
+xdotool key ctrl+f
+trace+=("$(big 0)")
+expect_trace "${trace[@]}"
+expect_fitted
+view_menu "$work/menu-checked.png"
+cmp -s "$work/menu-unchecked.png" "$work/menu-checked.png" && fail "the View menu shows no check mark in the fit view"
+# The label's 480, 500 is the frame's 1029.4, 1072.3; centred in 1910 x 955
+# that is an offset of 74.4, 594.8.
+xdotool mousemove --window "$win" 485 524 click --repeat 2 --delay 50 1
+trace+=("$(big 0)")
+expect_trace "${trace[@]}"
+shows "$(big 0)" 74 595 1
+view_menu "$work/menu-after.png"
+cmp -s "$work/menu-unchecked.png" "$work/menu-after.png" || fail "the View menu still shows a check mark at 100 %"
+xdotool mousemove --window "$win" 900 500 click --repeat 2 --delay 50 1
+trace+=("$(big 0)")
+expect_trace "${trace[@]}"
+expect_fitted
+quit
+
+step "an 8000 x 8000 frame: a drag decodes again only past what was decoded"
+start "$work/huge/huge.tz"
+trace=(huge 8000 8000 0 0 0 0 "$huge")
+expect_trace "${trace[@]}"
+shows "$huge" 0 0
+drag 1500 800 -300 -200
+shows "$huge" 300 200
+expect_trace "${trace[@]}"
+drag 1500 800 -1200 -500
+trace+=("$huge")
+expect_trace "${trace[@]}"
+shows "$huge" 1500 700
+drag 500 300 300 200
+shows "$huge" 1200 500
+expect_trace "${trace[@]}"
 quit
 
 echo "e2e: 1 passed, 0 failed"
