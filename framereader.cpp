@@ -151,6 +151,14 @@ void cmykToRgb32(const JSAMPLE *from, quint32 *to, int width)
     }
 }
 
+// libjpeg widens grey to 32 bits one byte at a time; this loop the compiler
+// vectorizes.
+void greyToRgb32(const JSAMPLE *__restrict from, quint32 *__restrict to, int width)
+{
+    for (int x = 0; x < width; ++x)
+        to[x] = 0xff000000u | quint32(from[x]) * 0x010101u;
+}
+
 // Adds a row of pixels to a row of sums, `reduce` pixels to each sum.
 void accumulate(const quint32 *from, int width, int reduce, quint32 *sums)
 {
@@ -173,7 +181,8 @@ bool decode(jpegDecoder *jpeg, int x, int y, int width, int height, int reduce, 
         return false;
     jpeg_decompress_struct *info = &jpeg->info;
     const bool cmyk = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
-    info->out_color_space = cmyk ? JCS_CMYK : rgb32;
+    const bool grey = info->jpeg_color_space == JCS_GRAYSCALE;
+    info->out_color_space = cmyk ? JCS_CMYK : grey ? JCS_GRAYSCALE : rgb32;
     jpeg_start_decompress(info);
 
     const int block = info->max_h_samp_factor * DCTSIZE;
@@ -182,7 +191,7 @@ bool decode(jpegDecoder *jpeg, int x, int y, int width, int height, int reduce, 
     if (columns < info->output_width)
         jpeg_crop_scanline(info, &left, &columns);
     const int skip = x - int(left);
-    const bool direct = !cmyk && reduce == 1;
+    const bool direct = !cmyk && !grey && reduce == 1;
     *offset = direct ? skip : 0;
     const int outWidth = (width + reduce - 1) / reduce;
     const int outHeight = (height + reduce - 1) / reduce;
@@ -197,7 +206,8 @@ bool decode(jpegDecoder *jpeg, int x, int y, int width, int height, int reduce, 
     quint32 *sums = nullptr;
     if (!direct) {
         auto *common = reinterpret_cast<j_common_ptr>(info);
-        scratch = static_cast<JSAMPROW>((*info->mem->alloc_large)(common, JPOOL_IMAGE, size_t(columns) * 8));
+        scratch = static_cast<JSAMPROW>(
+                (*info->mem->alloc_large)(common, JPOOL_IMAGE, (size_t(columns) + size_t(width)) * 4));
         sums = static_cast<quint32 *>(
                 (*info->mem->alloc_large)(common, JPOOL_IMAGE, size_t(outWidth) * 3 * sizeof(quint32)));
     }
@@ -207,18 +217,18 @@ bool decode(jpegDecoder *jpeg, int x, int y, int width, int height, int reduce, 
             jpeg_read_scanlines(info, &out, 1);
             continue;
         }
+        // Grey and CMYK rows are widened straight into the picture, or for
+        // averaging into the scratch row's second part.
         jpeg_read_scanlines(info, &scratch, 1);
-        // CMYK rows are widened into the scratch row's second half.
-        auto *pixels = reinterpret_cast<quint32 *>(scratch);
-        if (cmyk) {
-            pixels += columns;
-            cmykToRgb32(scratch, pixels, int(columns));
-        }
-        pixels += skip;
-        if (reduce == 1) {
-            std::memcpy(out, pixels, size_t(width) * 4);
+        auto *pixels = reinterpret_cast<quint32 *>(reduce == 1 ? out : scratch + size_t(columns) * 4);
+        if (cmyk)
+            cmykToRgb32(scratch + skip * 4, pixels, width);
+        else if (grey)
+            greyToRgb32(scratch + skip, pixels, width);
+        else
+            pixels = reinterpret_cast<quint32 *>(scratch) + skip;
+        if (reduce == 1)
             continue;
-        }
         if (row % reduce == 0)
             std::memset(sums, 0, size_t(outWidth) * 3 * sizeof(quint32));
         accumulate(pixels, width, reduce, sums);
