@@ -12,15 +12,16 @@ frameview::frameview(QWidget *parent)
 
 // The part of a frame to decode at 100 %: all of it when it takes at most
 // four times the area, so that dragging only moves pixels; otherwise what is
-// visible and half the area around it on every side.
+// visible, and while dragging half the area around it on every side.
 QRect frameview::wanted(const QSize &frame) const
 {
     const QRect whole(QPoint(), frame);
     const QSize shown = area();
     if (qint64(frame.width()) * frame.height() <= 4 * qint64(shown.width()) * shown.height())
         return whole;
-    const QPoint topLeft = clamped(mOffset, frame);
-    const QRect visible(topLeft, shown);
+    const QRect visible(clamped(mOffset, frame), shown);
+    if (!regionAsked)
+        return visible & whole;
     return visible.adjusted(-shown.width() / 2, -shown.height() / 2, shown.width() / 2, shown.height() / 2)
             & whole;
 }
@@ -31,6 +32,7 @@ void frameview::showFrame(QImage image, const QPoint &origin, const QSize &frame
     frameSize = frame;
     this->origin = origin;
     mFitted = false;
+    regionAsked = false;
     mOffset = clamped(mOffset, frameSize);
     setPixmapShown(std::move(image));
 }
@@ -93,8 +95,10 @@ void frameview::mouseMoveEvent(QMouseEvent *e)
         return;
     mOffset = moved;
     const QRect decoded(origin, pixmap().deviceIndependentSize().toSize());
-    if (!decoded.contains(QRect(mOffset, area()) & QRect(QPoint(), frameSize)))
+    if (!decoded.contains(QRect(mOffset, area()) & QRect(QPoint(), frameSize))) {
+        regionAsked = true;
         emit regionNeeded();
+    }
     updateOpaque();
     update();
 }

@@ -47,6 +47,7 @@ private:
     QPoint mOffset;
     bool mFitted = false;
     bool dragging = false;
+    bool regionAsked = false;
     QPoint dragStart;
     QPoint offsetAtStart;
 };

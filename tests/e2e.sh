@@ -300,20 +300,24 @@ expect_trace "${trace[@]}"
 expect_fitted
 quit
 
-step "an 8000 x 8000 frame: a drag decodes again only past what was decoded"
+step "an 8000 x 8000 frame: a drag decodes the area around what is visible, then again only past it"
 start "$work/huge/huge.tz"
 trace=(huge 8000 8000 0 0 0 0 "$huge")
 expect_trace "${trace[@]}"
 shows "$huge" 0 0
 drag 1500 800 -300 -200
+trace+=("$huge")
 shows "$huge" 300 200
+expect_trace "${trace[@]}"
+drag 1500 800 -600 -200
+shows "$huge" 900 400
 expect_trace "${trace[@]}"
 drag 1500 800 -1200 -500
 trace+=("$huge")
 expect_trace "${trace[@]}"
-shows "$huge" 1500 700
+shows "$huge" 2100 900
 drag 500 300 300 200
-shows "$huge" 1200 500
+shows "$huge" 1800 700
 expect_trace "${trace[@]}"
 quit
 
