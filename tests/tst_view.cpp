@@ -33,6 +33,7 @@ private slots:
     void fit();
     void doubleClick();
     void frameAboveAllocationFloor();
+    void controlsSayWhatTheyAre();
 
 private:
     window *openOn(const QString &screen, const QString &descriptor);
@@ -292,6 +293,30 @@ void tst_view::frameAboveAllocationFloor()
     QVERIFY(w);
     QCOMPARE(w->imageLabel->size(), QSize(6000, 6000));
     QCOMPARE(w->imageLabel->pixmap().toImage(), picture);
+}
+
+// Tooltips and screen readers tell the counters and sliders apart, and name the frame shown.
+void tst_view::controlsSayWhatTheyAre()
+{
+    w.reset(new window);
+    const QList<QPair<QWidget *, QString>> controls { { w->timePoint, "Time point" }, { w->scrollTime, "Time point" },
+                                                      { w->focalPlane, "Focal plane" }, { w->scrollFocal, "Focal plane" } };
+    for (const auto &[control, name] : controls) {
+        QCOMPARE(control->accessibleName(), name);
+        QCOMPARE(control->toolTip(), name);
+    }
+    QCOMPARE(w->imageLabel->accessibleName(), QString("Frame"));
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    w->openDescriptor(writeDescriptor(dir.path(), "dataset cellA width 64 height 48 mint 3 maxt 59 minz -2 maxz 21"));
+    settle();
+    QCOMPARE(w->scrollTime->toolTip(), QString("Time point, 3 to 59"));
+    QCOMPARE(w->timePoint->toolTip(), QString("Time point, 3 to 59"));
+    QCOMPARE(w->scrollFocal->toolTip(), QString("Focal plane, -2 to 21"));
+    QCOMPARE(w->focalPlane->accessibleName(), QString("Focal plane"));
+    QCOMPARE(w->imageLabel->accessibleName(), QString("cellA_t003_z009_ch000.jpg"));
+    w->nextTime();
+    settle();
+    QCOMPARE(w->imageLabel->accessibleName(), QString("cellA_t004_z009_ch000.jpg"));
 }
 
 QTEST_MAIN(tst_view)
