@@ -31,6 +31,7 @@ struct jpegDecoder
     QFile *file;
     bool created;
     bool used;
+    qint64 blocks;
     JOCTET buffer[64 * 1024];
     // The picture being written: malloc'ed, handed to a QImage when whole.
     uchar *bits;
@@ -42,6 +43,9 @@ namespace {
 // libjpeg's own encoder writes at most a few dozen scans; 100 leaves room and
 // stops files of endless near-empty scans.
 constexpr int maxScans = 100;
+// Nor may the scans of a large frame decode more blocks in all than a hundred
+// scans of a frame of a million blocks, half a second's work.
+constexpr qint64 maxBlocks = 100'000'000;
 // Working memory: a progressive frame of 7680 x 4320 in full colour needs
 // 200 MiB of coefficients; a larger claim fails before anything is allocated.
 constexpr long maxMemory = 256L * 1024 * 1024;
@@ -72,10 +76,20 @@ void warned(j_common_ptr info, int level)
     }
 }
 
-void progressed(j_common_ptr info)
+// Called for each row of blocks while the scans of a progressive frame are
+// read in, and for each output row.
+void progressed(j_common_ptr common)
 {
-    if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > maxScans)
-        failed(info);
+    auto *info = reinterpret_cast<j_decompress_ptr>(common);
+    auto *jpeg = reinterpret_cast<jpegDecoder *>(common->client_data);
+    if (info->input_scan_number > maxScans)
+        failed(common);
+    if (info->output_scanline > 0 || info->comps_in_scan < 1)
+        return;
+    const int rows = info->comps_in_scan == 1 ? info->cur_comp_info[0]->v_samp_factor : 1;
+    jpeg->blocks += qint64(info->MCUs_per_row) * info->blocks_in_MCU * rows;
+    if (jpeg->blocks > maxBlocks)
+        failed(common);
 }
 
 void startSource(j_decompress_ptr) { }

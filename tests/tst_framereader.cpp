@@ -113,6 +113,9 @@ void tst_framereader::crafted_data()
     QTest::newRow("20000 markers among stray bytes") << craft(markers) << QSize(64, 48) << true;
     QTest::newRow("100 scans") << craft(scans(100)) << QSize(64, 64) << true;
     QTest::newRow("101 scans") << craft(scans(101)) << QSize(64, 64) << false;
+    const auto large = [](int count) { return [count](QIODevice *out) { craftjpeg::writeManyScans(out, 9000, 9000, count - 1); }; };
+    QTest::newRow("71 scans of 1.27 million blocks") << craft(large(71)) << QSize(9000, 9000) << true;
+    QTest::newRow("91 scans of 1.27 million blocks") << craft(large(91)) << QSize(9000, 9000) << false;
     QTest::newRow("progressive, claims 20000 x 20000") << craft(claim(20000)).left(2048) << QSize(20000, 20000) << false;
     QTest::newRow("progressive, claims 65000 x 65000") << craft(claim(65000)).left(2048) << QSize(65000, 65000) << false;
 
@@ -147,8 +150,15 @@ void tst_framereader::crafted()
     const QRect part(QPoint(), size.boundedTo(QSize(64, 64)));
     const QImage image = reader.read(part);
     QCOMPARE(!image.isNull(), shows);
-    if (shows)
-        QCOMPARE(image, QImage(QString::fromLocal8Bit(name)).convertToFormat(QImage::Format_RGB32).copy(part));
+    if (!shows)
+        return;
+    QImage wanted = QImage(QString::fromLocal8Bit(name)).convertToFormat(QImage::Format_RGB32).copy(part);
+    if (size.width() > 8000) {
+        // Too large for Qt's reader; the crafted scans leave every block mid-grey.
+        wanted = QImage(part.size(), QImage::Format_RGB32);
+        wanted.fill(qRgb(128, 128, 128));
+    }
+    QCOMPARE(image, wanted);
 }
 
 // Colour, grey and CMYK frames of odd sizes, whole and in parts that start
