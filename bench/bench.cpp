@@ -1,8 +1,9 @@
 // Measures how fast the viewer steps through frames, against the raw decode
-// of the same frames and djpeg, and how it copes with frames far larger than
-// the screen and with files made to cost a decoder time or memory.  Prints
-// figures and ratios; asserts nothing.
-// Usage: tesseline-bench GENSAMPLE [--sets step,large,clip,crafted] [--large-only]
+// of the same frames and djpeg, how it copes with frames far larger than the
+// screen and with files made to cost a decoder time or memory, and how it
+// steps, drags and fits frames larger than the image area of a 1080p screen.
+// Prints figures and ratios; asserts nothing.
+// Usage: tesseline-bench GENSAMPLE [--sets step,large,clip,view,crafted] [--large-only]
 //                        [--only "grey 2048x2048"] [--steps N]
 // (any Qt platform; see scripts/bench.sh)
 
@@ -551,6 +552,354 @@ void clippedFrames(const Options &options)
     std::cerr.rdbuf(old);
 }
 
+// ---- Frames larger than the image area of a 1080p screen: at 100 %, dragged and fitted.
+
+frameview *view(const window &w)
+{
+    return w.findChild<frameview *>();
+}
+
+// One step between the two time points of a dataset, until the frame is shown.
+void stepOver(window &w)
+{
+    QScrollBar *slider = w.findChildren<QScrollBar *>().value(0);
+    slider->setValue(slider->maximum() - slider->value());
+    settle();
+}
+
+// Checks Fit to Window (Ctrl+F), which reads the frame again.
+void fitFrames(window &w)
+{
+    for (QAction *action : w.findChildren<QAction *>())
+        if (action->shortcut() == QKeySequence(Qt::CTRL | Qt::Key_F))
+            action->setChecked(true);
+    settle();
+}
+
+// Sends a left-button press, release or (button held) move to the image area.
+void mouse(window &w, QEvent::Type type, const QPoint &at)
+{
+    QWidget *area = view(w);
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, at, area->mapToGlobal(at), button, held, Qt::NoModifier);
+    QCoreApplication::sendEvent(area, &event);
+    settle();
+}
+
+// Returns once what the window painted is on the screen: a grab of one of its
+// pixels, which on X waits for the server to have drawn all sent before it.
+void onScreen(window &w)
+{
+    const QPoint at = view(w)->mapTo(&w, QPoint());
+    w.screen()->grabWindow(w.winId(), at.x(), at.y(), 1, 1);
+}
+
+// The peak resident memory above what the viewer held before f, in MiB:
+// highest of three rounds after one that settles the heap.  Large blocks go
+// back to the system when freed, so that each round starts from the same
+// resident memory; prepare runs before each round, outside it.
+double peakMiB(const std::function<void()> &f, const std::function<void()> &prepare = [] {})
+{
+    mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
+    long peak = 0;
+    for (int round = 0; round < 4; ++round) {
+        prepare();
+        malloc_trim(0);
+        const long before = statusKiB("VmRSS:");
+        resetPeak();
+        f();
+        if (round > 0)
+            peak = std::max(peak, statusKiB("VmHWM:") - before);
+    }
+    mallopt(M_MMAP_THRESHOLD, viewerMmapThreshold);
+    return peak / 1024.0;
+}
+
+// Opens a descriptor in a window placed at the given point of the screen.
+void openAt(window &w, const QPoint &at, const QString &descriptor)
+{
+    w.move(at);
+    openAndWait(w, descriptor);
+}
+
+struct ViewRatios
+{
+    QString name;
+    double area, areaCpu, stepDjpeg, drag, dragNet, fit, fitCpu, corner, bigFit;
+};
+
+QString rectText(const QRect &r)
+{
+    return QString("%1x%2+%3+%4").arg(r.width()).arg(r.height()).arg(r.x()).arg(r.y());
+}
+
+QString sizeText(const QSize &s)
+{
+    return QString("%1x%2").arg(s.width()).arg(s.height());
+}
+
+// Cell frames of 2048 x 2048 and 8000 x 8000 pixels in an image area of
+// 1900 x 950, about what a 1080p screen leaves.  Steps at 100 % against the same
+// frames in a 2048 x 2048 label (as the stepping set shows them) and djpeg;
+// one drag event until the pixels are on the screen; steps with Fit to Window
+// on; steps of the 8000 x 8000 frame dragged to its bottom-right corner
+// against djpeg -crop of that part.  The windows sit side by side, none
+// covering another.  All take turns; medians of the rounds, then the peak
+// memory of each.
+ViewRatios viewFrames(const Options &options, bool grey)
+{
+    const QString name = grey ? "grey cells" : "colour cells";
+    const QSize area(1900, 950), whole(2048, 2048), huge(8000, 8000);
+    QTemporaryDir dir;
+    auto generate = [&](const QString &dataset, const QSize &size, int times) {
+        QStringList arguments { dir.path(), "--name", dataset, "--size", sizeText(size), "--times",
+                                QString::number(times), "--planes", "1" };
+        if (grey)
+            arguments << "--grey";
+        return QProcess::execute(options.generator, arguments) == 0;
+    };
+    if (!generate("a", whole, 2) || !generate("b", huge, 1)) {
+        std::printf("cannot run %s\n", qPrintable(options.generator));
+        return ViewRatios { name, 0, 0, 0, 0, 0, 0, 0, 0, 0 };
+    }
+    QFile::copy(frameFile(dir, "b", 0), frameFile(dir, "b", 1));
+    const QString tiny = tinyFrame(dir);
+    writeDescriptor(dir.filePath("label.tz"), "a", whole, 2);
+    writeDescriptor(dir.filePath("area.tz"), "a", area, 2);
+    writeDescriptor(dir.filePath("huge.tz"), "b", area, 2);
+
+    std::printf("\n== %s in a %dx%d image area, platform %s, screen %dx%d\n", qPrintable(name), area.width(),
+                area.height(), qPrintable(QGuiApplication::platformName()),
+                QGuiApplication::primaryScreen()->size().width(), QGuiApplication::primaryScreen()->size().height());
+    std::printf("%-50s %8s %8s %10s\n", "", "wall ms", "cpu ms", "peak +MiB");
+    auto row = [](const QString &what, const Figures &f, double peak, const QString &note) {
+        std::printf("%s %8.2f %8.2f %10s   %s\n", qPrintable(what.leftJustified(50)), f.wall, f.cpu,
+                    peak < 0 ? "" : qPrintable(QString::number(peak, 'f', 1)), qPrintable(note));
+    };
+    auto cpuRow = [](const QString &what, double cpu, const QString &note) {
+        std::printf("%s %8s %8.2f %10s   %s\n", qPrintable(what.leftJustified(50)), "", cpu, "", qPrintable(note));
+    };
+    auto ratios = [](const char *what, double wall, double cpu) {
+        return QString("%1: wall %2, cpu %3").arg(what).arg(wall, 0, 'f', 3).arg(cpu, 0, 'f', 3);
+    };
+    auto djpegCrop = [](const QRect &part) {
+        return QStringList { "-crop", rectText(part) };
+    };
+    ViewRatios result { name, 0, 0, 0, 0, 0, 0, 0, 0, 0 };
+    LineCounter counter;
+    std::streambuf *old = std::cerr.rdbuf(&counter);
+
+    {
+        // The 2048 x 2048 label on the left, the two image areas beside it.
+        window label(nullptr), shown(nullptr), fitted(nullptr);
+        openAt(label, QPoint(0, 0), dir.filePath("label.tz"));
+        const int right = label.frameGeometry().right() + 20;
+        openAt(shown, QPoint(right, 0), dir.filePath("area.tz"));
+        openAt(fitted, QPoint(right, area.height() + 150), dir.filePath("area.tz"));
+        fitFrames(fitted);
+        const QSize fitSize = view(fitted)->pixmap().size();
+        // Drag from the area's centre to offsets all over the frame and back.
+        const QPoint centre = view(shown)->rect().center();
+        const QPoint drags[] = { { 60, 400 }, { 20, 100 }, { 100, 700 }, { 0, 0 } };
+
+        std::vector<Figures> labelSteps, steps, moves, grabs, fitSteps, decodes, fitDecodes;
+        std::vector<double> djpegs, halves, eighths, starts;
+        std::vector<Figures> *stepsOf[] = { &labelSteps, &steps, &fitSteps };
+        window *windows[] = { &label, &shown, &fitted };
+        int dragLoads = 0;
+        for (int round = 0; round < 24; ++round) {
+            const QString file = frameFile(dir, "a", round % 2);
+            // Each window steps first, second and third equally often.
+            for (int k = 0; k < 3; ++k) {
+                const int which = (round + k) % 3;
+                stepsOf[which]->push_back(measure(1, [&](int) { stepOver(*windows[which]); }));
+            }
+            mouse(shown, QEvent::MouseButtonPress, centre);
+            const int loads = counter.lines;
+            for (const QPoint &d : drags)
+                moves.push_back(measure(1, [&](int) {
+                    mouse(shown, QEvent::MouseMove, centre - d);
+                    onScreen(shown);
+                }));
+            dragLoads += counter.lines - loads;
+            mouse(shown, QEvent::MouseButtonRelease, centre);
+            grabs.push_back(measure(1, [&](int) { onScreen(shown); }));
+            decodes.push_back(measure(1, [&](int) { readWhole(file); }));
+            fitDecodes.push_back(measure(1, [&](int) {
+                framereader(QFile::encodeName(file)).read(QRect(QPoint(), whole), fitSize);
+            }));
+            djpegs.push_back(djpegCpu(file));
+            halves.push_back(djpegCpu(file, { "-scale", "1/2" }));
+            eighths.push_back(djpegCpu(file, { "-scale", "1/8" }));
+            starts.push_back(djpegCpu(tiny));
+        }
+        const Figures labelStep = median(labelSteps), step = median(steps), move = median(moves),
+                      grab = median(grabs), fitStep = median(fitSteps);
+        const double djpeg = djpegMedian(djpegs, starts), half = djpegMedian(halves, starts),
+                     eighth = djpegMedian(eighths, starts);
+
+        const double labelPeak = peakMiB([&] { stepOver(label); });
+        const double stepPeak = peakMiB([&] { stepOver(shown); });
+        const double fitPeak = peakMiB([&] { stepOver(fitted); });
+        mouse(shown, QEvent::MouseButtonPress, centre);
+        int next = 0;
+        const double movePeak = peakMiB([&] {
+            mouse(shown, QEvent::MouseMove, centre - drags[next++ % std::size(drags)]);
+            onScreen(shown);
+        });
+        mouse(shown, QEvent::MouseButtonRelease, centre);
+
+        const QString frame = sizeText(whole);
+        row(frame + " step, " + frame + " label (as the step set)", labelStep, labelPeak,
+            "shows " + sizeText(view(label)->pixmap().size()));
+        row(frame + " step, 100 %", step, stepPeak,
+            "shows " + sizeText(view(shown)->pixmap().size()) + "; "
+                    + ratios("÷ label step", step.wall / labelStep.wall, step.cpu / labelStep.cpu));
+        row("  frame reader, whole frame", median(decodes), -1, "");
+        cpuRow("  djpeg (no start-up)", djpeg, QString("step cpu ÷ djpeg: %1").arg(step.cpu / djpeg, 0, 'f', 3));
+        row("drag event to pixels shown", move, movePeak,
+            ratios("÷ step", move.wall / step.wall, move.cpu / step.cpu)
+                    + QString("; %1 loads").arg(double(dragLoads) / moves.size(), 0, 'f', 2));
+        row("  of which a one-pixel grab (alone)", grab, -1,
+            QString("without it ÷ step: wall %1").arg((move.wall - grab.wall) / step.wall, 0, 'f', 3));
+        row(frame + " fit step", fitStep, fitPeak,
+            "shows " + sizeText(fitSize) + "; " + ratios("÷ 100 % step", fitStep.wall / step.wall,
+                                                          fitStep.cpu / step.cpu));
+        row("  frame reader, scaled to " + sizeText(fitSize), median(fitDecodes), -1, "");
+        cpuRow("  djpeg -scale 1/2 (no start-up)", half, "");
+        cpuRow("  djpeg -scale 1/8 (no start-up)", eighth,
+               QString("÷ djpeg: %1, the part of a decode no scale saves").arg(eighth / djpeg, 0, 'f', 3));
+        result.area = step.wall / labelStep.wall;
+        result.areaCpu = step.cpu / labelStep.cpu;
+        result.stepDjpeg = step.cpu / djpeg;
+        result.drag = move.wall / step.wall;
+        result.dragNet = (move.wall - grab.wall) / step.wall;
+        result.fit = fitStep.wall / step.wall;
+        result.fitCpu = fitStep.cpu / step.cpu;
+    }
+
+    {
+        window corner(nullptr), fitted(nullptr);
+        openAt(corner, QPoint(0, 0), dir.filePath("huge.tz"));
+        openAt(fitted, QPoint(0, area.height() + 150), dir.filePath("huge.tz"));
+        fitFrames(fitted);
+        const QSize fitSize = view(fitted)->pixmap().size();
+        // Dragged to the bottom-right corner; the next step decodes the frame there.
+        const QPoint centre = view(corner)->rect().center();
+        mouse(corner, QEvent::MouseButtonPress, centre);
+        mouse(corner, QEvent::MouseMove, centre - QPoint(huge.width(), huge.height()));
+        mouse(corner, QEvent::MouseButtonRelease, centre);
+        stepOver(corner);
+        const QRect part(view(corner)->offset(), view(corner)->pixmap().size());
+        // A drag of 100 pixels back towards the top-left leaves the part decoded
+        // (a trace line: the viewer decodes more around it); the way back to the
+        // corner stays inside what is decoded then.
+        auto pastDecoded = [&] {
+            mouse(corner, QEvent::MouseMove, centre + QPoint(100, 100));
+            onScreen(corner);
+        };
+        auto backToCorner = [&] {
+            mouse(corner, QEvent::MouseMove, centre - QPoint(100, 100));
+            mouse(corner, QEvent::MouseButtonRelease, centre);
+        };
+
+        std::vector<Figures> steps, drags, fitSteps, reads, fitReads;
+        std::vector<double> crops, fulls, eighths, starts;
+        int pastLoads = 0;
+        QSize pastShown;
+        for (int round = 0; round < 10; ++round) {
+            const QString file = frameFile(dir, "b", round % 2);
+            if (round % 2 == 0)
+                fitSteps.push_back(measure(1, [&](int) { stepOver(fitted); }));
+            steps.push_back(measure(1, [&](int) { stepOver(corner); }));
+            mouse(corner, QEvent::MouseButtonPress, centre);
+            const int loads = counter.lines;
+            drags.push_back(measure(1, [&](int) { pastDecoded(); }));
+            pastLoads += counter.lines - loads;
+            pastShown = view(corner)->pixmap().size();
+            backToCorner();
+            if (round % 2 == 1)
+                fitSteps.push_back(measure(1, [&](int) { stepOver(fitted); }));
+            reads.push_back(measure(1, [&](int) { framereader(QFile::encodeName(file)).read(part); }));
+            fitReads.push_back(measure(1, [&](int) {
+                framereader(QFile::encodeName(file)).read(QRect(QPoint(), huge), fitSize);
+            }));
+            crops.push_back(djpegCpu(file, djpegCrop(part)));
+            fulls.push_back(djpegCpu(file));
+            eighths.push_back(djpegCpu(file, { "-scale", "1/8" }));
+            starts.push_back(djpegCpu(tiny));
+        }
+        const Figures step = median(steps), drag = median(drags), fitStep = median(fitSteps);
+        const double crop = djpegMedian(crops, starts), full = djpegMedian(fulls, starts),
+                     eighth = djpegMedian(eighths, starts);
+
+        const double stepPeak = peakMiB([&] { stepOver(corner); });
+        const double dragPeak = peakMiB(pastDecoded, [&] {
+            backToCorner();
+            stepOver(corner);
+            mouse(corner, QEvent::MouseButtonPress, centre);
+        });
+        backToCorner();
+        const double fitPeak = peakMiB([&] { stepOver(fitted); });
+
+        const QString frame = sizeText(huge);
+        row(frame + " step at the bottom-right corner", step, stepPeak,
+            "shows " + rectText(part) + QString("; step cpu ÷ djpeg -crop: %1").arg(step.cpu / crop, 0, 'f', 3));
+        row("  frame reader, that part", median(reads), -1, "");
+        cpuRow("  djpeg -crop " + rectText(part) + " (no start-up)", crop, "");
+        row("  drag event past the decoded part", drag, dragPeak,
+            QString("decodes %1; %2 loads; ÷ step: wall %3")
+                    .arg(sizeText(pastShown))
+                    .arg(double(pastLoads) / drags.size(), 0, 'f', 2)
+                    .arg(drag.wall / step.wall, 0, 'f', 3));
+        row(frame + " fit step", fitStep, fitPeak,
+            "shows " + sizeText(fitSize) + QString("; step cpu ÷ djpeg: %1").arg(fitStep.cpu / full, 0, 'f', 3));
+        row("  frame reader, scaled to " + sizeText(fitSize), median(fitReads), -1, "");
+        cpuRow("  djpeg, whole frame (no start-up)", full, "");
+        cpuRow("  djpeg -scale 1/8 (no start-up)", eighth,
+               QString("÷ djpeg: %1").arg(eighth / full, 0, 'f', 3));
+        result.corner = step.cpu / crop;
+        result.bigFit = fitStep.cpu / full;
+    }
+    std::cerr.rdbuf(old);
+    return result;
+}
+
+// Colour and grey cell frames, then their ratios beside the goals.
+void viewSets(const Options &options)
+{
+    std::vector<ViewRatios> all;
+    for (bool grey : { false, true })
+        all.push_back(viewFrames(options, grey));
+    std::printf("\n== image area 1900x950 summary, platform %s\n%-46s %10s",
+                qPrintable(QGuiApplication::platformName()), "ratio", "goal");
+    for (const ViewRatios &r : all)
+        std::printf(" %13s", qPrintable(r.name));
+    std::printf("\n");
+    const struct
+    {
+        const char *what, *goal;
+        double ViewRatios::*ratio;
+    } lines[] = {
+        { "2048x2048 step, area ÷ 2048x2048 label (wall)", "0.95-1.05", &ViewRatios::area },
+        { "  the same in cpu time", "0.95-1.05", &ViewRatios::areaCpu },
+        { "2048x2048 step ÷ djpeg (cpu)", "<= 1.3", &ViewRatios::stepDjpeg },
+        { "drag event to pixels shown ÷ step (wall)", "<= 0.1", &ViewRatios::drag },
+        { "  the same without the one-pixel grab", "<= 0.1", &ViewRatios::dragNet },
+        { "2048x2048 fit step ÷ 100 % step (wall)", "<= 0.6", &ViewRatios::fit },
+        { "  the same in cpu time", "<= 0.6", &ViewRatios::fitCpu },
+        { "8000x8000 corner step ÷ djpeg -crop (cpu)", "<= 2", &ViewRatios::corner },
+        { "8000x8000 fit step ÷ djpeg whole frame (cpu)", "<= 0.8", &ViewRatios::bigFit },
+    };
+    for (const auto &line : lines) {
+        std::printf("%s %10s", qPrintable(QString(line.what).leftJustified(46)), line.goal);
+        for (const ViewRatios &r : all)
+            std::printf(" %13.3f", r.*line.ratio);
+        std::printf("\n");
+    }
+}
+
 // The sets of figures, in the order they run; --sets picks some by name.
 const struct
 {
@@ -560,6 +909,7 @@ const struct
     { "step", steppingSets },
     { "large", largeFrames },
     { "clip", clippedFrames },
+    { "view", viewSets },
     { "crafted", craftedFiles },
 };
 
@@ -572,7 +922,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 2) {
-        std::fprintf(stderr, "usage: tesseline-bench GENSAMPLE [--sets step,large,clip,crafted] [--large-only]"
+        std::fprintf(stderr, "usage: tesseline-bench GENSAMPLE [--sets step,large,clip,view,crafted] [--large-only]"
                              " [--only \"grey 2048x2048\"] [--steps N]\n");
         return 2;
     }

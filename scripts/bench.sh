@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds Tesseline and runs its benchmark twice: on Qt's offscreen platform
 # and on a real X server (Xvfb), each with a screen large enough to show a
-# whole 2048 x 2048 frame.  Prints figures; asserts nothing.
-# Extra arguments go to the benchmark (e.g. --steps 200, --sets clip,crafted).
+# whole 2048 x 2048 frame.  The X screen is wider, so that windows the
+# benchmark shows at the same time sit side by side and none covers another.
+# Prints figures; asserts nothing.
+# Extra arguments go to the benchmark (e.g. --steps 200, --sets clip,view).
 # TESSELINE_BUILD names another build folder than build/.
 set -euo pipefail
 
@@ -25,5 +27,5 @@ QT_QPA_PLATFORM="offscreen:configfile=$work/offscreen.json" "${bench[@]}" 2>/dev
 echo
 echo "### Xvfb (xcb platform)"
 source "$root/scripts/xvfb.sh"
-start_xvfb "$work" 2400x2400
+start_xvfb "$work" 4000x2400
 "${bench[@]}" 2>/dev/null
