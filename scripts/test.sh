@@ -15,3 +15,7 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_retur
 export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir "$root/build-sanitize" --output-on-failure --label-exclude packaging
+
+# Last, the fuzzers of the frame and descriptor readers, a minute each, in a
+# clang build of their own.
+"$root/scripts/fuzz.sh" "$root/build-fuzz" 60
