@@ -174,10 +174,10 @@ void greyToRgb32(const JSAMPLE *__restrict from, quint32 *__restrict to, int wid
 }
 
 // Adds a row of pixels to a row of sums, `reduce` pixels to each sum.
-void accumulate(const quint32 *from, int width, int reduce, quint32 *sums)
+void accumulate(const quint32 *from, int width, int reduce, quint64 *sums)
 {
     for (int x = 0; x < width; ++x) {
-        quint32 *sum = sums + 3 * (x / reduce);
+        quint64 *sum = sums + 3 * (x / reduce);
         sum[0] += from[x] & 0xff;
         sum[1] += (from[x] >> 8) & 0xff;
         sum[2] += (from[x] >> 16) & 0xff;
@@ -185,10 +185,10 @@ void accumulate(const quint32 *from, int width, int reduce, quint32 *sums)
 }
 
 // Decodes the region at the scale set into jpeg->bits, `reduce` x `reduce`
-// pixels averaged into one.  The columns decoded are widened by a block on
-// each side, so that the region's edge pixels are upsampled from the same
-// neighbours as in the whole frame; *offset is where the region starts in
-// each row of jpeg->bits.
+// pixels averaged into one.  The columns decoded are widened by two blocks on
+// each side, so that the region's edge pixels are upsampled and smoothed from
+// the same neighbours as in the whole frame; *offset is where the region
+// starts in each row of jpeg->bits.
 bool decode(jpegDecoder *jpeg, int x, int y, int width, int height, int reduce, int *offset)
 {
     if (setjmp(jpeg->failed))
@@ -199,9 +199,11 @@ bool decode(jpegDecoder *jpeg, int x, int y, int width, int height, int reduce, 
     info->out_color_space = cmyk ? JCS_CMYK : grey ? JCS_GRAYSCALE : rgb32;
     jpeg_start_decompress(info);
 
-    const int block = info->max_h_samp_factor * DCTSIZE;
-    JDIMENSION left = JDIMENSION(std::max(0, x - block));
-    JDIMENSION columns = JDIMENSION(std::min(int(info->output_width), x + width + block)) - left;
+    // libjpeg smooths the blocks of a progressive frame whose scans leave out
+    // detail with two neighbours on each side.
+    const int margin = 2 * info->max_h_samp_factor * DCTSIZE;
+    JDIMENSION left = JDIMENSION(std::max(0, x - margin));
+    JDIMENSION columns = JDIMENSION(std::min(int(info->output_width), x + width + margin)) - left;
     if (columns < info->output_width)
         jpeg_crop_scanline(info, &left, &columns);
     const int skip = x - int(left);
@@ -217,13 +219,13 @@ bool decode(jpegDecoder *jpeg, int x, int y, int width, int height, int reduce, 
         ERREXIT(info, JERR_BAD_STATE);
 
     JSAMPROW scratch = nullptr;
-    quint32 *sums = nullptr;
+    quint64 *sums = nullptr;
     if (!direct) {
         auto *common = reinterpret_cast<j_common_ptr>(info);
         scratch = static_cast<JSAMPROW>(
                 (*info->mem->alloc_large)(common, JPOOL_IMAGE, (size_t(columns) + size_t(width)) * 4));
-        sums = static_cast<quint32 *>(
-                (*info->mem->alloc_large)(common, JPOOL_IMAGE, size_t(outWidth) * 3 * sizeof(quint32)));
+        sums = static_cast<quint64 *>(
+                (*info->mem->alloc_large)(common, JPOOL_IMAGE, size_t(outWidth) * 3 * sizeof(quint64)));
     }
     for (int row = 0; row < height; ++row) {
         uchar *out = jpeg->bits + size_t(row / reduce) * size_t(jpeg->stride);
@@ -244,16 +246,16 @@ bool decode(jpegDecoder *jpeg, int x, int y, int width, int height, int reduce, 
         if (reduce == 1)
             continue;
         if (row % reduce == 0)
-            std::memset(sums, 0, size_t(outWidth) * 3 * sizeof(quint32));
+            std::memset(sums, 0, size_t(outWidth) * 3 * sizeof(quint64));
         accumulate(pixels, width, reduce, sums);
         if (row % reduce == reduce - 1 || row == height - 1) {
             const int rows = row % reduce + 1;
             auto *to = reinterpret_cast<quint32 *>(out);
             for (int i = 0; i < outWidth; ++i) {
-                const quint32 count = quint32(rows * std::min(reduce, width - i * reduce));
-                const quint32 *sum = sums + 3 * i;
-                to[i] = 0xff000000u | (sum[2] + count / 2) / count << 16
-                        | (sum[1] + count / 2) / count << 8 | (sum[0] + count / 2) / count;
+                const quint64 count = quint64(rows) * quint64(std::min(reduce, width - i * reduce));
+                const quint64 *sum = sums + 3 * i;
+                to[i] = 0xff000000u | quint32((sum[2] + count / 2) / count) << 16
+                        | quint32((sum[1] + count / 2) / count) << 8 | quint32((sum[0] + count / 2) / count);
             }
         }
     }
@@ -341,7 +343,8 @@ QImage framereader::read(const QRect &rect, const QSize &scaledSize)
     const QRect part = rect & QRect(QPoint(), size());
     if (part.isEmpty() || part != rect)
         return QImage();
-    if (scaledSize.isValid() && (scaledSize.width() > part.width() || scaledSize.height() > part.height()))
+    if (scaledSize.isValid()
+        && (scaledSize.isEmpty() || scaledSize.width() > part.width() || scaledSize.height() > part.height()))
         return QImage();
     return jpeg ? readJpeg(part, scaledSize) : readOther(part, scaledSize);
 }
@@ -423,7 +426,7 @@ QImage framereader::readOther(const QRect &rect, const QSize &scaledSize)
     passOn = qInstallMessageHandler(catchDecoderWarning);
     QImage image = reader.read();
     qInstallMessageHandler(passOn);
-    if (!decoderWarnings.isEmpty())
+    if (!decoderWarnings.isEmpty() || image.size() != shown)
         return QImage();
     return image.format() == QImage::Format_RGB32 || image.hasAlphaChannel()
             ? image : image.convertToFormat(QImage::Format_RGB32);

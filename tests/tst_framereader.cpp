@@ -21,6 +21,8 @@ private slots:
     void crafted();
     void sameAsQt_data();
     void sameAsQt();
+    void refused_data();
+    void refused();
     void scaled_data();
     void scaled();
 
@@ -169,6 +171,10 @@ void tst_framereader::sameAsQt_data()
     QTest::addColumn<QRect>("part");
     const QImage colour = testFrame(61, 47, 1);
     const QImage grey = testFrame(61, 47, 2).convertToFormat(QImage::Format_Grayscale8);
+    // Only the first scan, of the blocks' mean colours, which libjpeg smooths.
+    const QByteArray progressive = encoded(testFrame(61, 47, 3), true);
+    const QByteArray meansOnly = progressive.left(progressive.indexOf("\xff\xda", progressive.indexOf("\xff\xda") + 2))
+            + "\xff\xd9";
     for (const QRect &part : { QRect(0, 0, 61, 47), QRect(0, 0, 1, 1), QRect(17, 9, 33, 31), QRect(60, 46, 1, 1),
                                QRect(5, 0, 3, 47) }) {
         const QString where = QString("%1,%2 %3x%4").arg(part.x()).arg(part.y()).arg(part.width()).arg(part.height());
@@ -176,6 +182,7 @@ void tst_framereader::sameAsQt_data()
         QTest::newRow(qPrintable("grey " + where)) << encoded(grey) << part;
         QTest::newRow(qPrintable("progressive grey " + where)) << encoded(grey, true) << part;
         QTest::newRow(qPrintable("CMYK " + where)) << cmyk(61, 47) << part;
+        QTest::newRow(qPrintable("progressive, first scan only " + where)) << meansOnly << part;
     }
     QTest::newRow("1 x 1 grey") << encoded(grey.copy(0, 0, 1, 1)) << QRect(0, 0, 1, 1);
     QTest::newRow("33 x 1 colour") << encoded(colour.copy(0, 0, 33, 1)) << QRect(0, 0, 33, 1);
@@ -203,6 +210,23 @@ void tst_framereader::scaled_data()
     QTest::newRow("by an eighth exactly") << QSize(4096, 2048) << QSize(512, 256);
     QTest::newRow("averaged first") << QSize(20000, 1000) << QSize(200, 10);
     QTest::newRow("averaged, uneven") << QSize(30001, 12345) << QSize(777, 319);
+}
+
+void tst_framereader::refused_data()
+{
+    QTest::addColumn<QRect>("part");
+    QTest::addColumn<QSize>("scaled");
+    QTest::newRow("part beyond the frame") << QRect(40, 30, 30, 20) << QSize();
+    QTest::newRow("empty part") << QRect(0, 0, 0, 5) << QSize();
+    QTest::newRow("scaled up") << QRect(0, 0, 64, 48) << QSize(65, 48);
+    QTest::newRow("scaled to nothing") << QRect(0, 0, 64, 48) << QSize(0, 0);
+}
+
+void tst_framereader::refused()
+{
+    QFETCH(QRect, part);
+    QFETCH(QSize, scaled);
+    QVERIFY(framereader::read(write(encoded(testFrame(64, 48, 4))), part, scaled).isNull());
 }
 
 void tst_framereader::scaled()
