@@ -272,11 +272,12 @@ void window::paintEvent(QPaintEvent *)
 
 // A window manager frames the window only once it is on screen, often after
 // a dataset given on the command line was laid out: then the layout is made
-// again for the frame.
+// again, once, for the frame.  Later changes of the frame (maximizing, say)
+// are the user's.
 void window::moveEvent(QMoveEvent *e)
 {
     QMainWindow::moveEvent(e);
-    if (opened && frameGeometry().size() - geometry().size() != decoration)
+    if (opened && decoration.isNull() && !(frameGeometry().size() - geometry().size()).isNull())
         fitOnScreen();
 }
 

@@ -321,4 +321,27 @@ shows "$huge" 1800 700
 expect_trace "${trace[@]}"
 quit
 
+step "with a window manager, the framed window stays on the screen"
+openbox --config-file /dev/null >"$work/openbox.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
+start "$work/big/big.tz"
+expect_trace big 2048 2048 0 1 0 0 "$(big 0)"
+for _ in $(seq 50); do
+    extents=$(xprop -id "$win" _NET_FRAME_EXTENTS 2>/dev/null | sed -n 's/.*= //p' | tr -d ' ')
+    IFS=, read -r left right top bottom <<<"${extents:-0,0,0,0}"
+    geometry=$(xwininfo -id "$win")
+    X=$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$geometry")
+    Y=$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$geometry")
+    WIDTH=$(sed -n 's/.*Width: *//p' <<<"$geometry")
+    HEIGHT=$(sed -n 's/.*Height: *//p' <<<"$geometry")
+    [ "${top:-0}" -gt 0 ] && [ $((Y - top)) -ge 0 ] && [ $((Y + HEIGHT + bottom)) -le 1080 ] &&
+        [ $((X - left)) -ge 0 ] && [ $((X + WIDTH + right)) -le 1920 ] && break
+    sleep 0.1
+done
+[ "${top:-0}" -gt 0 ] || fail "the window manager put no title bar on the window"
+[ $((Y + HEIGHT + bottom)) -le 1080 ] || fail "the framed window ends at $((Y + HEIGHT + bottom)), below the screen"
+[ $((HEIGHT)) -eq $((1080 - top - bottom)) ] || fail "the window is $HEIGHT high in a frame of $top + $bottom"
+quit
+
 echo "e2e: 1 passed, 0 failed"
