@@ -333,7 +333,7 @@ framereader::~framereader()
 // The frame's size, or an empty size for a file that holds no picture.
 QSize framereader::size() const
 {
-    return frameSize.isValid() ? frameSize : QSize();
+    return frameSize;
 }
 
 // The part rect of the frame, scaled down to scaledSize if one is given.  One

@@ -46,12 +46,6 @@ void frameview::showFitted(QImage image, const QSize &frame)
     setPixmapShown(std::move(image));
 }
 
-void frameview::clearFrame()
-{
-    frameSize = QSize();
-    setPixmapShown(QImage());
-}
-
 void frameview::resetOffset()
 {
     mOffset = QPoint();
@@ -69,7 +63,7 @@ void frameview::paintEvent(QPaintEvent *)
     if (shown.isNull())
         return;
     QPainter painter(this);
-    painter.drawPixmap(mFitted ? QPoint() : origin - mOffset, shown);
+    painter.drawPixmap(shownAt(), shown);
 }
 
 void frameview::mousePressEvent(QMouseEvent *e)
@@ -150,6 +144,12 @@ QSize frameview::area() const
     return size().boundedTo(screen()->virtualSize());
 }
 
+// Where the picture's top-left corner is drawn in the label.
+QPoint frameview::shownAt() const
+{
+    return mFitted ? QPoint() : origin - mOffset;
+}
+
 void frameview::setPixmapShown(QImage image)
 {
     setPixmap(QPixmap::fromImage(std::move(image)));
@@ -161,7 +161,7 @@ void frameview::setPixmapShown(QImage image)
 void frameview::updateOpaque()
 {
     const QPixmap shown = pixmap();
-    const QRect at(mFitted ? QPoint() : origin - mOffset, shown.deviceIndependentSize().toSize());
+    const QRect at(shownAt(), shown.deviceIndependentSize().toSize());
     setAttribute(Qt::WA_OpaquePaintEvent, !shown.isNull() && !shown.hasAlphaChannel() && at.contains(rect()));
 }
 

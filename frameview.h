@@ -16,13 +16,13 @@ public:
     QRect wanted(const QSize &frame) const;
     void showFrame(QImage image, const QPoint &origin, const QSize &frame);
     void showFitted(QImage image, const QSize &frame);
-    void clearFrame();
     void resetOffset();
     void centreOn(const QPoint &framePoint);
 
     QPoint offset() const { return mOffset; }
     bool fitted() const { return mFitted; }
     bool pannable() const;
+    QSize area() const;
 
 signals:
     void regionNeeded();
@@ -37,7 +37,7 @@ protected:
 
 private:
     QPoint clamped(const QPoint &offset, const QSize &frame) const;
-    QSize area() const;
+    QPoint shownAt() const;
     void setPixmapShown(QImage image);
     void updateOpaque();
     void updateCursor();

@@ -259,13 +259,14 @@ void window::paintEvent(QPaintEvent *)
 
     framereader reader(name);
     const QSize frame = reader.size();
-    const QSize area = visibleArea();
+    const QSize area = imageLabel->area();
+    const qreal ratio = devicePixelRatio();
     if (fitAct->isChecked() && (frame.width() > area.width() || frame.height() > area.height())) {
         const QSize fitted = frame.scaled(area, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
-        imageLabel->showFitted(forScreen(reader.read(QRect(QPoint(), frame), fitted), devicePixelRatio()), frame);
+        imageLabel->showFitted(forScreen(reader.read(QRect(QPoint(), frame), fitted), ratio), frame);
     } else {
         const QRect part = imageLabel->wanted(frame);
-        imageLabel->showFrame(forScreen(reader.read(part), devicePixelRatio()), part.topLeft(), frame);
+        imageLabel->showFrame(forScreen(reader.read(part), ratio), part.topLeft(), frame);
     }
     requestFrame();
 }
@@ -435,12 +436,6 @@ void window::fitOnScreen()
     if (!available.contains(frame))
         move(std::clamp(frame.x(), available.left(), std::max(available.left(), available.right() + 1 - frame.width())),
              std::clamp(frame.y(), available.top(), std::max(available.top(), available.bottom() + 1 - frame.height())));
-}
-
-// What of a frame can be seen: the image label, and never more than the whole desktop.
-QSize window::visibleArea() const
-{
-    return imageLabel->size().boundedTo(screen()->virtualSize());
 }
 
 // The image area the window is laid out around: the frame size, unless the

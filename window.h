@@ -55,7 +55,6 @@ private:
     void describeControls();
     void requestFrame();
     QByteArray frameName() const;
-    QSize visibleArea() const;
     QByteArray digit3(int a) const;
 
     frameview *imageLabel;
