@@ -6,7 +6,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include "blockjpeg.h"
+
 #include <QApplication>
+#include <QBuffer>
 #include <QDialog>
 #include <QImage>
 #include <QTimer>
@@ -66,6 +69,35 @@ inline QImage testFrame(int width, int height, int seed)
         for (int x = 0; x < width; ++x)
             image.setPixel(x, y, qRgb((x * 7 + seed * 40) & 255, (y * 5 + seed * 90) & 255, ((x ^ y) * 3) & 255));
     return image;
+}
+
+// A frame of blocks as blockjpeg writes it, and as Qt decodes it.
+inline QByteArray blockFrame(int width, int height, const std::function<blockjpeg::Colour(int, int)> &blocks)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    blockjpeg::write(&buffer, width, height, blocks);
+    return buffer.data();
+}
+
+inline QImage decodedBlockFrame(int width, int height, const std::function<blockjpeg::Colour(int, int)> &blocks)
+{
+    return QImage::fromData(blockFrame(width, height, blocks)).convertToFormat(QImage::Format_RGB32);
+}
+
+// The colour of blockjpeg's pattern beyond its top-left corner, as decoded.
+inline QRgb patternBackground()
+{
+    return decodedBlockFrame(8, 8, [](int, int) { return blockjpeg::pattern(64, 64); }).pixel(0, 0);
+}
+
+// Whether no channel of two colours differs by more than within; with a
+// message that says how they differ.
+inline bool nearColour(QRgb colour, QRgb wanted, int within, QString *message)
+{
+    *message = QString("%1 instead of %2").arg(colour, 0, 16).arg(wanted, 0, 16);
+    return qAbs(qRed(colour) - qRed(wanted)) <= within && qAbs(qGreen(colour) - qGreen(wanted)) <= within
+            && qAbs(qBlue(colour) - qBlue(wanted)) <= within;
 }
 
 // Hands the next modal dialog, once it is up, to act (which must close it).
