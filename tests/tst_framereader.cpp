@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include <jpeglib.h>
 
@@ -15,6 +16,9 @@
 class tst_framereader : public QObject
 {
     Q_OBJECT
+
+public:
+    static void initMain();
 
 private slots:
     void crafted_data();
@@ -25,6 +29,9 @@ private slots:
     void refused();
     void scaled_data();
     void scaled();
+    void scaledLikeQt_data();
+    void scaledLikeQt();
+    void memoryBound();
 
 private:
     QByteArray write(const QByteArray &content);
@@ -52,8 +59,8 @@ QByteArray encoded(const QImage &image, bool progressive = false)
     return buffer.data();
 }
 
-// A CMYK frame as Adobe's programs write it, which Qt reads too.
-QByteArray cmyk(int width, int height)
+// A CMYK or YCCK frame as Adobe's programs write it, which Qt reads too.
+QByteArray cmyk(int width, int height, J_COLOR_SPACE stored = JCS_CMYK)
 {
     jpeg_compress_struct info;
     jpeg_error_mgr error;
@@ -67,6 +74,7 @@ QByteArray cmyk(int width, int height)
     info.input_components = 4;
     info.in_color_space = JCS_CMYK;
     jpeg_set_defaults(&info);
+    jpeg_set_colorspace(&info, stored);
     jpeg_set_quality(&info, 90, TRUE);
     jpeg_start_compress(&info, TRUE);
     std::vector<JSAMPLE> row(size_t(width) * 4);
@@ -84,7 +92,59 @@ QByteArray cmyk(int width, int height)
     return result;
 }
 
+// The frame with an EXIF segment after its start marker that holds a small
+// JPEG thumbnail, end-of-image marker and all.
+QByteArray withThumbnail(QByteArray frame)
+{
+    const QByteArray thumbnail = encoded(testFrame(16, 12, 5));
+    // A TIFF header, an empty first directory, and a second one that gives
+    // the thumbnail's offset (44) and length.
+    QByteArray exif = QByteArray("Exif\0\0", 6)
+            + QByteArray::fromHex("49492a00080000000000""0e000000""0200""01020400010000002c000000"
+                                  "020204000100000000000000""00000000")
+            + thumbnail;
+    qToLittleEndian(quint32(thumbnail.size()), exif.data() + 42);
+    const int length = int(exif.size()) + 2;
+    return frame.insert(2, blockjpeg::bytes({ 0xff, 0xe1, length >> 8, length & 0xff }) + exif);
+}
+
+// The largest resident size this process has had, in KiB.
+int peakMemory()
+{
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toInt();
+    return -1;
+}
+
+// The mean difference of two pictures' channels.
+double meanDifference(const QImage &a, const QImage &b)
+{
+    qint64 sum = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            sum += qAbs(qRed(p) - qRed(q)) + qAbs(qGreen(p) - qGreen(q)) + qAbs(qBlue(p) - qBlue(q));
+        }
+    return double(sum) / (3.0 * a.width() * a.height());
+}
+
 } // namespace
+
+// Run with TST_FRAMEREADER_PEAK naming a frame, the test reads its top-left
+// corner, prints whether it showed and its own peak memory, and exits.
+void tst_framereader::initMain()
+{
+    const QByteArray frame = qgetenv("TST_FRAMEREADER_PEAK");
+    if (frame.isEmpty())
+        return;
+    const bool shown = !framereader::read(frame, QRect(0, 0, 64, 64)).isNull();
+    std::printf("%s %d\n", shown ? "shown" : "nothing", peakMemory());
+    std::exit(0);
+}
 
 QByteArray tst_framereader::write(const QByteArray &content)
 {
@@ -126,11 +186,20 @@ void tst_framereader::crafted_data()
             << progressive.left(progressive.size() - 10) << QSize(64, 48) << false;
     QTest::newRow("progressive, no end-of-image marker")
             << progressive.left(progressive.size() - 2) << QSize(64, 48) << false;
+    // Only the top of these frames is read, and libjpeg stops before the cut.
+    const QByteArray tall = blockFrame(640, 480, blockjpeg::pattern);
+    const QByteArray cut = tall.left(tall.size() * 2 / 3);
+    QTest::newRow("cut off below the part read") << cut << QSize(640, 480) << false;
+    QTest::newRow("cut off below the part read, with a thumbnail") << withThumbnail(cut) << QSize(640, 480) << false;
+    QTest::newRow("whole, with a thumbnail") << withThumbnail(tall) << QSize(640, 480) << true;
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
     picture.save(&buffer, "PNG");
     QTest::newRow("a PNG named .jpg") << png << QSize(64, 48) << true;
+    // libpng warns of the text chunk's checksum, skips the chunk and decodes the rest.
+    QTest::newRow("a PNG with a broken text chunk")
+            << QByteArray(png).insert(33, QByteArray::fromHex("00000005" "74455874" "6100626364" "00000000")) << QSize(64, 48) << false;
 }
 
 void tst_framereader::crafted()
@@ -174,6 +243,7 @@ void tst_framereader::sameAsQt_data()
         QTest::newRow(qPrintable("grey " + where)) << encoded(grey) << part;
         QTest::newRow(qPrintable("progressive grey " + where)) << encoded(grey, true) << part;
         QTest::newRow(qPrintable("CMYK " + where)) << cmyk(61, 47) << part;
+        QTest::newRow(qPrintable("YCCK " + where)) << cmyk(61, 47, JCS_YCCK) << part;
         QTest::newRow(qPrintable("progressive, first scan only " + where)) << meansOnly << part;
     }
     QTest::newRow("1 x 1 grey") << encoded(grey.copy(0, 0, 1, 1)) << QRect(0, 0, 1, 1);
@@ -190,6 +260,10 @@ void tst_framereader::sameAsQt()
     const QImage image = framereader::read(name, part);
     QCOMPARE(image.format(), QImage::Format_RGB32);
     QCOMPARE(image, wanted.copy(part));
+    // QImage's == and pixel() take RGB32 pixels as opaque whatever their alpha byte.
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            QCOMPARE(qAlpha(reinterpret_cast<const QRgb *>(image.constScanLine(y))[x]), 255);
 }
 
 // Scaled down in the decoder and, for frames many times the size asked for,
@@ -233,6 +307,54 @@ void tst_framereader::scaled()
     for (const QPoint &at : { QPoint(scaled.width() - 1, scaled.height() - 1), QPoint(scaled.width() - 1, 0),
                               QPoint(0, scaled.height() - 1) })
         QVERIFY2(nearColour(image.pixel(at), flat, 1, &differs), qPrintable(differs));
+}
+
+// Scaled to other proportions than the frame's, fine stripes across the long
+// side of the size asked for look as in Qt's own smooth scaling of the whole
+// frame.
+void tst_framereader::scaledLikeQt_data()
+{
+    QTest::addColumn<QSize>("frame");
+    QTest::addColumn<QSize>("scaled");
+    QTest::newRow("wide target") << QSize(4096, 2048) << QSize(512, 64);
+    QTest::newRow("tall target") << QSize(2048, 4096) << QSize(64, 1000);
+    QTest::newRow("wide frame, tall target") << QSize(4096, 2048) << QSize(256, 500);
+    QTest::newRow("tall frame, wide target") << QSize(2048, 4096) << QSize(500, 256);
+}
+
+void tst_framereader::scaledLikeQt()
+{
+    QFETCH(QSize, frame);
+    QFETCH(QSize, scaled);
+    const bool wide = scaled.width() > scaled.height();
+    const QByteArray content = blockFrame(frame.width(), frame.height(), [wide](int bx, int by) {
+        return (wide ? bx : by) % 2 ? blockjpeg::Colour { 220, 100, 160 } : blockjpeg::Colour { 40, 150, 90 };
+    });
+    const QImage image = framereader::read(write(content), QRect(QPoint(), frame), scaled);
+    QCOMPARE(image.size(), scaled);
+    const QImage wanted = QImage::fromData(content).convertToFormat(QImage::Format_RGB32)
+            .scaled(scaled, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    // Within 2 levels on average; a scale chosen by the wrong side blurs the
+    // stripes by 20 or more, or averages them away by 60.
+    const double differs = meanDifference(image, wanted);
+    QVERIFY2(differs < 10, qPrintable(QString("%1 levels off on average").arg(differs)));
+}
+
+// A complete progressive frame whose coefficients need more than the
+// reader's bound on libjpeg's memory, 12000 x 12000 grey taking 275 MiB,
+// reads as nothing, in a process that never came near the bound.
+void tst_framereader::memoryBound()
+{
+    const QByteArray frame = write(craft([](QIODevice *out) { craftjpeg::writeManyScans(out, 12000, 12000, 0); }));
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TST_FRAMEREADER_PEAK", QFile::decodeName(frame));
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationFilePath(), QStringList());
+    QVERIFY(child.waitForFinished(60000));
+    const QByteArrayList result = child.readAllStandardOutput().trimmed().split(' ');
+    QCOMPARE(result.value(0), "nothing");
+    QVERIFY2(result.value(1).toInt() > 0 && result.value(1).toInt() < 128 * 1024, result.value(1) + " KiB");
 }
 
 QTEST_GUILESS_MAIN(tst_framereader)
