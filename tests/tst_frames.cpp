@@ -276,6 +276,12 @@ void tst_frames::unusualFrame()
     }
     QCOMPARE(capture.lines().mid(5), QByteArrayList { QFile::encodeName(frame) });
     QCOMPARE(w.imageLabel->pixmap().toImage(), shows ? QImage(frameFile(2, 2)) : QImage());
+    if (pipe >= 0) {
+        // Nothing was read from the pipe.
+        QByteArray left(content.size() + 1, '\0');
+        QCOMPARE(::read(pipe, left.data(), size_t(left.size())), ssize_t(content.size()));
+        QCOMPARE(left.chopped(1), content);
+    }
 
     capture.clear();
     w.scrollTime->setValue(1);
