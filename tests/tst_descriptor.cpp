@@ -5,6 +5,11 @@
 #include <QtWidgets>
 
 #include <climits>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 struct Fields
 {
@@ -20,6 +25,7 @@ class tst_descriptor : public QObject
 private slots:
     void read_data();
     void read();
+    void missingFile_data();
     void missingFile();
     void nonAsciiPath();
     void laterFileKeepsUnnamedFields();
@@ -181,11 +187,37 @@ void tst_descriptor::read()
     QCOMPARE(w.path, QFileInfo(fileName).absolutePath());
 }
 
+void tst_descriptor::missingFile_data()
+{
+    QTest::addColumn<bool>("pipe");
+    QTest::newRow("missing") << false;
+    QTest::newRow("a named pipe") << true;
+}
+
+// Neither a missing file nor a pipe is read; opening the pipe would block
+// until the watchdog writes a descriptor into it.
 void tst_descriptor::missingFile()
 {
+    QFETCH(bool, pipe);
+    const QByteArray name = QFile::encodeName(dir.filePath(pipe ? "x.tz" : "nothing-here.tz"));
+    if (pipe)
+        QCOMPARE(mkfifo(name.constData(), 0600), 0);
+    auto removePipe = qScopeGuard([&] { QFile::remove(QFile::decodeName(name)); });
+    QSemaphore done;
+    std::thread watchdog([&] {
+        if (done.tryAcquire(1, 5000))
+            return;
+        const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK);
+        if (fd < 0)
+            return;
+        [[maybe_unused]] const ssize_t written = ::write(fd, "width 64\n", 9);
+        ::close(fd);
+    });
     window w;
     TraceCapture capture;
-    w.openDescriptor(dir.filePath("nothing-here.tz"));
+    w.openDescriptor(QFile::decodeName(name));
+    done.release();
+    watchdog.join();
     QVERIFY(capture.lines().isEmpty());
     QCOMPARE(w.width, 300);
     QCOMPARE(w.dataset, QString());
