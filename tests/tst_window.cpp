@@ -184,6 +184,7 @@ void tst_window::middlePlane_data()
     QTest::newRow("-3..0 truncates toward zero") << -3 << 0 << -1;
     QTest::newRow("-1..-1") << -1 << -1 << -1;
     QTest::newRow("full 32-bit range") << INT_MIN << INT_MAX << 0;
+    QTest::newRow("a sum beyond 32 bits") << 1500000000 << 2000000000 << 1750000000;
     QTest::newRow("both at the top") << INT_MAX << INT_MAX << INT_MAX;
     QTest::newRow("both at the bottom") << INT_MIN << INT_MIN << INT_MIN;
 }
