@@ -26,6 +26,10 @@ private slots:
     void initTestCase();
     void layout_data();
     void layout();
+    void backOnScreen_data();
+    void backOnScreen();
+    void areaBoundedByDesktop_data();
+    void areaBoundedByDesktop();
     void pan_data();
     void pan();
     void panOutlivesSteps();
@@ -36,7 +40,7 @@ private slots:
     void controlsSayWhatTheyAre();
 
 private:
-    window *openOn(const QString &screen, const QString &descriptor);
+    window *openOn(const QString &screen, const QString &descriptor, const QPoint &at = QPoint());
     QString dataset(const QString &name, QSize size, int times = 1,
                     std::function<blockjpeg::Colour(int, int)> blocks = everywhere);
     static QImage shown(window *w, const QSize &size);
@@ -75,7 +79,7 @@ void tst_view::initTestCase()
     QCOMPARE(QGuiApplication::screens().size(), 4);
 }
 
-window *tst_view::openOn(const QString &screenName, const QString &descriptor)
+window *tst_view::openOn(const QString &screenName, const QString &descriptor, const QPoint &at)
 {
     QScreen *screen = nullptr;
     for (QScreen *s : QGuiApplication::screens())
@@ -83,7 +87,7 @@ window *tst_view::openOn(const QString &screenName, const QString &descriptor)
             screen = s;
     w.reset(new window);
     w->setScreen(screen);
-    w->move(screen->availableGeometry().topLeft());
+    w->move(screen->availableGeometry().topLeft() + at);
     w->activateWindow();
     if (!QTest::qWaitForWindowActive(w.get()))
         return nullptr;
@@ -149,6 +153,52 @@ void tst_view::layout()
         QVERIFY(available.contains(w->frameGeometry()));
     else
         QCOMPARE(w->frameGeometry().topLeft(), available.topLeft());
+}
+
+// A window that grows past the screen's edge moves back to end flush with it.
+void tst_view::backOnScreen_data()
+{
+    QTest::addColumn<QPoint>("start");
+    QTest::addColumn<QPoint>("end");
+    // The window is 654 x 609 around an area of 640 x 480.
+    QTest::newRow("past the right edge") << QPoint(1700, 100) << QPoint(1920 - 654, 100);
+    QTest::newRow("past the bottom edge") << QPoint(100, 700) << QPoint(100, 1080 - 609);
+    QTest::newRow("past both") << QPoint(1700, 700) << QPoint(1920 - 654, 1080 - 609);
+}
+
+void tst_view::backOnScreen()
+{
+    QFETCH(QPoint, start);
+    QFETCH(QPoint, end);
+    window *w = openOn("laptop", writeDescriptor(dir.path(), "dataset none width 640 height 480"), start);
+    QVERIFY(w);
+    QCOMPARE(w->frameGeometry(), QRect(end, QSize(654, 609)));
+}
+
+// A label larger than the whole desktop shows no more of the frame than the
+// desktop holds, so a drag must reach the frame's far edge with that much.
+void tst_view::areaBoundedByDesktop_data()
+{
+    QTest::addColumn<QSize>("label");
+    QTest::addColumn<QSize>("frame");
+    QTest::addColumn<QSize>("area");
+    QTest::newRow("wider and taller") << QSize(10000, 7000) << QSize(12000, 8000) << QSize(9080, 6400);
+    QTest::newRow("wider only") << QSize(10000, 300) << QSize(12000, 600) << QSize(9080, 300);
+}
+
+void tst_view::areaBoundedByDesktop()
+{
+    QFETCH(QSize, label);
+    QFETCH(QSize, frame);
+    QFETCH(QSize, area);
+    frameview view;
+    view.resize(label);
+    QImage part(64, 64, QImage::Format_RGB32);
+    part.fill(Qt::gray);
+    view.showFrame(part, QPoint(), frame);
+    QCOMPARE(view.area(), area);
+    drag(&view, QPoint(100, 100), QPoint(100 - frame.width(), 100 - frame.height()));
+    QCOMPARE(view.offset(), QPoint(frame.width() - area.width(), frame.height() - area.height()));
 }
 
 // Dragging moves the frame under the pointer, clamped so that it covers the
