@@ -342,6 +342,22 @@ done
 [ "${top:-0}" -gt 0 ] || fail "the window manager put no title bar on the window"
 [ $((Y + HEIGHT + bottom)) -le 1080 ] || fail "the framed window ends at $((Y + HEIGHT + bottom)), below the screen"
 [ $((HEIGHT)) -eq $((1080 - top - bottom)) ] || fail "the window is $HEIGHT high in a frame of $top + $bottom"
+
+step "with a window manager, a size set by hand and the controls stay when the window moves"
+xdotool windowsize "$win" 1200 "$HEIGHT"
+expect_size "$win" "1200x$HEIGHT"
+# The time counter and the start of its slider, at H + 40 below the menu bar.
+"$xprobe" shot "$win" "$work/framed.png" 5 $((HEIGHT - 66)) 200 25
+xdotool windowmove "$win" 300 40
+for _ in $(seq 50); do
+    xwininfo -id "$win" | grep -q 'Absolute upper-left X: *300$' && break
+    sleep 0.1
+done
+sleep 0.5
+[ "$(xdotool getwindowgeometry "$win" | sed -n 's/ *Geometry: //p')" = "1200x$HEIGHT" ] ||
+    fail "moving the window changed its size to $(xdotool getwindowgeometry "$win" | sed -n 's/ *Geometry: //p')"
+"$xprobe" shot "$win" "$work/moved.png" 5 $((HEIGHT - 66)) 200 25
+cmp -s "$work/framed.png" "$work/moved.png" || fail "moving the window moved its controls"
 quit
 
 echo "e2e: 1 passed, 0 failed"
