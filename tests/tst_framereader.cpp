@@ -135,14 +135,17 @@ double meanDifference(const QImage &a, const QImage &b)
 } // namespace
 
 // Run with TST_FRAMEREADER_PEAK naming a frame, the test reads its top-left
-// corner, prints whether it showed and its own peak memory, and exits.
+// corner, prints whether it showed and by how much the read raised the
+// process's peak memory, and exits.
 void tst_framereader::initMain()
 {
     const QByteArray frame = qgetenv("TST_FRAMEREADER_PEAK");
     if (frame.isEmpty())
         return;
+    const int before = peakMemory();
     const bool shown = !framereader::read(frame, QRect(0, 0, 64, 64)).isNull();
-    std::printf("%s %d\n", shown ? "shown" : "nothing", peakMemory());
+    std::printf("%s %d\n", shown ? "shown" : "nothing", peakMemory() - before);
+    std::fflush(stdout);
     std::exit(0);
 }
 
@@ -342,7 +345,7 @@ void tst_framereader::scaledLikeQt()
 
 // A complete progressive frame whose coefficients need more than the
 // reader's bound on libjpeg's memory, 12000 x 12000 grey taking 275 MiB,
-// reads as nothing, in a process that never came near the bound.
+// reads as nothing, without the reading process ever coming near the bound.
 void tst_framereader::memoryBound()
 {
     const QByteArray frame = write(craft([](QIODevice *out) { craftjpeg::writeManyScans(out, 12000, 12000, 0); }));
@@ -354,7 +357,7 @@ void tst_framereader::memoryBound()
     QVERIFY(child.waitForFinished(60000));
     const QByteArrayList result = child.readAllStandardOutput().trimmed().split(' ');
     QCOMPARE(result.value(0), "nothing");
-    QVERIFY2(result.value(1).toInt() > 0 && result.value(1).toInt() < 128 * 1024, result.value(1) + " KiB");
+    QVERIFY2(result.value(1).toInt() < 64 * 1024, result.value(1) + " KiB more at the peak");
 }
 
 QTEST_GUILESS_MAIN(tst_framereader)
