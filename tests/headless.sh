@@ -225,13 +225,14 @@ run=""
 kill -0 "$xvnc" 2>/dev/null && fail "Xvnc is still running"
 
 echo "-- a viewer that fails: its exit status and the end of its log"
+rm -f "$log"
 rc=0
 env -u DISPLAY -u WAYLAND_DISPLAY timeout 30 "$runtree/scripts/headless.sh" sh -c 'echo "cannot go on" >&2; exit 3' \
     >"$work/out" 2>"$work/err" || rc=$?
+log=$(sed -n 's/.*(its trace) go to //p' "$work/out")
 [ "$rc" = 3 ] || fail "exit status $rc, wanted the viewer's 3"
 grep -q '^headless: the viewer ended with exit status 3' "$work/err" && grep -qx 'cannot go on' "$work/err" ||
     fail "the terminal got: $(cat "$work/err")"
-rm -f "$(sed -n 's/.*(its trace) go to //p' "$work/out")"
 
 echo "-- --help with no display prints the usage and starts no X server"
 printf '#!/bin/sh\ntouch "%s/xvnc-started"\n' "$work" >"$work/bin/Xvnc"
