@@ -65,7 +65,7 @@ MANWIDTH=80 man -l "$share/man/man1/tesseline.1.gz" 2>/dev/null | grep -q '^SYNO
 "$prefix/bin/tesseline" --version | grep -q '^tesseline ' || fail "installed binary"
 
 # The run command builds what installing needs, and no tests.
-tar -C "$root" --exclude='./build*' -c . | tar -C "$copy" -x
+tar -C "$root" --exclude=./.git --exclude='./build*' -c . | tar -C "$copy" -x
 env -u DISPLAY -u WAYLAND_DISPLAY "$copy/scripts/run.sh" --version >"$copy/run.log" 2>&1 ||
     fail "run.sh --version: $(tail -n 20 "$copy/run.log")"
 [ ! -e "$copy/build/tests/tst_window" ] || fail "run.sh built the tests"
