@@ -97,8 +97,9 @@ launch=(env)
 
 # The run command, in a copy of the scripts with stand-ins on PATH for cmake
 # (it logs its arguments and prints what a build with nothing to do prints)
-# and dpkg-query (all installed), the real viewer, a generator that writes a
-# small sample, and a headless script that prints its arguments.
+# and dpkg-query (all installed; it logs the packages asked for), the real
+# viewer, a generator that writes a small sample, and a headless script that
+# prints its arguments.
 tree=$work/tree
 mkdir -p "$tree/scripts" "$tree/build" "$work/bin"
 cp "$root/scripts/run.sh" "$root/scripts/setup.sh" "$tree/scripts/"
@@ -106,7 +107,7 @@ ln -s "$tesseline" "$tree/build/tesseline"
 printf '#!/bin/sh\nprintf "%%s\\n" "$@"\n' >"$tree/scripts/headless.sh"
 printf '#!/bin/sh\nmkdir -p "$1" && echo "dataset sample width 40 height 30" >"$1/sample.tz"\n' \
     >"$tree/build/tesseline-gensample"
-printf '#!/bin/sh\necho "install ok installed"\n' >"$work/bin/dpkg-query"
+printf '#!/bin/sh\necho "$3" >>"%s/dpkg.log"\necho "install ok installed"\n' "$work" >"$work/bin/dpkg-query"
 cat >"$work/bin/cmake" <<STUB
 #!/bin/sh
 echo "\$*" >>"$work/cmake.log"
@@ -133,6 +134,10 @@ verify "run: the sample made" test -f "$tree/build/sample/sample.tz"
 check "run: a trailing -- is no descriptor" 124 - '^sample$' -- -platform offscreen --
 verify "run: builds only what it runs and installs" \
     test "$(grep -c -- '--build .*--target installable tesseline-gensample$' "$work/cmake.log")" = 8
+# What it installs: what building and running need, no test tools.
+verify "run: needs Qt and Xvnc" \
+    test "$(grep -x -e qt6-base-dev -e tigervnc-standalone-server "$work/dpkg.log" | sort -u | wc -l)" = 2
+verify "run: no test tools" eval '! grep -qEx "lintian|xdotool|xvfb|clang|imagemagick|python3-tifffile" "$work/dpkg.log"'
 launch=(env PATH="$work/bin:$PATH" DISPLAY=:99 BUILD_FAILS=1)
 check "run: a failed build" 2 - 'error: broken' -- plain.tz
 launch=(env -u DISPLAY -u WAYLAND_DISPLAY PATH="$work/bin:$PATH")
