@@ -11,15 +11,29 @@ set -euo pipefail
 work=$(mktemp -d)
 log=$(mktemp "${TMPDIR:-/tmp}/tesseline-XXXXXX.log")
 pids=()
+# Ends what was started in reverse order, each before the next, so that the
+# viewer and the window manager never lose their display while they run.
 cleanup() {
-    trap - EXIT INT TERM
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
+    local status=$? i
+    trap '' INT TERM HUP
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do stop "${pids[i]}"; done
     rm -rf "$work"
+    exit "$status"
+}
+stop() {
+    kill "$1" 2>/dev/null || return 0
+    for _ in $(seq 50); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}
+# Ctrl+C reaches only this script: each child runs in a session of its own
+# (setsid), so that it is ended in order rather than all at once.
+stopped() {
+    echo "Stopped.  The viewer's messages are kept in $log"
+    exit 0
 }
 trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+trap stopped INT TERM HUP
 
 # VNC passwords are 8 characters: 48 random bits, in base64.
 password=$(head -c 6 /dev/urandom | base64 | tr '+/' 'xy')
@@ -35,11 +49,11 @@ echo "ffff 0000  0000  0012 $(printf MIT-MAGIC-COOKIE-1 | od -An -tx1 | tr -d ' 
 
 # The desktop starts at a size most screens show whole, and follows the size
 # of the client's window when the client asks (AcceptSetDesktopSize).
-Xvnc -displayfd 3 -localhost -SecurityTypes VncAuth -PasswordFile "$work/passwd" -auth "$XAUTHORITY" \
+setsid Xvnc -displayfd 3 -localhost -SecurityTypes VncAuth -PasswordFile "$work/passwd" -auth "$XAUTHORITY" \
     -geometry 1280x800 -depth 24 -nolisten tcp -AlwaysShared -AcceptSetDesktopSize \
     3>"$work/display" 2>"$work/xvnc.log" &
 pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+for _ in $(seq 100); do [ -s "$work/display" ] || ! kill -0 "${pids[0]}" 2>/dev/null && break; sleep 0.1; done
 [ -s "$work/display" ] || { cat "$work/xvnc.log" >&2; echo "headless: Xvnc did not start" >&2; exit 1; }
 display=$(cat "$work/display")
 port=$((5900 + display))
@@ -49,7 +63,7 @@ unset WAYLAND_DISPLAY
 # Openbox gives windows their title bars, focuses each new window and gives
 # the focus back to the main window when a dialog closes.  Its cache and
 # session files stay in this run's folder.
-XDG_CACHE_HOME="$work" openbox --sm-disable >"$work/openbox.log" 2>&1 &
+XDG_CACHE_HOME="$work" setsid openbox --sm-disable >"$work/openbox.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q '#' && break; sleep 0.1; done
 
@@ -61,7 +75,7 @@ VNC viewer at localhost:$port.  Ctrl+C ends it all.
 The viewer's messages (its trace) go to $log
 MSG
 
-"$@" 2>"$log" &
+setsid "$@" 2>"$log" &
 pids+=($!)
 status=0
 wait "${pids[2]}" || status=$?

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Installs what building and testing Tesseline needs (Debian packages), then
+# Installs what building and testing Tesseline needs (Debian packages), or
+# with --run only what building, installing and running it need, then
 # configures and builds it: everything, or only the targets named after
 # --target.  Lines for targets that are up to date are left out, so a build
 # with nothing to do prints nothing.
-# Usage: scripts/setup.sh [BUILD_DIR [CMAKE_ARGS...] [--target TARGET...]]
+# Usage: scripts/setup.sh [--run] [BUILD_DIR [CMAKE_ARGS...] [--target TARGET...]]
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+purpose=test
+[ "${1:-}" = --run ] && { purpose=run; shift; }
 build=${1:-$root/build}
 shift || true
 cmake_args=()
@@ -17,11 +20,16 @@ while [ $# -gt 0 ]; do
     shift
 done
 
-packages=(build-essential cmake qt6-base-dev libjpeg62-turbo-dev clang libfuzzer-14-dev xvfb xdotool fonts-dejavu-core libjpeg-turbo-progs
-          tigervnc-standalone-server tigervnc-tools tigervnc-viewer xauth openbox x11-utils openssl iproute2
-          dpkg-dev file lintian desktop-file-utils appstream shared-mime-info xdg-utils
-          librsvg2-bin imagemagick libmagickcore-6.q16-6-extra
-          libfile-mimeinfo-perl man-db groff-base)
+# Building (TIFF for the importer, rsvg-convert for the icons), then the
+# virtual display of a run without one: Xvnc, its password tool, xauth for
+# its cookie, Openbox, and xprop to wait for Openbox.
+packages=(build-essential cmake qt6-base-dev libjpeg62-turbo-dev libtiff-dev librsvg2-bin
+          tigervnc-standalone-server tigervnc-tools xauth openbox x11-utils)
+[ "$purpose" = run ] ||
+    packages+=(clang libfuzzer-14-dev xvfb xdotool fonts-dejavu-core libjpeg-turbo-progs tigervnc-viewer openssl iproute2
+               dpkg-dev file lintian desktop-file-utils appstream shared-mime-info xdg-utils
+               imagemagick libmagickcore-6.q16-6-extra libfile-mimeinfo-perl man-db groff-base
+               python3-tifffile python3-numpy libtiff-tools)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -4,7 +4,9 @@
 # the announced password and no other, let in X clients with the run's cookie
 # and no other, show the frame in a window manager's frame that holds the
 # keyboard focus, also after dialogs, follow the size a client asks for, write
-# its trace to the announced log, and leave nothing behind when it ends.
+# its trace to the announced log, and end in order on Ctrl+C, leaving nothing
+# behind but the log.  The password differs from run to run, and --help
+# starts no X server.
 # Usage: headless.sh TESSELINE GENSAMPLE XPROBE
 set -euo pipefail
 
@@ -27,12 +29,23 @@ fail() {
 "$gensample" "$work/data" --name flat --flat --times 4 --planes 3 >/dev/null
 frame() { echo "$work/data/img/flat_t00$1_z00$2_ch000.jpg"; }
 
-# start: runs the headless script on the dataset as a person would, with job
-# control so that it gets SIGINT as it would from a terminal, and reads the
-# connection message.
+# The run command, in a copy of the scripts around the viewer under test,
+# with stand-ins for cmake (nothing to build) and dpkg-query (all installed).
+runtree=$work/runtree
+mkdir -p "$runtree/scripts" "$runtree/build" "$work/bin"
+cp "$root/scripts/run.sh" "$root/scripts/setup.sh" "$root/scripts/headless.sh" "$runtree/scripts/"
+ln -s "$tesseline" "$runtree/build/tesseline"
+ln -s "$gensample" "$runtree/build/tesseline-gensample"
+printf '#!/bin/sh\n' >"$work/bin/cmake"
+printf '#!/bin/sh\necho "install ok installed"\n' >"$work/bin/dpkg-query"
+chmod +x "$work/bin/"*
+export PATH="$work/bin:$PATH"
+
+# start: runs the run command on the dataset as a person would, in a process
+# group of its own as a terminal's job, and reads the connection message.
 start() {
     set -m
-    env -u DISPLAY -u WAYLAND_DISPLAY -u XAUTHORITY "$root/scripts/headless.sh" "$tesseline" \
+    env -u DISPLAY -u WAYLAND_DISPLAY -u XAUTHORITY "$runtree/scripts/run.sh" \
         "$work/data/flat.tz" >"$work/out" 2>"$work/err" &
     run=$!
     set +m
@@ -43,6 +56,8 @@ start() {
     log=$(sed -n 's/.*(its trace) go to //p' "$work/out")
     [ -n "$port" ] && [ -n "$display" ] && [ -n "$password" ] && [ -n "$log" ] ||
         fail "no port, display, password or log announced"
+    # VNC reads 8 characters of a password: 48 random bits in base64, unpadded.
+    [ "${#password}" = 8 ] && [[ $password != *=* ]] || fail "password '$password'"
     xvnc=$(pgrep -P "$run" Xvnc)
     cookie=$(ps -o args= -p "$xvnc" | sed -n 's/.* -auth \([^ ]*\) .*/\1/p')
     export DISPLAY=":$display" XAUTHORITY="$cookie" XDG_RUNTIME_DIR="$work"
@@ -162,18 +177,36 @@ expect_active Tesseline
 xdotool key l
 expect_last "$(frame 2 1)"
 
-echo "-- Ctrl+C leaves nothing behind but the log"
-wm=$(pgrep -P "$run" openbox)
-kill -INT "$run"
-alive() { for p in "$@"; do kill -0 "$p" 2>/dev/null && return 0; done; return 1; }
-for _ in $(seq 50); do alive "$run" "$xvnc" "$viewer" "$wm" || break; sleep 0.1; done
-for p in "$run" "$xvnc" "$viewer" "$wm"; do
-    kill -0 "$p" 2>/dev/null && fail "process $p is still running"
+# Ctrl+C sends SIGINT to the terminal's whole foreground job, SIGTERM comes
+# to the run command alone.
+passwords=()
+for signal in INT TERM; do
+    echo "-- SIG$signal ends it all, quietly, and leaves nothing behind but the log"
+    [ "$signal" = INT ] || start
+    wm=$(pgrep -P "$run" openbox)
+    # Else Ctrl+C would end Xvnc as soon as the viewer, which then may lose it.
+    for p in "$xvnc" "$viewer" "$wm"; do
+        [ "$(ps -o pgid= -p "$p" | xargs)" != "$run" ] || fail "process $p is in the terminal's job"
+    done
+    if [ "$signal" = INT ]; then kill -INT -- "-$run"; else kill -TERM "$run"; fi
+    for _ in $(seq 100); do kill -0 "$run" 2>/dev/null || break; sleep 0.1; done
+    rc=0
+    kill -0 "$run" 2>/dev/null || wait "$run" || rc=$?
+    [ "$rc" = 0 ] || fail "exit status $rc after SIG$signal"
+    [ ! -s "$work/err" ] || fail "the terminal got: $(cat "$work/err")"
+    grep -qF "kept in $log" "$work/out" || fail "the log is not named at the end"
+    for p in "$run" "$xvnc" "$viewer" "$wm"; do
+        kill -0 "$p" 2>/dev/null && fail "process $p is still running"
+    done
+    run=""
+    [ ! -e "$cookie" ] || fail "the cookie is left behind"
+    [ -s "$log" ] || fail "the log is gone"
+    # A viewer whose display went first says so.
+    grep -v "^$work/" "$log" | grep -Ei 'x11|xcb|display' && fail "the viewer lost its display"
+    rm -f "$log"
+    passwords+=("$password")
 done
-run=""
-[ ! -e "$cookie" ] || fail "the cookie is left behind"
-[ -s "$log" ] || fail "the log is gone"
-rm -f "$log"
+[ "${passwords[0]}" != "${passwords[1]}" ] || fail "two runs had the same password"
 
 echo "-- Ctrl+Q after the Open dialog ends it all"
 start
@@ -190,4 +223,23 @@ wait "$run" || rc=$?
 run=""
 [ "$rc" = 0 ] || fail "exit status $rc after Ctrl+Q"
 kill -0 "$xvnc" 2>/dev/null && fail "Xvnc is still running"
+
+echo "-- a viewer that fails: its exit status and the end of its log"
+rm -f "$log"
+rc=0
+env -u DISPLAY -u WAYLAND_DISPLAY timeout 30 "$runtree/scripts/headless.sh" sh -c 'echo "cannot go on" >&2; exit 3' \
+    >"$work/out" 2>"$work/err" || rc=$?
+log=$(sed -n 's/.*(its trace) go to //p' "$work/out")
+[ "$rc" = 3 ] || fail "exit status $rc, wanted the viewer's 3"
+grep -q '^headless: the viewer ended with exit status 3' "$work/err" && grep -qx 'cannot go on' "$work/err" ||
+    fail "the terminal got: $(cat "$work/err")"
+
+echo "-- --help with no display prints the usage and starts no X server"
+printf '#!/bin/sh\ntouch "%s/xvnc-started"\n' "$work" >"$work/bin/Xvnc"
+chmod +x "$work/bin/Xvnc"
+rc=0
+env -u DISPLAY -u WAYLAND_DISPLAY timeout 10 "$runtree/scripts/run.sh" --help >"$work/out" 2>"$work/err" || rc=$?
+[ "$rc" = 0 ] || fail "exit status $rc after --help"
+[ "$(head -n 1 "$work/out")" = "Usage: tesseline [options] [descriptor.tz]" ] || fail "no usage first"
+[ ! -e "$work/xvnc-started" ] || fail "an X server was started"
 echo "headless: 1 passed, 0 failed"

@@ -2,26 +2,36 @@
 # Installs into a temporary prefix and checks what a desktop gets: the files
 # pass their own validators, descriptors get their MIME type, the icon comes
 # at the usual sizes and looks the same in other renderers, the manual renders,
-# and no file names a web or mail address the project does not have.
+# and no file names a web or mail address the project does not have.  Then
+# the same install from what the run command alone builds, in a copy of the
+# sources.
 # Usage: install.sh BUILD_DIR
 set -euo pipefail
 
 build=$1
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 prefix=$(mktemp -d)
-trap 'rm -rf "$prefix"' EXIT
+copy=$(mktemp -d)
+trap 'rm -rf "$prefix" "$copy"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
-cmake --install "$build" --prefix "$prefix" >/dev/null
+# install_into BUILD_DIR PREFIX: installs and checks that every file is there.
+install_into() {
+    local out
+    out=$(cmake --install "$1" --prefix "$2" 2>&1) || fail "cmake --install $1: $out"
+    for f in bin/tesseline share/man/man1/tesseline.1.gz share/applications/org.tesseline.Tesseline.desktop \
+             share/mime/packages/tesseline.xml share/icons/hicolor/scalable/apps/org.tesseline.Tesseline.svg \
+             share/metainfo/org.tesseline.Tesseline.metainfo.xml share/doc/tesseline/copyright; do
+        [ -f "$2/$f" ] || fail "$f is not installed from $1"
+    done
+    for size in 48 128 256; do
+        png=$2/share/icons/hicolor/${size}x$size/apps/org.tesseline.Tesseline.png
+        file "$png" | grep -q ": PNG image data, $size x $size," || fail "no $size x $size icon: $(file "$png")"
+    done
+}
+
+install_into "$build" "$prefix"
 share=$prefix/share
-for f in bin/tesseline share/man/man1/tesseline.1.gz share/applications/org.tesseline.Tesseline.desktop \
-         share/mime/packages/tesseline.xml share/icons/hicolor/scalable/apps/org.tesseline.Tesseline.svg \
-         share/metainfo/org.tesseline.Tesseline.metainfo.xml share/doc/tesseline/copyright; do
-    [ -f "$prefix/$f" ] || fail "$f is not installed"
-done
-for size in 48 128 256; do
-    png=$share/icons/hicolor/${size}x$size/apps/org.tesseline.Tesseline.png
-    file "$png" | grep -q ": PNG image data, $size x $size," || fail "no $size x $size icon: $(file "$png")"
-done
 
 # ImageMagick's own renderer once drew the cell outside the frame, and outlines
 # where there are none: compared on white at 32 x 32, the two must agree.
@@ -53,4 +63,11 @@ warnings=$(zcat "$share/man/man1/tesseline.1.gz" | groff -man -ww -z 2>&1)
 [ -z "$warnings" ] || fail "groff: $warnings"
 MANWIDTH=80 man -l "$share/man/man1/tesseline.1.gz" 2>/dev/null | grep -q '^SYNOPSIS' || fail "man -l"
 "$prefix/bin/tesseline" --version | grep -q '^tesseline ' || fail "installed binary"
+
+# The run command builds what installing needs, and no tests.
+tar -C "$root" --exclude=./.git --exclude='./build*' -c . | tar -C "$copy" -x
+env -u DISPLAY -u WAYLAND_DISPLAY "$copy/scripts/run.sh" --version >"$copy/run.log" 2>&1 ||
+    fail "run.sh --version: $(tail -n 20 "$copy/run.log")"
+[ ! -e "$copy/build/tests/tst_window" ] || fail "run.sh built the tests"
+install_into "$copy/build" "$copy/prefix"
 echo "install: 1 passed, 0 failed"
