@@ -36,6 +36,7 @@ struct stackOptions
     int planes = 0;             // --planes N: focal planes per time point, 0 when not given
     bool timeFastest = false;   // --order tz
     QString pattern;            // --pattern, with {t}, {z} and {c}
+    qint64 maxPlaneBytes = qint64(1) << 30;   // largest page read, in bytes (fuzzing lowers it)
 };
 
 // One input file, or a series of files, seen as planes over (time, focal
@@ -72,5 +73,9 @@ protected:
 // JPEG files, one time point each.  On failure returns null and sets
 // *error to "FILE: what is wrong".
 std::unique_ptr<stack> openStack(const QStringList &inputs, const stackOptions &options, QString *error);
+
+// Opens one file the same way, whatever its name; a file series opens its
+// files with it.
+std::unique_ptr<stack> openFile(const QString &fileName, const stackOptions &options, QString *error);
 
 #endif
