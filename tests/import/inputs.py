@@ -43,6 +43,8 @@ def lut(colour):
 
 
 def write(name, data, **kw):
+    # tifffile would store a first axis of 3 or 4 as the samples of RGB(A) planes.
+    kw.setdefault('photometric', 'minisblack')
     tifffile.imwrite(out / name, data, **kw)
 
 
@@ -115,7 +117,7 @@ for name, args, source in [('lzw', ['-c', 'lzw'], 'plain'), ('deflate', ['-c', '
 for folder in ['tiffs', 'pngs', 'jpegs', 'gap']:
     (out / folder).mkdir()
 for t in range(T):
-    tifffile.imwrite(out / f'tiffs/cell_t{t + 1}.tif', one[t], metadata={'axes': 'ZYX'})
+    write(f'tiffs/cell_t{t + 1}.tif', one[t], metadata={'axes': 'ZYX'})
 for t in range(T * Z):
     png(out / f'pngs/cell_t{t + 1}.png', np.full((H, W), u16(0, level(0, t)), np.uint16))
 for t in range(T):
