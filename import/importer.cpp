@@ -110,17 +110,16 @@ std::vector<QRgb> importer::colours() const
     return result;
 }
 
-int importer::frameCount() const
+// Counts the (t, z) pairs with planes present in any chosen channel, or every plane present.
+int importer::count(bool frames) const
 {
     int count = 0;
     for (int t = 0; t < input.times; ++t) {
         for (int z = 0; z < input.planes; ++z) {
-            for (int c : channels) {
-                if (input.present(t, z, c)) {
-                    ++count;
-                    break;
-                }
-            }
+            int present = 0;
+            for (int c : channels)
+                present += input.present(t, z, c) ? 1 : 0;
+            count += frames ? std::min(present, 1) : present;
         }
     }
     return count;
@@ -308,7 +307,9 @@ void importer::showProgress(int done, int total, bool last)
     }
     const double seconds = clock.nsecsElapsed() / 1e9;
     const double rate = seconds > 0 ? done / seconds : 0;
-    const double left = rate > 0 ? (total - done) / rate : 0;
-    std::fprintf(stderr, "\rframes %d/%d, %.1f frames/s, %.0f s left\033[K", done, total, rate, left);
+    if (done == 0)
+        std::fprintf(stderr, "\rframes 0/%d\033[K", total);
+    else
+        std::fprintf(stderr, "\rframes %d/%d, %.1f frames/s, %.0f s left\033[K", done, total, rate, (total - done) / rate);
     std::fflush(stderr);
 }

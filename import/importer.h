@@ -32,7 +32,8 @@ public:
     bool chooseWindows(const std::vector<std::optional<rangeRequest>> &requests, QString *error);
     const std::vector<intensityWindow> &windows() const { return channelWindows; }
     std::vector<QRgb> colours() const;
-    int frameCount() const;
+    int frameCount() const { return count(true); }
+    int planeCount() const { return count(false); }
     // Encodes the frame in the middle of the stack, for an estimate of the dataset's size.
     bool sampleFrameSize(int quality, std::size_t *size, QString *error);
 
@@ -42,6 +43,7 @@ public:
 
 private:
     struct frame;
+    int count(bool frames) const;
     bool readFrame(int t, int z, frame &f, QString *error);
     bool encodeFrame(const frame &f, class framewriter &encoder, std::vector<unsigned char> &rows,
                      QString *error) const;

@@ -119,8 +119,11 @@ QString colourName(QRgb colour)
 
 QString sizeText(double bytes)
 {
-    return bytes >= 1e9 ? QString::number(bytes / 1e9, 'f', 1) + QLatin1String(" GB")
-                        : QString::number(bytes / 1e6, 'f', 1) + QLatin1String(" MB");
+    if (bytes >= 1e9)
+        return QString::number(bytes / 1e9, 'f', 1) + QLatin1String(" GB");
+    if (bytes >= 1e6)
+        return QString::number(bytes / 1e6, 'f', 1) + QLatin1String(" MB");
+    return QString::number(bytes / 1e3, 'f', 1) + QLatin1String(" kB");
 }
 
 void print(const QString &line)
@@ -225,8 +228,8 @@ int main(int argc, char *argv[])
     }
     std::vector<std::optional<rangeRequest>> requests;
     for (const auto &[c, request] : requested.perChannel) {
-        if (std::find(channels.begin(), channels.end(), c) == channels.end())
-            misuse(QStringLiteral("--range %1=...: channel %1 is not written").arg(c));
+        if (c >= channelCount)
+            misuse(QStringLiteral("--range %1=...: the input has %2 channel(s)").arg(c).arg(channelCount));
     }
     for (int c : channels) {
         const auto own = requested.perChannel.find(c);
@@ -250,7 +253,8 @@ int main(int argc, char *argv[])
                 dieOfSignal();
             fail(error);
         }
-        print(QStringLiteral("input: %1").arg(input->description));
+        print(QStringLiteral("input: %1, %2").arg(inputs.size() == 1 ? inputs.first() : QStringLiteral("%1 files").arg(inputs.size()),
+                                                   input->description));
         print(QStringLiteral("size: %1 x %2, %3 time points, %4 focal planes, %5 channel(s) of %6-bit %7")
                       .arg(input->width).arg(input->height).arg(input->times).arg(input->planes)
                       .arg(channelCount).arg(input->bits)
@@ -272,8 +276,9 @@ int main(int argc, char *argv[])
         }
     }
     if (dryRun) {
-        print(QStringLiteral("would write %1 %2 frames (%3 x %4, %5 time points x %6 focal planes) to %7, about %8")
-                      .arg(frames).arg(merged ? "colour" : "greyscale").arg(input->width).arg(input->height)
+        print(QStringLiteral("would read %1 planes and write %2 %3 frames (%4 x %5, %6 time points x %7 focal planes) "
+                             "to %8, about %9")
+                      .arg(import.planeCount()).arg(frames).arg(merged ? "colour" : "greyscale").arg(input->width).arg(input->height)
                       .arg(input->times).arg(input->planes).arg(QDir::cleanPath(outputInfo.absoluteFilePath()))
                       .arg(sizeText(double(frameSize) * frames)));
         return 0;
@@ -285,6 +290,9 @@ int main(int argc, char *argv[])
             && import.run(writer, quality, threads, !quiet && isatty(STDERR_FILENO), &error) && !caught
             && writer.commit(input->width, input->height, input->times, input->planes, force, &error);
     if (!done) {
+        // Name files by where they were to be, not by the temporary folder.
+        if (!writer.temporaryFolder().isEmpty())
+            error.replace(writer.temporaryFolder(), output);
         writer.discard();
         if (caught)
             dieOfSignal();
