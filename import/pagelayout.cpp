@@ -138,10 +138,10 @@ bool layoutOme(const omeImage &ome, const pageFacts &facts, pageLayout *out, QSt
                                        .arg(ome.sizeX).arg(ome.sizeY).arg(facts.width).arg(facts.height));
     if (!ome.type.isEmpty() && ome.type != omeType(facts))
         return failWith(error, QStringLiteral("OME-XML says %1 samples, the pages hold %2").arg(ome.type, omeType(facts)));
-    if (ome.sizeC % facts.samples != 0)
+    if (ome.sizeC % facts.storedSamples != 0)
         return failWith(error, QStringLiteral("OME-XML counts %1 channels, not a multiple of the pages' %2 samples")
-                                       .arg(ome.sizeC).arg(facts.samples));
-    const qint64 sizeC = ome.sizeC / facts.samples;
+                                       .arg(ome.sizeC).arg(facts.storedSamples));
+    const qint64 sizeC = ome.sizeC / facts.storedSamples;
     if (ome.sizeT > facts.pages || ome.sizeZ > facts.pages || sizeC > facts.pages
         || ome.sizeT * ome.sizeZ * sizeC > facts.pages)
         return failWith(error, QStringLiteral("OME-XML counts %1 × %2 × %3 planes, the file has %4 pages")
@@ -209,7 +209,7 @@ bool layoutShape(const tifffileShape &s, const pageFacts &facts, const stackOpti
     const QString shapeText = QStringLiteral("[%1]").arg(joined(s.shape));
     const auto mismatch = [&] {
         return failWith(error, QStringLiteral("tifffile's shape %1 does not fit pages of %2 × %3 pixels, %4 samples")
-                                       .arg(shapeText).arg(facts.width).arg(facts.height).arg(facts.samples));
+                                       .arg(shapeText).arg(facts.width).arg(facts.height).arg(facts.storedSamples));
     };
     std::vector<axis> leading;
     qint64 pages = 1;
@@ -220,7 +220,7 @@ bool layoutShape(const tifffileShape &s, const pageFacts &facts, const stackOpti
             char name = s.axes.at(i).toLatin1();
             const qint64 size = s.shape[i];
             if ((name == 'Y' && size != facts.height) || (name == 'X' && size != facts.width)
-                || (name == 'S' && size != facts.samples))
+                || (name == 'S' && size != facts.storedSamples))
                 return mismatch();
             if (name == 'Y' || name == 'X' || name == 'S')
                 continue;
@@ -250,11 +250,12 @@ bool layoutShape(const tifffileShape &s, const pageFacts &facts, const stackOpti
         const auto endsWith = [&](std::initializer_list<qint64> tail) {
             return n >= tail.size() && std::equal(tail.begin(), tail.end(), shape.end() - tail.size());
         };
-        if (facts.samples == 1 && endsWith({ facts.height, facts.width }))
+        const qint64 samples = facts.storedSamples;
+        if (samples == 1 && endsWith({ facts.height, facts.width }))
             shape.resize(n - 2);
-        else if (facts.samples > 1 && endsWith({ facts.height, facts.width, facts.samples }))
+        else if (samples > 1 && endsWith({ facts.height, facts.width, samples }))
             shape.resize(n - 3);
-        else if (facts.samples > 1 && endsWith({ facts.samples, facts.height, facts.width }))
+        else if (samples > 1 && endsWith({ samples, facts.height, facts.width }))
             shape.resize(n - 3);
         else
             return mismatch();

@@ -15,6 +15,7 @@ struct pageFacts
     int width = 0;
     int height = 0;
     int samples = 1;       // channels held in one page
+    int storedSamples = 1; // samples per pixel in the file: 1 for a palette
     bool rgb = false;      // the samples are red, green and blue
     int bits = 8;
     sampleFormat format = sampleFormat::unsignedInt;

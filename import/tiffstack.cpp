@@ -163,6 +163,7 @@ bool tiffStack::openFile(const stackOptions &options)
     facts.width = int(first.width);
     facts.height = int(first.height);
     facts.samples = mSamples;
+    facts.storedSamples = first.samplesPerPixel;
     facts.rgb = first.photometric == PHOTOMETRIC_RGB || first.photometric == PHOTOMETRIC_PALETTE || mYcbcr;
     facts.bits = bits;
     facts.format = format;
