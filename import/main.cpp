@@ -253,8 +253,8 @@ int main(int argc, char *argv[])
                 dieOfSignal();
             fail(error);
         }
-        print(QStringLiteral("input: %1, %2").arg(inputs.size() == 1 ? inputs.first() : QStringLiteral("%1 files").arg(inputs.size()),
-                                                   input->description));
+        print(QStringLiteral("input: ") + (inputs.size() == 1 ? inputs.first() + QStringLiteral(", ") : QString())
+              + input->description);
         print(QStringLiteral("size: %1 x %2, %3 time points, %4 focal planes, %5 channel(s) of %6-bit %7")
                       .arg(input->width).arg(input->height).arg(input->times).arg(input->planes)
                       .arg(channelCount).arg(input->bits)
