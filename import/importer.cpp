@@ -105,7 +105,8 @@ std::vector<QRgb> importer::colours() const
     std::vector<QRgb> result;
     for (std::size_t i = 0; i < channels.size(); ++i) {
         const std::optional<QRgb> &colour = input.channels[channels[i]].colour;
-        result.push_back(colour ? *colour : defaultColour(int(i)));
+        // By the channel's place in the input, so that it keeps its colour whichever channels are chosen.
+        result.push_back(colour ? *colour : defaultColour(channels[i]));
     }
     return result;
 }

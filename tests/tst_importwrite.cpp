@@ -63,6 +63,8 @@ private slots:
     void merge_data();
     void merge();
     void defaultColours();
+    void channelColours_data();
+    void channelColours();
     void descriptor();
     void failedImportLeavesNothing_data();
     void failedImportLeavesNothing();
@@ -302,6 +304,30 @@ void tst_importwrite::defaultColours()
     const QList<QRgb> imageJ { 0xff0000, 0x00ff00, 0x0000ff, 0xffffff, 0x00ffff, 0xff00ff, 0xffff00, 0xff0000 };
     for (int i = 0; i < imageJ.size(); ++i)
         QCOMPARE(defaultColour(i) & 0xffffff, imageJ[i]);
+}
+
+void tst_importwrite::channelColours_data()
+{
+    QTest::addColumn<QList<int>>("channels");
+    QTest::addColumn<QList<QRgb>>("colours");
+    // Channel 1 has a colour of its own in the file; the others take ImageJ's by their place in the file.
+    QTest::newRow("all") << QList<int> { 0, 1, 2, 3 } << QList<QRgb> { 0xff0000, 0x808000, 0x0000ff, 0xffffff };
+    QTest::newRow("0 and 2 keep their colours") << QList<int> { 0, 2 } << QList<QRgb> { 0xff0000, 0x0000ff };
+    QTest::newRow("reordered") << QList<int> { 3, 1 } << QList<QRgb> { 0xffffff, 0x808000 };
+}
+
+void tst_importwrite::channelColours()
+{
+    QFETCH(QList<int>, channels);
+    QFETCH(QList<QRgb>, colours);
+    fakeStack input = ramp(16, sampleFormat::unsignedInt, 4, 4);
+    input.channels.resize(4);
+    input.channels[1].colour = qRgb(128, 128, 0);
+    const volatile std::sig_atomic_t stop = 0;
+    const std::vector<QRgb> result = importer(input, std::vector<int>(channels.begin(), channels.end()), &stop).colours();
+    QCOMPARE(int(result.size()), colours.size());
+    for (int i = 0; i < colours.size(); ++i)
+        QCOMPARE(result[i] & 0xffffff, colours[i]);
 }
 
 void tst_importwrite::descriptor()
