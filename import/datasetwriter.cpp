@@ -85,6 +85,25 @@ QString datasetwriter::framePath(int t, int z) const
     return temporary + QLatin1String("/img/") + frameFileName(name, t, z);
 }
 
+QString datasetwriter::cannotReplace(const QString &output, const QStringList &inputs)
+{
+    const QString folder = QFileInfo(output).canonicalFilePath();
+    if (folder.isEmpty())
+        return QString();
+    const auto inside = [&folder](const QString &path) {
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        return !canonical.isEmpty() && (canonical == folder || canonical.startsWith(folder + QLatin1Char('/'))
+                                        || folder == QLatin1String("/"));
+    };
+    for (const QString &input : inputs) {
+        if (inside(input))
+            return output + QStringLiteral(": holds the input %1; --force does not replace it").arg(input);
+    }
+    if (inside(QDir::currentPath()))
+        return output + QStringLiteral(": holds the current folder; --force does not replace it");
+    return QString();
+}
+
 QByteArray datasetwriter::descriptor(const QString &name, int width, int height, int times, int planes)
 {
     return "dataset " + name.toUtf8() + "\nwidth " + QByteArray::number(width) + "\nheight "

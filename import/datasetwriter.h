@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // Writes a dataset into a temporary folder beside its output folder and
 // renames it into place once complete; an existing output folder is replaced
@@ -23,6 +24,9 @@ public:
     void discard();
     QString temporaryFolder() const { return temporary; }
 
+    // Why an existing output must not be replaced, empty if it may: it holds
+    // an input or the current folder.
+    static QString cannotReplace(const QString &output, const QStringList &inputs);
     static QByteArray descriptor(const QString &name, int width, int height, int times, int planes);
     // Writes a file in one write, checking the write and the close.
     static bool writeFile(const QString &path, const char *data, std::size_t size, QString *error);

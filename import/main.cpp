@@ -198,6 +198,11 @@ int main(int argc, char *argv[])
     const QFileInfo outputInfo(output);
     if (!force && (outputInfo.exists() || outputInfo.isSymLink()))
         fail(output + QStringLiteral(": exists already; --force replaces it"));
+    if (force) {
+        const QString refusal = datasetwriter::cannotReplace(output, inputs);
+        if (!refusal.isEmpty())
+            fail(refusal);
+    }
 
     struct sigaction action = {};
     action.sa_handler = onSignal;

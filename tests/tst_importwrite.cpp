@@ -69,6 +69,8 @@ private slots:
     void failedImportLeavesNothing_data();
     void failedImportLeavesNothing();
     void existingOutput();
+    void replaceRefused_data();
+    void replaceRefused();
     void frames();
 
 private:
@@ -418,6 +420,41 @@ void tst_importwrite::existingOutput()
     datasetwriter unwritable("/proc/out", "new");
     QVERIFY(!unwritable.begin(&error));
     QVERIFY2(error.startsWith("/proc/out: "), qPrintable(error));
+}
+
+void tst_importwrite::replaceRefused_data()
+{
+    QTest::addColumn<QString>("output");   // below the temporary folder, which holds a/stack.tif and b/
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("current");
+    QTest::addColumn<QString>("refusal");   // "" when replacing is fine
+    QTest::newRow("another folder") << "b" << "a/stack.tif" << "." << "";
+    QTest::newRow("the input's folder") << "a" << "a/stack.tif" << "." << ": holds the input ";
+    QTest::newRow("the input's folder, written another way") << "b/../a/" << "a/stack.tif" << "." << ": holds the input ";
+    QTest::newRow("a parent of the input") << "." << "a/stack.tif" << "b" << ": holds the input ";
+    QTest::newRow("the current folder") << "b" << "a/stack.tif" << "b" << ": holds the current folder";
+    QTest::newRow("a folder not there yet") << "c" << "a/stack.tif" << "." << "";
+    QTest::newRow("a file") << "a/stack.tif" << "a/other.tif" << "." << "";
+}
+
+// --force must not throw away the inputs, or the folder one works in.
+void tst_importwrite::replaceRefused()
+{
+    QFETCH(QString, output);
+    QFETCH(QString, input);
+    QFETCH(QString, current);
+    QFETCH(QString, refusal);
+    QTemporaryDir base;
+    QVERIFY(QDir(base.path()).mkpath("a") && QDir(base.path()).mkpath("b"));
+    QFile(base.filePath("a/stack.tif")).open(QIODevice::WriteOnly);
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(base.filePath(current)));
+    const QString result = datasetwriter::cannotReplace(base.filePath(output), { base.filePath(input) });
+    QDir::setCurrent(before);
+    if (refusal.isEmpty())
+        QCOMPARE(result, QString());
+    else
+        QVERIFY2(result.startsWith(base.filePath(output) + refusal), qPrintable(result));
 }
 
 // Every present frame written under its name, with its planes' values; a
