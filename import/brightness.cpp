@@ -63,10 +63,21 @@ void histogram::addToRange(const planeData &plane)
 void histogram::add(const planeData &plane)
 {
     if (exact && format == sampleFormat::unsignedInt && bits == 16) {
+        // Four tables, so that runs of one value do not wait on one counter.
         const auto *samples = reinterpret_cast<const std::uint16_t *>(plane.bytes.data());
         const std::size_t n = plane.bytes.size() / 2;
-        for (std::size_t i = 0; i < n; ++i)
-            ++counts[samples[i]];
+        std::vector<std::uint32_t> partial(4 * 65536);
+        std::size_t i = 0;
+        for (; i + 4 <= n; i += 4) {
+            ++partial[samples[i]];
+            ++partial[65536 + samples[i + 1]];
+            ++partial[2 * 65536 + samples[i + 2]];
+            ++partial[3 * 65536 + samples[i + 3]];
+        }
+        for (; i < n; ++i)
+            ++partial[samples[i]];
+        for (std::size_t v = 0; v < 65536; ++v)
+            counts[v] += std::uint64_t(partial[v]) + partial[65536 + v] + partial[2 * 65536 + v] + partial[3 * 65536 + v];
         return;
     }
     if (exact) {
