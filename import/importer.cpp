@@ -204,6 +204,7 @@ bool importer::run(datasetwriter &writer, int quality, int threads, bool progres
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<frame> queue;
+    std::vector<frame> spare;   // frames done, whose buffers the reader fills again
     bool closed = false;
     bool failed = false;
     int done = 0;
@@ -240,6 +241,7 @@ bool importer::run(datasetwriter &writer, int quality, int threads, bool progres
                                                     reinterpret_cast<const char *>(encoder.data()), encoder.size(),
                                                     &why);
                 lock.lock();
+                spare.push_back(std::move(f));
                 if (ok)
                     ++done;
                 else
@@ -262,6 +264,13 @@ bool importer::run(datasetwriter &writer, int quality, int threads, bool progres
             if (stopped() || failed)
                 break;
             frame f;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (!spare.empty()) {
+                    f = std::move(spare.back());
+                    spare.pop_back();
+                }
+            }
             QString why;
             const bool ok = readFrame(t, z, f, &why);
             std::unique_lock<std::mutex> lock(mutex);
