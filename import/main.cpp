@@ -47,6 +47,14 @@ void onSignal(int signal)
     std::_Exit(128 + signal);
 }
 
+// A step that failed, or stopped for a signal.
+[[noreturn]] void stop(const QString &error)
+{
+    if (caught)
+        dieOfSignal();
+    fail(error);
+}
+
 int intValue(const QCommandLineParser &parser, const QString &option, int low, int high)
 {
     bool ok = false;
@@ -129,6 +137,44 @@ QString sizeText(double bytes)
 void print(const QString &line)
 {
     std::cout << line.toLocal8Bit().constData() << '\n';
+}
+
+void printWindows(const importer &import, const std::vector<int> &channels)
+{
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+        const intensityWindow &w = import.windows()[i];
+        print(QString::asprintf("channel %d: window %g to %g (", channels[i], w.low, w.high) + w.source + ")");
+    }
+}
+
+// What --dry-run says: what was found, and what would be written.
+void describe(const QStringList &inputs, const stack &input, const importer &import, const std::vector<int> &channels,
+              const QString &output, std::size_t frameSize)
+{
+    const bool merged = channels.size() > 1;
+    const std::vector<QRgb> colours = import.colours();
+    print(QStringLiteral("input: ") + (inputs.size() == 1 ? inputs.first() + QStringLiteral(", ") : QString())
+          + input.description);
+    print(QStringLiteral("size: %1 x %2, %3 time points, %4 focal planes, %5 channel(s) of %6-bit %7")
+                  .arg(input.width).arg(input.height).arg(input.times).arg(input.planes)
+                  .arg(input.channels.size()).arg(input.bits)
+                  .arg(input.format == sampleFormat::floatingPoint ? "float"
+                       : input.format == sampleFormat::signedInt   ? "signed integers"
+                                                                   : "unsigned integers"));
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+        const channelInfo &info = input.channels[channels[i]];
+        print(QStringLiteral("channel %1: %2%3").arg(channels[i])
+                      .arg(merged ? colourName(colours[i]) + (info.colour ? " (from the file)" : " (default)")
+                                  : QStringLiteral("greyscale"))
+                      .arg(info.name.isEmpty() ? QString() : QStringLiteral(", ") + info.name));
+    }
+    printWindows(import, channels);
+    const int frames = import.frameCount();
+    print(QStringLiteral("would read %1 planes and write %2 %3 frames (%4 x %5, %6 time points x %7 focal planes) "
+                         "to %8, about %9")
+                  .arg(import.planeCount()).arg(frames).arg(merged ? "colour" : "greyscale")
+                  .arg(input.width).arg(input.height).arg(input.times).arg(input.planes).arg(output)
+                  .arg(sizeText(double(frameSize) * frames)));
 }
 
 } // namespace
@@ -214,10 +260,8 @@ int main(int argc, char *argv[])
 
     QString error;
     std::unique_ptr<stack> input = openStack(inputs, layout, &error);
-    if (caught)
-        dieOfSignal();
-    if (!input)
-        fail(error);
+    if (!input || caught)
+        stop(error);
     for (const QString &warning : std::as_const(input->warnings))
         std::cerr << "tesseline-import: warning: " << warning.toLocal8Bit().constData() << std::endl;
 
@@ -242,52 +286,17 @@ int main(int argc, char *argv[])
     }
 
     importer import(*input, channels, &caught);
-    if (!import.chooseWindows(requests, &error)) {
-        if (caught)
-            dieOfSignal();
-        fail(error);
-    }
-    const std::vector<QRgb> colours = import.colours();
-    const int frames = import.frameCount();
-    const bool merged = channels.size() > 1;
-
-    std::size_t frameSize = 0;
+    if (!import.chooseWindows(requests, &error))
+        stop(error);
     if (dryRun) {
-        if (!import.sampleFrameSize(quality, &frameSize, &error)) {
-            if (caught)
-                dieOfSignal();
-            fail(error);
-        }
-        print(QStringLiteral("input: ") + (inputs.size() == 1 ? inputs.first() + QStringLiteral(", ") : QString())
-              + input->description);
-        print(QStringLiteral("size: %1 x %2, %3 time points, %4 focal planes, %5 channel(s) of %6-bit %7")
-                      .arg(input->width).arg(input->height).arg(input->times).arg(input->planes)
-                      .arg(channelCount).arg(input->bits)
-                      .arg(input->format == sampleFormat::floatingPoint ? "float"
-                           : input->format == sampleFormat::signedInt   ? "signed integers"
-                                                                        : "unsigned integers"));
-        for (std::size_t i = 0; i < channels.size(); ++i) {
-            const channelInfo &info = input->channels[channels[i]];
-            print(QStringLiteral("channel %1: %2%3").arg(channels[i])
-                          .arg(merged ? colourName(colours[i]) + (info.colour ? " (from the file)" : " (default)")
-                                      : QStringLiteral("greyscale"))
-                          .arg(info.name.isEmpty() ? QString() : QStringLiteral(", ") + info.name));
-        }
-    }
-    if (!quiet || dryRun) {
-        for (std::size_t i = 0; i < channels.size(); ++i) {
-            const intensityWindow &w = import.windows()[i];
-            print(QString::asprintf("channel %d: window %g to %g (", channels[i], w.low, w.high) + w.source + ")");
-        }
-    }
-    if (dryRun) {
-        print(QStringLiteral("would read %1 planes and write %2 %3 frames (%4 x %5, %6 time points x %7 focal planes) "
-                             "to %8, about %9")
-                      .arg(import.planeCount()).arg(frames).arg(merged ? "colour" : "greyscale").arg(input->width).arg(input->height)
-                      .arg(input->times).arg(input->planes).arg(QDir::cleanPath(outputInfo.absoluteFilePath()))
-                      .arg(sizeText(double(frameSize) * frames)));
+        std::size_t frameSize = 0;
+        if (!import.sampleFrameSize(quality, &frameSize, &error))
+            stop(error);
+        describe(inputs, *input, import, channels, QDir::cleanPath(outputInfo.absoluteFilePath()), frameSize);
         return 0;
     }
+    if (!quiet)
+        printWindows(import, channels);
 
     datasetwriter writer(output, name);
     std::cout.flush();
@@ -299,9 +308,7 @@ int main(int argc, char *argv[])
         if (!writer.temporaryFolder().isEmpty())
             error.replace(writer.temporaryFolder(), output);
         writer.discard();
-        if (caught)
-            dieOfSignal();
-        fail(error);
+        stop(error);
     }
     if (!quiet) {
         const double seconds = import.seconds();
