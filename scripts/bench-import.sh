@@ -37,7 +37,7 @@ noise = rng.normal(0, 150, (2048, 2048)).astype(np.float32)
 def planes():
     for i in range(times * 10 * channels):
         shifted = np.roll(noise, (i * 37, i * 101), axis=(0, 1))
-        yield np.clip(base * (0.6 + 0.4 * np.sin(i)) + shifted, 0, 65535).astype(np.uint16)
+        yield np.clip(base * (0.8 + 0.2 * np.sin(i)) + shifted, 0, 65535).astype(np.uint16)
 shape = (times, 10, 2048, 2048) if channels == 1 else (times, 10, channels, 2048, 2048)
 tifffile.imwrite(path, planes(), shape=shape, dtype=np.uint16, imagej=channels > 1, photometric='minisblack',
                  metadata={'axes': 'TZYX' if channels == 1 else 'TZCYX'})
