@@ -32,9 +32,8 @@ bool framewriter::encode(const std::function<void(int, unsigned char *)> &fillRo
         char message[JMSG_LENGTH_MAX];
         errors.pub.format_message(reinterpret_cast<j_common_ptr>(&info), message);
         *error = QString::fromLocal8Bit(message);
+        // A buffer libjpeg grew into is lost here: it may have freed the one out points to.
         jpeg_abort_compress(&info);
-        if (out != buffer)
-            std::free(out);
         return false;
     }
     jpeg_mem_dest(&info, &out, &outSize);

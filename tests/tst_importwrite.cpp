@@ -1,5 +1,6 @@
 #include "brightness.h"
 #include "datasetwriter.h"
+#include "framewriter.h"
 #include "importer.h"
 
 #include <QtTest>
@@ -66,6 +67,7 @@ private slots:
     void channelColours_data();
     void channelColours();
     void descriptor();
+    void encoderError();
     void failedImportLeavesNothing_data();
     void failedImportLeavesNothing();
     void existingOutput();
@@ -338,6 +340,20 @@ void tst_importwrite::descriptor()
              QByteArray("dataset cell-A.1\nwidth 2048\nheight 1024\nmint 0\nmaxt 50\nminz 0\nmaxz 6\n"));
     QCOMPARE(datasetwriter::descriptor("one", 3, 2, 1, 1),
              QByteArray("dataset one\nwidth 3\nheight 2\nmint 0\nmaxt 0\nminz 0\nmaxz 0\n"));
+}
+
+// libjpeg's errors come back as a message, rather than ending the program.
+void tst_importwrite::encoderError()
+{
+    framewriter tooWide(70000, 2, 1, 90);
+    QString error;
+    QVERIFY(!tooWide.encode([](int, unsigned char *row) { std::memset(row, 0, 70000); }, &error));
+    QVERIFY2(error.contains("65500"), qPrintable(error));
+
+    framewriter fine(8, 8, 3, 90);
+    QVERIFY(fine.encode([](int y, unsigned char *row) { std::memset(row, y * 30, 24); }, &error));
+    QVERIFY(fine.size() > 100);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(fine.data()), 2), QByteArray("\xff\xd8"));
 }
 
 fakeStack tst_importwrite::ramp(int bits, sampleFormat format, int width, int height)
