@@ -4,6 +4,8 @@
 
 namespace {
 
+constexpr qint64 maxCount = 0x7fffffff;
+
 // An axis of the pages, slowest first: T, Z or C.
 struct axis
 {
@@ -17,6 +19,17 @@ QString joined(const std::vector<qint64> &numbers)
     for (qint64 n : numbers)
         list << QString::number(n);
     return list.join(", ");
+}
+
+// The product of counts that are each at most limit, or limit + 1 when it is larger.
+qint64 product(std::initializer_list<qint64> counts, qint64 limit)
+{
+    qint64 result = 1;
+    for (qint64 n : counts) {
+        if (n > limit || (result *= n) > limit)
+            return limit + 1;
+    }
+    return result;
 }
 
 bool failWith(QString *error, const QString &what)
@@ -40,9 +53,9 @@ bool setCounts(const std::vector<axis> &axes, const pageFacts &facts, pageLayout
                                            .arg(a.size < 1 ? "no" : "").arg(a.size).arg(facts.pages).simplified());
         counts[i] = a.size;
     }
-    if (counts[0] * counts[1] * counts[2] > facts.pages)
-        return failWith(error, QStringLiteral("the metadata counts %1 planes, the file has %2 pages")
-                                       .arg(counts[0] * counts[1] * counts[2]).arg(facts.pages));
+    if (product({ counts[0], counts[1], counts[2] }, facts.pages) > facts.pages)
+        return failWith(error, QStringLiteral("the metadata counts %1 × %2 × %3 planes, the file has %4 pages")
+                                       .arg(counts[0]).arg(counts[1]).arg(counts[2]).arg(facts.pages));
     if (counts[2] * facts.samples > maxChannels)
         return failWith(error, QStringLiteral("%1 channels, at most %2 are read").arg(counts[2] * facts.samples).arg(maxChannels));
     out->times = int(counts[0]);
@@ -96,14 +109,18 @@ bool layoutImagej(const imagejDescription &d, const pageFacts &facts, const imag
     imagejDescription counts = d;
     if (counts.images > 1 && counts.channels == 1 && counts.slices == 1 && counts.frames == 1)
         counts.slices = counts.images;
-    const qint64 images = counts.channels * counts.slices * counts.frames;
+    // ImageJ writes large stacks as one page followed by the samples of all others.
+    pageFacts pages = facts;
+    if (facts.pages == 1 && counts.images > 1 && counts.images <= facts.contiguousPages)
+        pages.pages = counts.images;
+    const qint64 images = product({ counts.channels, counts.slices, counts.frames }, maxCount);
     if (counts.images != 0 && counts.images != images)
         return failWith(error, QStringLiteral("the ImageJ description counts %1 images, but %2 channels × %3 slices × %4 frames")
                                        .arg(counts.images).arg(counts.channels).arg(counts.slices).arg(counts.frames));
-    if (images != facts.pages)
+    if (images != pages.pages)
         return failWith(error, QStringLiteral("the ImageJ description counts %1 images, the file has %2 pages")
                                        .arg(images).arg(facts.pages));
-    if (!layoutAxes({ { 'T', counts.frames }, { 'Z', counts.slices }, { 'C', counts.channels } }, 0, facts, out, error))
+    if (!layoutAxes({ { 'T', counts.frames }, { 'Z', counts.slices }, { 'C', counts.channels } }, 0, pages, out, error))
         return false;
     out->description = QStringLiteral("ImageJ hyperstack");
     if (facts.samples != 1)
@@ -142,8 +159,7 @@ bool layoutOme(const omeImage &ome, const pageFacts &facts, pageLayout *out, QSt
         return failWith(error, QStringLiteral("OME-XML counts %1 channels, not a multiple of the pages' %2 samples")
                                        .arg(ome.sizeC).arg(facts.storedSamples));
     const qint64 sizeC = ome.sizeC / facts.storedSamples;
-    if (ome.sizeT > facts.pages || ome.sizeZ > facts.pages || sizeC > facts.pages
-        || ome.sizeT * ome.sizeZ * sizeC > facts.pages)
+    if (product({ ome.sizeT, ome.sizeZ, sizeC }, facts.pages) > facts.pages)
         return failWith(error, QStringLiteral("OME-XML counts %1 × %2 × %3 planes, the file has %4 pages")
                                        .arg(sizeC).arg(ome.sizeZ).arg(ome.sizeT).arg(facts.pages));
     if (!setCounts({ { 'T', ome.sizeT }, { 'Z', ome.sizeZ }, { 'C', sizeC } }, facts, out, error))

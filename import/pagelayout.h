@@ -12,6 +12,7 @@ struct pageFacts
 {
     QString fileName;      // without folder, to compare with OME's UUID FileName
     qint64 pages = 0;
+    qint64 contiguousPages = 0;   // pages of samples that follow the only page's, uncompressed
     int width = 0;
     int height = 0;
     int samples = 1;       // channels held in one page

@@ -2,6 +2,9 @@
 
 #include <QFileInfo>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -110,21 +113,19 @@ bool tiffStack::read(int t, int z, int c, planeData &out)
         readPalette(sample, out);
         return true;
     }
+    out.bytes.resize(count * bytes);
     if (mForm.samplesPerPixel > 1 && mForm.planar == PLANARCONFIG_CONTIG) {
         if (!cachePage(page, 0, bytes * mForm.samplesPerPixel))
             return false;
-        out.bytes.resize(count * bytes);
         if (bytes == 1)
             pick<uint8_t>(mPageBuffer.data(), mForm.samplesPerPixel, sample, out.bytes.data(), count);
         else if (bytes == 2)
             pick<uint16_t>(mPageBuffer.data(), mForm.samplesPerPixel, sample, out.bytes.data(), count);
         else
             pick<uint32_t>(mPageBuffer.data(), mForm.samplesPerPixel, sample, out.bytes.data(), count);
-        return true;
-    }
-    out.bytes.resize(count * bytes);
-    if (!setPage(page) || !decode(sample, out.bytes.data(), bytes))
+    } else if (!setPage(page) || !decode(sample, out.bytes.data(), bytes)) {
         return false;
+    }
     if (mForm.photometric == PHOTOMETRIC_MINISWHITE) {
         if (bytes == 1)
             invert<uint8_t>(out.bytes.data(), count);
@@ -164,6 +165,7 @@ bool tiffStack::openFile(const stackOptions &options)
     facts.height = int(first.height);
     facts.samples = mSamples;
     facts.storedSamples = first.samplesPerPixel;
+    facts.contiguousPages = contiguousPages();
     facts.rgb = first.photometric == PHOTOMETRIC_RGB || first.photometric == PHOTOMETRIC_PALETTE || mYcbcr;
     facts.bits = bits;
     facts.format = format;
@@ -176,6 +178,7 @@ bool tiffStack::openFile(const stackOptions &options)
     if (!layoutPages(facts, metadata, readImagejTags(), options, &mLayout, &error))
         return fail(error);
 
+    mContiguous = mPages == 1 && *std::max_element(mLayout.pages.begin(), mLayout.pages.end()) > 0;
     width = facts.width;
     height = facts.height;
     times = mLayout.times;
@@ -244,6 +247,7 @@ bool tiffStack::checkForm(const pageForm &first)
 
 bool tiffStack::countPages(const pageForm &first)
 {
+    mMessage.clear();
     mPages = 1;
     while (TIFFReadDirectory(mTiff)) {
         mPage = int(mPages);
@@ -262,6 +266,53 @@ bool tiffStack::countPages(const pageForm &first)
     return true;
 }
 
+// How many pages of samples follow from the start of the only page's, when
+// that page is uncompressed and its strips lie one after the other.
+qint64 tiffStack::contiguousPages()
+{
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(mTiff, TIFFTAG_COMPRESSION, &compression);
+    uint64_t *offsets = nullptr;
+    uint64_t *counts = nullptr;
+    if (mPages != 1 || compression != COMPRESSION_NONE || TIFFIsTiled(mTiff) || mForm.planar != PLANARCONFIG_CONTIG
+        || !TIFFGetField(mTiff, TIFFTAG_STRIPOFFSETS, &offsets) || !TIFFGetField(mTiff, TIFFTAG_STRIPBYTECOUNTS, &counts)
+        || !offsets || !counts)
+        return 0;
+    const qint64 pageBytes = qint64(mForm.width) * mForm.height * mForm.samplesPerPixel * (mForm.bits / 8);
+    uint64_t end = offsets[0];
+    for (tstrip_t strip = 0; strip < TIFFNumberOfStrips(mTiff); ++strip) {
+        if (offsets[strip] != end || counts[strip] > uint64_t(pageBytes))
+            return 0;
+        end += counts[strip];
+    }
+    struct stat status;
+    if (qint64(end - offsets[0]) != pageBytes || fstat(TIFFFileno(mTiff), &status) != 0 || qint64(offsets[0]) > status.st_size)
+        return 0;
+    mDataOffset = qint64(offsets[0]);
+    return (status.st_size - mDataOffset) / pageBytes;
+}
+
+// A page of the samples that follow the only page's, as ImageJ writes them.
+bool tiffStack::readContiguous(unsigned char *dest, qsizetype pixelBytes)
+{
+    const qint64 size = qint64(width) * height * pixelBytes;
+    const qint64 offset = mDataOffset + mPage * size;
+    for (qint64 done = 0; done < size;) {
+        const ssize_t n = pread(TIFFFileno(mTiff), dest + done, size_t(size - done), off_t(offset + done));
+        if (n <= 0)
+            return fail(QStringLiteral("image %1 is truncated").arg(mPage + 1));
+        done += n;
+    }
+    if (TIFFIsByteSwapped(mTiff)) {
+        const size_t count = size_t(size) / (mForm.bits / 8);
+        if (mForm.bits == 16)
+            TIFFSwabArrayOfShort(reinterpret_cast<uint16_t *>(dest), tmsize_t(count));
+        else if (mForm.bits == 32)
+            TIFFSwabArrayOfLong(reinterpret_cast<uint32_t *>(dest), tmsize_t(count));
+    }
+    return true;
+}
+
 imagejExtras tiffStack::readImagejTags()
 {
     uint32_t countsSize = 0;
@@ -277,9 +328,13 @@ imagejExtras tiffStack::readImagejTags()
 
 bool tiffStack::setPage(int page)
 {
+    if (mContiguous) {
+        mPage = page;
+        return true;
+    }
     if (page != mPage) {
         mMessage.clear();
-        const bool ok = page == mPage + 1 ? TIFFReadDirectory(mTiff) : TIFFSetDirectory(mTiff, tdir_t(page));
+        const bool ok = mPage >= 0 && page == mPage + 1 ? TIFFReadDirectory(mTiff) : TIFFSetDirectory(mTiff, tdir_t(page));
         mPage = ok ? page : -1;
         if (!ok)
             return libtiffFailed(QStringLiteral("page %1 is unreadable").arg(page + 1));
@@ -312,6 +367,8 @@ bool tiffStack::decode(int sample, unsigned char *dest, qsizetype pixelBytes)
     mMessage.clear();
     if (mForm.planar == PLANARCONFIG_CONTIG)
         sample = 0;
+    if (mContiguous)
+        return readContiguous(dest, pixelBytes);
     if (TIFFIsTiled(mTiff))
         return decodeTiles(sample, dest, pixelBytes);
     return decodeStrips(sample, dest, qsizetype(width) * pixelBytes);

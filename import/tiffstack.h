@@ -42,6 +42,8 @@ private:
     bool openFile(const stackOptions &options);
     bool checkForm(const pageForm &first);
     bool countPages(const pageForm &first);
+    qint64 contiguousPages();
+    bool readContiguous(unsigned char *dest, qsizetype pixelBytes);
     imagejExtras readImagejTags();
     bool setPage(int page);
     pageForm currentForm() const;
@@ -63,6 +65,8 @@ private:
     int mSamples = 1;          // channels in a page
     bool mYcbcr = false;       // JPEG-compressed YCbCr, which libtiff turns into RGB
     qint64 mPages = 0;
+    bool mContiguous = false;  // ImageJ's large stacks: one page, the samples of all images after it
+    qint64 mDataOffset = 0;
     qint64 mMaxBytes = 0;
     int mPage = -1;            // the current directory
     int mCachedPage = -1;      // the page in mPageBuffer

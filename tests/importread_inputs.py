@@ -79,6 +79,13 @@ w('dup/d_t1.tif', pages(1)); w('dup/d_t01.tif', pages(1))
 w('nomatch/m_t0.tif', pages(1)); w('nomatch/other.tif', pages(1))
 w('timelapses/x_t0.tif', cube(2, 2, 1).reshape(2, 2, H, W), imagej=True, metadata={'axes': 'TZYX'})
 
+# ImageJ's layout for large stacks: one page, the samples of the others after its own.
+for name, order in [('imagej-onepage.tif', '<'), ('imagej-onepage-be.tif', '>')]:
+    stack = cube(2, 3, 1).reshape(6, H, W)
+    w(name, stack[0], description='ImageJ=1.53t\nimages=6\nslices=3\nframes=2\n', metadata=None, byteorder=order)
+    with open(out + '/' + name, 'ab') as f:
+        f.write(stack[1:].astype(order + 'u2').tobytes())
+
 # What must fail.
 w('sizes.tif', pages(1)[0])
 with tifffile.TiffWriter(out + '/sizes.tif', append=True) as f:

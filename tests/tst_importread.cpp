@@ -179,6 +179,8 @@ void tst_importread::planes_data()
     row("tifffile axis Q as time", "axes-q.tif", 3, 1, 1);
     row("ImageJ hyperstack", "imagej.tif", 2, 3, 2);
     row("ImageJ float", "imagej-f32.tif", 2, 2, 1, "f32");
+    row("ImageJ, one page for all images", "imagej-onepage.tif", 2, 3, 1);
+    row("ImageJ, one page for all images, big-endian", "imagej-onepage-be.tif", 2, 3, 1);
     row("OME XYCZT", "ome-TZCYX.tif", 2, 3, 2);
     row("OME XYTZC", "ome-CZTYX.tif", 2, 3, 2);
     row("OME XYCTZ", "ome-ZTCYX.tif", 2, 3, 2);
