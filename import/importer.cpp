@@ -205,6 +205,9 @@ bool importer::run(datasetwriter &writer, int quality, int threads, bool progres
     std::condition_variable changed;
     std::deque<frame> queue;
     std::vector<frame> spare;   // frames done, whose buffers the reader fills again
+    // Reading a plane takes a fraction of encoding it: a short queue keeps the
+    // workers busy, and the frames in memory few.
+    const std::size_t waiting = std::max(1, threads / 2);
     bool closed = false;
     bool failed = false;
     int done = 0;
@@ -280,7 +283,7 @@ bool importer::run(datasetwriter &writer, int quality, int threads, bool progres
             }
             if (std::all_of(f.planes.begin(), f.planes.end(), [](const planeData &p) { return p.bytes.empty(); }))
                 continue;
-            while (int(queue.size()) >= threads && !failed && !stopped()) {
+            while (queue.size() >= waiting && !failed && !stopped()) {
                 changed.wait_for(lock, 100ms);
                 showIfDue(lock);
             }
