@@ -305,7 +305,6 @@ bool importer::run(datasetwriter &writer, int quality, int threads, bool progres
     for (std::thread &worker : workers)
         worker.join();
     written = done;
-    elapsed = clock.nsecsElapsed() / 1e9;
     if (progress)
         showProgress(done, total, true);
     return !failed && !stopped();

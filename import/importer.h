@@ -39,7 +39,6 @@ public:
 
     bool run(datasetwriter &writer, int quality, int threads, bool progress, QString *error);
     int framesWritten() const { return written; }
-    double seconds() const { return elapsed; }
 
 private:
     struct frame;
@@ -58,7 +57,6 @@ private:
     QElapsedTimer clock;
     qint64 lastProgress = -1;
     int written = 0;
-    double elapsed = 0;
 };
 
 #endif

@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QThread>
 
@@ -258,6 +259,8 @@ int main(int argc, char *argv[])
     // A file size limit is then a write error rather than the end of the program.
     std::signal(SIGXFSZ, SIG_IGN);
 
+    QElapsedTimer clock;
+    clock.start();
     QString error;
     std::unique_ptr<stack> input = openStack(inputs, layout, &error);
     if (!input || caught)
@@ -311,7 +314,7 @@ int main(int argc, char *argv[])
         stop(error);
     }
     if (!quiet) {
-        const double seconds = import.seconds();
+        const double seconds = clock.nsecsElapsed() / 1e9;
         print(QStringLiteral("wrote %1 frames (%2 x %3, %4 time points x %5 focal planes, %6 channels) to %7 in %8 s "
                              "(%9 frames/s)")
                       .arg(import.framesWritten()).arg(input->width).arg(input->height).arg(input->times)
