@@ -376,7 +376,7 @@ void tst_import::dryRunWritesNothing()
 void tst_import::failure_data()
 {
     QTest::addColumn<QStringList>("arguments");   // OUT stands for the output folder
-    QTest::addColumn<QString>("before");          // what OUT holds before: "" none, "old" a dataset, "file" a file
+    QTest::addColumn<QString>("before");          // "" no OUT, "old" a dataset, "notes" other files, "file" a file, "under" below a file
     QTest::addColumn<QByteArray>("names");        // what the error line names
     QTest::newRow("not an image") << QStringList { input("text.tif") } << "" << QByteArray("text.tif: ");
     QTest::newRow("truncated TIFF") << QStringList { input("truncated.tif") } << "" << QByteArray("truncated.tif: ");
@@ -390,7 +390,10 @@ void tst_import::failure_data()
     QTest::newRow("output exists") << QStringList { input("ij8.tif") } << "old" << QByteArray("/out: ");
     QTest::newRow("--force, input fails: old dataset kept") << QStringList { "--force", input("truncated.tif") } << "old"
                                                             << QByteArray("truncated.tif: ");
-    QTest::newRow("output under a file") << QStringList { input("ij8.tif") } << "file" << QByteArray("/out");
+    QTest::newRow("--force over a folder of other files") << QStringList { "--force", input("ij8.tif") } << "notes"
+                                                          << QByteArray("/out: ");
+    QTest::newRow("--force over a file") << QStringList { "--force", input("ij8.tif") } << "file" << QByteArray("/out: ");
+    QTest::newRow("output under a file") << QStringList { input("ij8.tif") } << "under" << QByteArray("/out");
     QTest::newRow("full disk") << QStringList { "prlimit", "--fsize=20000", IMPORTER, input("noise.tif") } << ""
                                << QByteArray(".jpg: ");
 }
@@ -404,10 +407,12 @@ void tst_import::failure()
     QString out = parent + "/out";
     if (before == "old")
         QVERIFY(writeFile(out + "/old.tz", "dataset old\n") && writeFile(out + "/img/old_t000_z000_ch000.jpg", "x"));
-    if (before == "file") {
+    if (before == "notes")
+        QVERIFY(writeFile(out + "/notes.txt", "not a dataset"));
+    if (before == "file" || before == "under")
         QVERIFY(writeFile(out, "a file"));
+    if (before == "under")
         out += "/out";
-    }
     const QStringList was = tree(parent);
 
     const QString program = arguments.first() == "prlimit" ? arguments.takeFirst() : QString(IMPORTER);
