@@ -1,7 +1,5 @@
 #include "pagelayout.h"
 
-#include <QCoreApplication>
-
 namespace {
 
 constexpr qint64 maxCount = 0x7fffffff;
@@ -49,8 +47,8 @@ bool setCounts(const std::vector<axis> &axes, const pageFacts &facts, pageLayout
             return failWith(error, QStringLiteral("axis %1 is given twice").arg(a.name));
         seen[i] = true;
         if (a.size < 1 || a.size > facts.pages)
-            return failWith(error, QStringLiteral("%1 %2 planes on one axis, the file has %3 pages")
-                                           .arg(a.size < 1 ? "no" : "").arg(a.size).arg(facts.pages).simplified());
+            return failWith(error, QStringLiteral("the metadata counts %1 planes on one axis, the file has %2 pages")
+                                           .arg(a.size).arg(facts.pages));
         counts[i] = a.size;
     }
     if (product({ counts[0], counts[1], counts[2] }, facts.pages) > facts.pages)
