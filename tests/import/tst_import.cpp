@@ -426,26 +426,36 @@ void tst_import::failure()
 void tst_import::interrupt_data()
 {
     QTest::addColumn<int>("signal");
-    QTest::newRow("SIGINT") << SIGINT;
-    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::addColumn<bool>("force");   // over an old dataset, which must stay
+    QTest::newRow("SIGINT") << SIGINT << false;
+    QTest::newRow("SIGTERM") << SIGTERM << false;
+    QTest::newRow("SIGINT, --force over a dataset") << SIGINT << true;
 }
 
 void tst_import::interrupt()
 {
     QFETCH(int, signal);
+    QFETCH(bool, force);
     const QString parent = freshDir();
+    if (force)
+        QVERIFY(writeFile(parent + "/out/old.tz", "dataset old\n") && writeFile(parent + "/out/img/old_t000_z000_ch000.jpg", "x"));
+    const QStringList was = tree(parent);
     QProcess process;
-    process.start(IMPORTER, { "--threads", "1", "-o", parent + "/out", input("large.tif") });
+    QStringList arguments { "--threads", "1", "-o", parent + "/out", input("large.tif") };
+    if (force)
+        arguments << "--force";
+    process.start(IMPORTER, arguments);
     QVERIFY(process.waitForStarted());
     QDeadlineTimer deadline(60000);
-    while (!tree(parent).filter(".jpg").size() && process.state() == QProcess::Running && !deadline.hasExpired())
+    while (tree(parent).filter(".jpg").size() == was.filter(".jpg").size() && process.state() == QProcess::Running
+           && !deadline.hasExpired())
         QThread::msleep(2);
     QVERIFY2(process.state() == QProcess::Running, "finished before a frame appeared");
     ::kill(process.processId(), signal);
     QVERIFY(process.waitForFinished(60000));
     QCOMPARE(process.exitStatus(), QProcess::CrashExit);
     QCOMPARE(process.exitCode(), signal);
-    QCOMPARE(tree(parent), QStringList());
+    QCOMPARE(tree(parent), was);
 }
 
 void tst_import::roundTrip()
