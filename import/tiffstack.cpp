@@ -152,7 +152,7 @@ bool tiffStack::openFile(const stackOptions &options)
     TIFFOpenOptionsFree(openOptions);
     if (!mTiff)
         return libtiffFailed(QStringLiteral("not a readable TIFF file"));
-    mPage = 0;
+    mDirectory = 0;
 
     const pageForm first = currentForm();
     if (!checkForm(first) || !countPages(first) || !setPage(0))
@@ -245,24 +245,35 @@ bool tiffStack::checkForm(const pageForm &first)
     return true;
 }
 
+// Counts the pages, leaving out reduced-resolution ones (thumbnails), and
+// checks that each has the first page's form.
 bool tiffStack::countPages(const pageForm &first)
 {
     mMessage.clear();
-    mPages = 1;
+    mDirectories = { 0 };
+    int reduced = 0;
     while (TIFFReadDirectory(mTiff)) {
-        mPage = int(mPages);
-        if (++mPages > maxPages)
+        if (++mDirectory > maxPages)
             return fail(QStringLiteral("more than %1 pages").arg(maxPages));
+        uint32_t subfileType = 0;
+        if (TIFFGetField(mTiff, TIFFTAG_SUBFILETYPE, &subfileType) && (subfileType & FILETYPE_REDUCEDIMAGE)) {
+            ++reduced;
+            continue;
+        }
         const pageForm form = currentForm();
         if (form.width != first.width || form.height != first.height)
             return fail(QStringLiteral("page %1 is %2 x %3, the first page %4 x %5")
-                            .arg(mPages).arg(form.width).arg(form.height).arg(first.width).arg(first.height));
+                            .arg(mDirectory + 1).arg(form.width).arg(form.height).arg(first.width).arg(first.height));
         if (!(form == first))
-            return fail(QStringLiteral("page %1 has %2, the first page %3").arg(mPages).arg(form.sampleText(), first.sampleText()));
+            return fail(QStringLiteral("page %1 has %2, the first page %3").arg(mDirectory + 1).arg(form.sampleText(), first.sampleText()));
+        mDirectories.push_back(tdir_t(mDirectory));
     }
     // A failed read of a directory is an error; reaching the last one is not.
     if (!mMessage.isEmpty())
-        return libtiffFailed(QStringLiteral("page %1 is unreadable").arg(mPages + 1));
+        return libtiffFailed(QStringLiteral("page %1 is unreadable").arg(mDirectory + 2));
+    if (reduced > 0)
+        mWarnings << QStringLiteral("%1 reduced-resolution pages (thumbnails) are left out").arg(reduced);
+    mPages = qint64(mDirectories.size());
     return true;
 }
 
@@ -328,21 +339,22 @@ imagejExtras tiffStack::readImagejTags()
 
 bool tiffStack::setPage(int page)
 {
-    if (mContiguous) {
-        mPage = page;
+    mPage = page;
+    if (mContiguous)
         return true;
-    }
-    if (page != mPage) {
+    const qint64 directory = mDirectories[size_t(page)];
+    if (directory != mDirectory) {
         mMessage.clear();
-        const bool ok = mPage >= 0 && page == mPage + 1 ? TIFFReadDirectory(mTiff) : TIFFSetDirectory(mTiff, tdir_t(page));
-        mPage = ok ? page : -1;
+        const bool ok = mDirectory >= 0 && directory == mDirectory + 1 ? TIFFReadDirectory(mTiff)
+                                                                       : TIFFSetDirectory(mTiff, tdir_t(directory));
+        mDirectory = ok ? directory : -1;
         if (!ok)
-            return libtiffFailed(QStringLiteral("page %1 is unreadable").arg(page + 1));
+            return libtiffFailed(QStringLiteral("page %1 is unreadable").arg(directory + 1));
         if (!(currentForm() == mForm))
-            return fail(QStringLiteral("page %1 has changed since the file was opened").arg(page + 1));
+            return fail(QStringLiteral("page %1 has changed since the file was opened").arg(directory + 1));
     }
     if (mYcbcr && !TIFFSetField(mTiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB))
-        return libtiffFailed(QStringLiteral("page %1 cannot be turned from YCbCr into RGB").arg(page + 1));
+        return libtiffFailed(QStringLiteral("page %1 cannot be turned from YCbCr into RGB").arg(directory + 1));
     return true;
 }
 
@@ -382,12 +394,12 @@ bool tiffStack::decodeStrips(int sample, unsigned char *dest, qsizetype rowBytes
     const qint64 stripsPerPlane = (height + rows - 1) / rows;
     const qint64 planesOfStrips = mForm.planar == PLANARCONFIG_SEPARATE ? mForm.samplesPerPixel : 1;
     if (qint64(TIFFNumberOfStrips(mTiff)) < stripsPerPlane * planesOfStrips || TIFFScanlineSize64(mTiff) != uint64_t(rowBytes))
-        return fail(QStringLiteral("page %1 has strips that do not fit its size").arg(mPage + 1));
+        return fail(QStringLiteral("page %1 has strips that do not fit its size").arg(mDirectory + 1));
     for (qint64 strip = 0; strip < stripsPerPlane; ++strip) {
         const qint64 y = strip * rows;
         const tmsize_t size = tmsize_t(std::min(rows, height - y) * rowBytes);
         if (TIFFReadEncodedStrip(mTiff, uint32_t(sample * stripsPerPlane + strip), dest + y * rowBytes, size) != size)
-            return libtiffFailed(QStringLiteral("page %1 is truncated or damaged").arg(mPage + 1));
+            return libtiffFailed(QStringLiteral("page %1 is truncated or damaged").arg(mDirectory + 1));
     }
     return true;
 }
@@ -401,14 +413,14 @@ bool tiffStack::decodeTiles(int sample, unsigned char *dest, qsizetype pixelByte
     const tmsize_t tileSize = TIFFTileSize(mTiff);
     if (tileWidth < 1 || tileHeight < 1 || tileSize <= 0 || tileSize > mMaxBytes
         || qint64(tileWidth) * tileHeight * pixelBytes != tileSize)
-        return fail(QStringLiteral("page %1 has tiles that do not fit its size").arg(mPage + 1));
+        return fail(QStringLiteral("page %1 has tiles that do not fit its size").arg(mDirectory + 1));
     mTileBuffer.resize(size_t(tileSize));
     const qsizetype rowBytes = width * pixelBytes;
     for (uint32_t y = 0; y < uint32_t(height); y += tileHeight) {
         for (uint32_t x = 0; x < uint32_t(width); x += tileWidth) {
             const uint32_t tile = TIFFComputeTile(mTiff, x, y, 0, uint16_t(sample));
             if (TIFFReadEncodedTile(mTiff, tile, mTileBuffer.data(), tileSize) != tileSize)
-                return libtiffFailed(QStringLiteral("page %1 is truncated or damaged").arg(mPage + 1));
+                return libtiffFailed(QStringLiteral("page %1 is truncated or damaged").arg(mDirectory + 1));
             const size_t part = std::min<uint32_t>(tileWidth, width - x) * pixelBytes;
             const uint32_t rows = std::min<uint32_t>(tileHeight, height - y);
             for (uint32_t r = 0; r < rows; ++r)

@@ -68,7 +68,9 @@ private:
     bool mContiguous = false;  // ImageJ's large stacks: one page, the samples of all images after it
     qint64 mDataOffset = 0;
     qint64 mMaxBytes = 0;
-    int mPage = -1;            // the current directory
+    std::vector<tdir_t> mDirectories;   // of each page
+    qint64 mDirectory = -1;    // the current one
+    int mPage = -1;            // the page last set
     int mCachedPage = -1;      // the page in mPageBuffer
     int mCachedSample = -1;
     std::vector<unsigned char> mPageBuffer;

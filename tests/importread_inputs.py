@@ -86,6 +86,12 @@ for name, order in [('imagej-onepage.tif', '<'), ('imagej-onepage-be.tif', '>')]
     with open(out + '/' + name, 'ab') as f:
         f.write(stack[1:].astype(order + 'u2').tobytes())
 
+# Each page followed by a thumbnail, as Zeiss LSM files have them.
+with tifffile.TiffWriter(out + '/thumbnails.tif') as f:
+    for page in pages(3):
+        f.write(page, photometric='minisblack', metadata=None)
+        f.write(page[::4, ::4], photometric='minisblack', subfiletype=1, metadata=None)
+
 # What must fail.
 w('sizes.tif', pages(1)[0])
 with tifffile.TiffWriter(out + '/sizes.tif', append=True) as f:

@@ -192,6 +192,7 @@ void tst_importread::planes_data()
     row("deflate", "zlib.tif", 3, 1, 1);
     row("strips of 5 rows", "strips.tif", 3, 1, 1);
     row("big-endian", "bigendian.tif", 3, 1, 1);
+    row("thumbnails left out", "thumbnails.tif", 3, 1, 1);
     row("LZW (tiffcp)", "lzw.tif", 3, 1, 1, "u8");
     row("PackBits (tiffcp)", "packbits.tif", 3, 1, 1, "u8");
     row("LZW, predictor, tiled (tiffcp)", "lzw-tiled.tif", 4, 1, 1);
