@@ -3,6 +3,7 @@
 #include "datasetwriter.h"
 #include "framewriter.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>

@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 QString digit3(int a)
 {
     return QString::number(a).rightJustified(3, u'0');
