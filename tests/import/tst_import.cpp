@@ -29,6 +29,7 @@ private slots:
     void defaultName();
     void forceReplaces();
     void dryRunWritesNothing();
+    void progressOnTerminal();
     void failure_data();
     void failure();
     void interrupt_data();
@@ -371,6 +372,21 @@ void tst_import::dryRunWritesNothing()
                      && r.out.contains("12"),
              r.out.constData());
     QCOMPARE(tree(parent), QStringList());
+}
+
+// script(1) gives the importer a terminal.
+void tst_import::progressOnTerminal()
+{
+    const QString out = freshDir() + "/out";
+    const auto onTerminal = [this](const QString &command) {
+        return run({ "-qec", command, "/dev/null" }, "script").out;
+    };
+    const QByteArray shown = onTerminal(QString("%1 -o %2 %3").arg(IMPORTER, out, input("large.tif")));
+    QVERIFY2(QRegularExpression("\rframes [1-9][0-9]*/60, ").match(QString::fromUtf8(shown)).hasMatch(), shown.constData());
+    QVERIFY2(shown.contains("wrote 60 frames"), shown.constData());
+    const QByteArray quiet = onTerminal(QString("%1 -q -o %2/q %3").arg(IMPORTER, out, input("ij8.tif")));
+    QVERIFY2(!quiet.contains("frames"), quiet.constData());
+    QVERIFY(QFile::exists(out + "/q/ij8.tz"));
 }
 
 void tst_import::failure_data()
