@@ -28,6 +28,7 @@ w('shape-tz.tif', cube(2, 3, 1).reshape(2, 3, H, W))
 w('axes-tzc.tif', cube(2, 3, 2), metadata={'axes': 'TZCYX'})
 w('axes-ctz.tif', cube(2, 3, 2).transpose(2, 0, 1, 3, 4), metadata={'axes': 'CTZYX'})
 w('axes-q.tif', pages(3), metadata={'axes': 'QYX'})
+w('axes-qi.tif', cube(2, 3, 1).reshape(2, 3, H, W), metadata={'axes': 'QIYX'})
 w('imagej.tif', cube(2, 3, 2), imagej=True, metadata={'axes': 'TZCYX'})
 w('imagej-f32.tif', cube(2, 2, 1, 'f32').reshape(2, 2, H, W), imagej=True, metadata={'axes': 'TZYX'})
 for order in ['TZCYX', 'CZTYX', 'ZTCYX', 'TCZYX']:
@@ -118,6 +119,7 @@ ome('ome-lies-sizet.tif', planes, (37, 23, 2, 3, 9), '<TiffData/>')
 ome('ome-lies-ifd.tif', planes, (37, 23, 2, 3, 2), '<TiffData IFD="5" PlaneCount="12"/>')
 ome('ome-lies-sizex.tif', planes, (38, 23, 2, 3, 2), '')
 ome('ome-other-file.tif', planes, (37, 23, 2, 3, 2), '<TiffData><UUID FileName="x.ome.tif">urn:uuid:1</UUID></TiffData>')
+ome('ome-tiffdata-all.tif', planes, (37, 23, 2, 3, 2), '<TiffData/>')
 # One TiffData per plane, the pages in reverse order.
 ome('ome-tiffdata.tif', planes[::-1], (37, 23, 2, 3, 2), ''.join(
     '<TiffData IFD="%d" FirstC="%d" FirstZ="%d" FirstT="%d"><UUID FileName="ome-tiffdata.tif">urn:uuid:1</UUID></TiffData>'

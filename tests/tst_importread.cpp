@@ -186,6 +186,7 @@ void tst_importread::planes_data()
     row("OME XYCTZ", "ome-ZTCYX.tif", 2, 3, 2);
     row("OME XYZCT", "ome-TCZYX.tif", 2, 3, 2);
     row("OME, a TiffData per plane", "ome-tiffdata.tif", 2, 3, 2);
+    row("OME, a TiffData for all planes", "ome-tiffdata-all.tif", 2, 3, 2);
     // Encodings.
     row("BigTIFF", "bigtiff.tif", 3, 1, 1);
     row("tiled", "tiled.tif", 3, 1, 1);
@@ -332,6 +333,7 @@ void tst_importread::errors_data()
     QTest::newRow("--planes not dividing") << "plain.tif" << "" << 3 << "plain.tif: 4 pages are not a multiple of --planes 3";
     QTest::newRow("ImageJ counts that lie") << "imagej-lies.tif" << "" << 0 << "imagej-lies.tif: the ImageJ description counts 6 images, the file has 4 pages";
     QTest::newRow("tifffile shape that lies") << "shape-lies.tif" << "" << 0 << "shape-lies.tif: tifffile's shape [5, 23, 37] counts more planes";
+    QTest::newRow("tifffile axes without time") << "axes-qi.tif" << "" << 0 << "axes-qi.tif: tifffile's axes QIYX do not say which is time";
     QTest::newRow("OME SizeT that lies") << "ome-lies-sizet.tif" << "" << 0 << "ome-lies-sizet.tif: OME-XML counts 2 × 3 × 9 planes, the file has 12 pages";
     QTest::newRow("OME IFD that lies") << "ome-lies-ifd.tif" << "" << 0 << "ome-lies-ifd.tif: OME-XML names page 17, the file has 12 pages";
     QTest::newRow("OME SizeX that lies") << "ome-lies-sizex.tif" << "" << 0 << "ome-lies-sizex.tif: OME-XML says 38 × 23 pixels, the pages are 37 × 23";
