@@ -111,13 +111,16 @@ for name, args, source in [('lzw', ['-c', 'lzw'], 'plain'), ('deflate', ['-c', '
                            ('strips', ['-s', '-r', '5'], 'plain'), ('jpeg', ['-c', 'jpeg:95'], 'plain8')]:
     subprocess.run(['tiffcp', *args, str(out / f'{source}.tif'), str(out / f'tiffcp-{name}.tif')], check=True)
 
-# Series of files: a stack per time point; PNG planes numbered 1 to 12 without
-# padding; JPEG planes numbered from 1 and 5 as --pattern finds them, once
-# whole and once with a gap at t = 1, z = 2.
-for folder in ['tiffs', 'pngs', 'jpegs', 'gap']:
+# Series of files: a stack per time point, of one channel or of each
+# channel; PNG planes numbered 1 to 12 without padding; JPEG planes numbered
+# from 1 and 5 as --pattern finds them, once whole and once with a gap at
+# t = 1, z = 2.
+for folder in ['tiffs', 'channels', 'pngs', 'jpegs', 'gap']:
     (out / folder).mkdir()
 for t in range(T):
     write(f'tiffs/cell_t{t + 1}.tif', one[t], metadata={'axes': 'ZYX'})
+    for c in range(2):
+        write(f'channels/C{c + 1}-cell_t{t + 1}.tif', two[t, :, c], metadata={'axes': 'ZYX'})
 for t in range(T * Z):
     png(out / f'pngs/cell_t{t + 1}.png', np.full((H, W), u16(0, level(0, t)), np.uint16))
 for t in range(T):

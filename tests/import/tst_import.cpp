@@ -233,6 +233,12 @@ void tst_import::frames_data()
     QTest::newRow("a TIFF stack per time point")
             << QStringList { "tiffs/cell_t1.tif", "tiffs/cell_t2.tif", "tiffs/cell_t3.tif" } << sixteen << 3 << 4
             << grey << QList<QRgb>();
+    QStringList channelFiles;
+    for (int t = 1; t <= 3; ++t)
+        channelFiles << QString("channels/C2-cell_t%1.tif").arg(t) << QString("channels/C1-cell_t%1.tif").arg(t);
+    QTest::newRow("a TIFF stack per channel and time point")
+            << channelFiles << two + QStringList { "--pattern", "C{c}-cell_t{t}.tif" } << 3 << 4 << Levels { 0, 1 }
+            << QList<QRgb> { red, green };
     QStringList pngs;
     for (int t = 12; t >= 1; --t)
         pngs << QString("pngs/cell_t%1.png").arg(t);
