@@ -190,7 +190,9 @@ bool fileSeries::inspect(QString *error)
             if (!namedChannels[size_t(m.index[2])])
                 namedChannels[size_t(m.index[2])] = s->channels.front();
         }
-        warnings << s->warnings;
+        for (const QString &warning : s->warnings)
+            if (!warnings.contains(warning))
+                warnings << warning;
         if (!first)
             first = std::move(s);
     }

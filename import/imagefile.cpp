@@ -1,5 +1,7 @@
 #include "imagefile.h"
 
+#include "pagelayout.h"
+
 #include <QImageReader>
 
 #include <cstring>
@@ -12,6 +14,10 @@ std::unique_ptr<stack> imageFile::open(const QString &fileName, const QByteArray
     const QSize size = reader.size();
     if (!reader.canRead() || size.isEmpty()) {
         *error = QStringLiteral("%1: %2").arg(fileName, reader.errorString());
+        return nullptr;
+    }
+    if (size.width() > maxSide || size.height() > maxSide) {
+        *error = QStringLiteral("%1: %2 x %3 pixels; at most %4 x %4 are read").arg(fileName).arg(size.width()).arg(size.height()).arg(maxSide);
         return nullptr;
     }
     std::unique_ptr<imageFile> s(new imageFile(fileName, format));
@@ -85,5 +91,7 @@ bool imageFile::read(int t, int z, int c, planeData &out)
                 row[x] = in[x * 4 + c];
         }
     }
+    if (c == int(channels.size()) - 1)
+        mImage = QImage();
     return true;
 }

@@ -6,6 +6,8 @@
 
 // Most channels a stack may have.
 constexpr int maxChannels = 64;
+// Widest and tallest planes read: the JPEG frames written from them could hold no more.
+constexpr int maxSide = 65500;
 
 // What the pages of a TIFF file are, as far as laying them out goes.
 struct pageFacts

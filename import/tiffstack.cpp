@@ -11,8 +11,6 @@
 
 namespace {
 
-// Larger pages are refused: the JPEG frames written from them could not hold them.
-constexpr uint32_t maxSide = 65500;
 // More pages than this are taken for a broken file.
 constexpr qint64 maxPages = 10'000'000;
 
@@ -191,7 +189,7 @@ bool tiffStack::openFile(const stackOptions &options)
 
 bool tiffStack::checkForm(const pageForm &first)
 {
-    if (first.width < 1 || first.height < 1 || first.width > maxSide || first.height > maxSide)
+    if (first.width < 1 || first.height < 1 || first.width > uint32_t(maxSide) || first.height > uint32_t(maxSide))
         return fail(QStringLiteral("%1 x %2 pixels; at most %3 x %3 are read").arg(first.width).arg(first.height).arg(maxSide));
     uint16_t compression = COMPRESSION_NONE;
     TIFFGetFieldDefaulted(mTiff, TIFFTAG_COMPRESSION, &compression);
