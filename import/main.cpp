@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -97,7 +98,8 @@ ranges rangeValues(const QStringList &values)
                 request.low = bounds[0].toDouble(&lowOk);
                 request.high = bounds[1].toDouble(&highOk);
             }
-            if (!lowOk || !highOk || !(request.low < request.high))
+            if (!lowOk || !highOk || !std::isfinite(request.low) || !std::isfinite(request.high)
+                || !(request.low < request.high))
                 misuse(QStringLiteral("--range %1: not LOW:HIGH with LOW below HIGH, or full").arg(value));
         }
         if (channel < 0)
