@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -44,7 +45,7 @@ bool importer::chooseWindows(const std::vector<std::optional<rangeRequest>> &req
                 histograms[i] = std::make_unique<histogram>(input.bits, input.format);
                 rangePass = true;
             }
-        } else if (info.low && info.high && *info.high > *info.low) {
+        } else if (info.low && info.high && *info.high > *info.low && std::isfinite(*info.high - *info.low)) {
             w = { *info.low, *info.high, QStringLiteral("from the file") };
         } else if (input.bits == 8 && input.format == sampleFormat::unsignedInt) {
             w = { 0, 255, QStringLiteral("8-bit, kept") };

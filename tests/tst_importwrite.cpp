@@ -221,6 +221,9 @@ void tst_importwrite::windowChoice_data()
     const auto f = sampleFormat::floatingPoint;
     // The planes hold a ramp 0..9999 (floats: the same divided by 10000).
     QTest::newRow("file's range first") << 16 << u << true << "" << 1000.0 << 2000.0 << "from the file";
+    QTest::newRow("file's range empty: auto") << 16 << u << true << "" << 35.0 << 9964.0 << "auto, 0.35 % saturated";
+    QTest::newRow("file's range infinite: auto") << 16 << u << true << "" << 35.0 << 9964.0
+                                                 << "auto, 0.35 % saturated";
     QTest::newRow("--range over the file's") << 16 << u << true << "5:50" << 5.0 << 50.0 << "--range";
     QTest::newRow("16-bit without: auto") << 16 << u << false << "" << 35.0 << 9964.0 << "auto, 0.35 % saturated";
     QTest::newRow("8-bit without: kept") << 8 << u << false << "" << 0.0 << 255.0 << "8-bit, kept";
@@ -248,8 +251,9 @@ void tst_importwrite::windowChoice()
         return format == sampleFormat::floatingPoint ? v / 10000.0 : bits == 8 ? v % 100 : v;
     };
     if (fileRange) {
+        const QByteArray row = QTest::currentDataTag();
         input.channels[0].low = 1000;
-        input.channels[0].high = 2000;
+        input.channels[0].high = row.contains("empty") ? 1000 : row.contains("infinite") ? qInf() : 2000;
     }
     std::optional<rangeRequest> r;
     if (request == "full")
