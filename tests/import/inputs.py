@@ -80,6 +80,15 @@ write('ijminmax.tif', one + 5000, imagej=True, metadata={'axes': 'TZYX', 'min': 
 colours = {'Color': [-16711681, 16711935]}
 write('xyzct.ome.tif', two.transpose(0, 2, 1, 3, 4), ome=True, metadata={'axes': 'TCZYX', 'Channel': colours})
 write('xyctz.ome.tif', two.transpose(1, 0, 2, 3, 4), ome=True, metadata={'axes': 'ZTCYX', 'Channel': colours})
+# Pages stored backwards, each found by a TiffData element of its own.
+xyzct = two.transpose(0, 2, 1, 3, 4).reshape(-1, H, W)
+tiffdata = ''.join(f'<TiffData IFD="{23 - k}" FirstZ="{k % 4}" FirstC="{k // 4 % 2}" FirstT="{k // 8}" PlaneCount="1"/>'
+                   for k in range(24))
+write('tiffdata.ome.tif', xyzct[::-1].copy(), metadata=None, description=(
+    '<?xml version="1.0" encoding="UTF-8"?><OME xmlns="http://www.openmicroscopy.org/Schemas/OME/2016-06">'
+    '<Image ID="Image:0"><Pixels ID="Pixels:0" DimensionOrder="XYZCT" Type="uint16" SizeX="64" SizeY="48" '
+    'SizeZ="4" SizeC="2" SizeT="3"><Channel ID="Channel:0:0" SamplesPerPixel="1" Color="-16711681"/>'
+    '<Channel ID="Channel:0:1" SamplesPerPixel="1" Color="16711935"/>' + tiffdata + '</Pixels></Image></OME>'))
 
 # tifffile's own shape description, in its variants of storage and sample type.
 shape = {'metadata': {'axes': 'TZYX'}}

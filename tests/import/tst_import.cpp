@@ -203,6 +203,8 @@ void tst_import::frames_data()
                                << QList<QRgb> { magenta, green };
     QTest::newRow("OME XYCTZ") << QStringList { "xyctz.ome.tif" } << two << 3 << 4 << Levels { 0, 1 }
                                << QList<QRgb> { magenta, green };
+    QTest::newRow("OME, a TiffData a plane") << QStringList { "tiffdata.ome.tif" } << two << 3 << 4 << Levels { 0, 1 }
+                                             << QList<QRgb> { magenta, green };
     for (const char *name : { "shape", "bigtiff", "tiled", "zlib", "bigendian" })
         QTest::newRow(name) << QStringList { QString(name) + ".tif" } << sixteen << 3 << 4 << grey << QList<QRgb>();
     QTest::newRow("int16") << QStringList { "int16.tif" } << QStringList { "--range", "-12800:12700" } << 3 << 4 << grey
