@@ -87,9 +87,23 @@ QString datasetwriter::framePath(int t, int z) const
 
 QString datasetwriter::cannotReplace(const QString &output, const QStringList &inputs)
 {
-    const QString folder = QFileInfo(output).canonicalFilePath();
-    if (folder.isEmpty())
+    const QFileInfo info(output);
+    if (!info.exists() && !info.isSymLink())
         return QString();
+    const QString notDataset = output + QStringLiteral(": %1; --force replaces only a dataset");
+    if (!info.isDir() || info.isSymLink())
+        return notDataset.arg(QStringLiteral("not a folder"));
+    // A dataset holds descriptors and its img folder, nothing else.
+    const QFileInfoList entries = QDir(output).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System
+                                                             | QDir::NoDotAndDotDot);
+    for (const QFileInfo &entry : entries) {
+        const bool descriptor = entry.isFile() && !entry.isSymLink() && entry.suffix() == QLatin1String("tz");
+        const bool frames = entry.isDir() && !entry.isSymLink() && entry.fileName() == QLatin1String("img");
+        if (!descriptor && !frames)
+            return notDataset.arg(QStringLiteral("not a dataset (it holds %1)").arg(entry.fileName()));
+    }
+
+    const QString folder = info.canonicalFilePath();
     const auto inside = [&folder](const QString &path) {
         const QString canonical = QFileInfo(path).canonicalFilePath();
         return !canonical.isEmpty() && (canonical == folder || canonical.startsWith(folder + QLatin1Char('/'))

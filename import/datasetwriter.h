@@ -24,8 +24,8 @@ public:
     void discard();
     QString temporaryFolder() const { return temporary; }
 
-    // Why an existing output must not be replaced, empty if it may: it holds
-    // an input or the current folder.
+    // Why an existing output must not be replaced, empty if it may: it is
+    // not a dataset, or it holds an input or the current folder.
     static QString cannotReplace(const QString &output, const QStringList &inputs);
     static QByteArray descriptor(const QString &name, int width, int height, int times, int planes);
     // Writes a file in one write, checking the write and the close.

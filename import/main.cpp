@@ -205,7 +205,7 @@ int main(int argc, char *argv[])
               "[C=]LOW:HIGH|full" },
             { "quality", "JPEG quality, 1 to 100 (default 95).", "q" },
             { "threads", "Encode on <n> threads (default: one per core).", "n" },
-            { "force", "Replace an existing output folder once the new dataset is complete." },
+            { "force", "Replace an existing dataset once the new one is complete." },
             { "dry-run", "Say what would be written, and write nothing." },
             { { "q", "quiet" }, "Print nothing but warnings and errors." },
     });

@@ -444,20 +444,23 @@ void tst_importwrite::existingOutput()
 
 void tst_importwrite::replaceRefused_data()
 {
-    QTest::addColumn<QString>("output");   // below the temporary folder, which holds a/stack.tif and b/
+    QTest::addColumn<QString>("output");    // in a folder that holds a/stack.tif, b/, the dataset d/, the file f and link l to d
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("current");
     QTest::addColumn<QString>("refusal");   // "" when replacing is fine
-    QTest::newRow("another folder") << "b" << "a/stack.tif" << "." << "";
-    QTest::newRow("the input's folder") << "a" << "a/stack.tif" << "." << ": holds the input ";
-    QTest::newRow("the input's folder, written another way") << "b/../a/" << "a/stack.tif" << "." << ": holds the input ";
-    QTest::newRow("a parent of the input") << "." << "a/stack.tif" << "b" << ": holds the input ";
-    QTest::newRow("the current folder") << "b" << "a/stack.tif" << "b" << ": holds the current folder";
+    const QString frame = "d/img/x_t000_z000_ch000.jpg";
+    QTest::newRow("a dataset") << "d" << "a/stack.tif" << "." << "";
+    QTest::newRow("an empty folder") << "b" << "a/stack.tif" << "." << "";
     QTest::newRow("a folder not there yet") << "c" << "a/stack.tif" << "." << "";
-    QTest::newRow("a file") << "a/stack.tif" << "a/other.tif" << "." << "";
+    QTest::newRow("a folder of other files") << "a" << "f" << "." << ": not a dataset (it holds stack.tif)";
+    QTest::newRow("a file") << "f" << "a/stack.tif" << "." << ": not a folder";
+    QTest::newRow("a link to a dataset") << "l" << "a/stack.tif" << "." << ": not a folder";
+    QTest::newRow("a dataset holding the input") << "d" << frame << "." << ": holds the input ";
+    QTest::newRow("the same, written another way") << "b/../d/" << frame << "." << ": holds the input ";
+    QTest::newRow("a dataset holding the current folder") << "d" << "a/stack.tif" << "d/img" << ": holds the current folder";
 }
 
-// --force must not throw away the inputs, or the folder one works in.
+// --force replaces a dataset, never other files, the inputs or the folder one works in.
 void tst_importwrite::replaceRefused()
 {
     QFETCH(QString, output);
@@ -465,16 +468,19 @@ void tst_importwrite::replaceRefused()
     QFETCH(QString, current);
     QFETCH(QString, refusal);
     QTemporaryDir base;
-    QVERIFY(QDir(base.path()).mkpath("a") && QDir(base.path()).mkpath("b"));
-    QFile(base.filePath("a/stack.tif")).open(QIODevice::WriteOnly);
+    QDir dir(base.path());
+    QVERIFY(dir.mkpath("a") && dir.mkpath("b") && dir.mkpath("d/img"));
+    for (const char *file : { "a/stack.tif", "d/x.tz", "d/img/x_t000_z000_ch000.jpg", "f" })
+        QVERIFY(QFile(dir.filePath(file)).open(QIODevice::WriteOnly));
+    QVERIFY(QFile::link(dir.filePath("d"), dir.filePath("l")));
     const QString before = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(base.filePath(current)));
-    const QString result = datasetwriter::cannotReplace(base.filePath(output), { base.filePath(input) });
+    QVERIFY(QDir::setCurrent(dir.filePath(current)));
+    const QString result = datasetwriter::cannotReplace(dir.filePath(output), { dir.filePath(input) });
     QDir::setCurrent(before);
     if (refusal.isEmpty())
         QCOMPARE(result, QString());
     else
-        QVERIFY2(result.startsWith(base.filePath(output) + refusal), qPrintable(result));
+        QVERIFY2(result.startsWith(dir.filePath(output) + refusal), qPrintable(result));
 }
 
 // Every present frame written under its name, with its planes' values; a
