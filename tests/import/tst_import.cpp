@@ -402,6 +402,8 @@ void tst_import::failure_data()
     QTest::addColumn<QStringList>("arguments");   // OUT stands for the output folder
     QTest::addColumn<QString>("before");          // "" no OUT, "old" a dataset, "notes" other files, "file" a file, "under" below a file
     QTest::addColumn<QByteArray>("names");        // what the error line names
+    QTest::newRow("no such file") << QStringList { input("none.tif") } << "" << QByteArray("none.tif: ");
+    QTest::newRow("a folder") << QStringList { input("pngs") } << "" << QByteArray("pngs: ");
     QTest::newRow("not an image") << QStringList { input("text.tif") } << "" << QByteArray("text.tif: ");
     QTest::newRow("truncated TIFF") << QStringList { input("truncated.tif") } << "" << QByteArray("truncated.tif: ");
     QTest::newRow("pages of different sizes") << QStringList { input("sizes.tif") } << "" << QByteArray("sizes.tif: ");
