@@ -98,6 +98,7 @@ private:
     friend class tst_hidpi;
     friend class tst_layout;
     friend class tst_view;
+    friend class tst_importnames;
 };
 
 #endif

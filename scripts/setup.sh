@@ -29,7 +29,7 @@ packages=(build-essential cmake qt6-base-dev libjpeg62-turbo-dev libtiff-dev lib
     packages+=(clang libfuzzer-14-dev xvfb xdotool fonts-dejavu-core libjpeg-turbo-progs tigervnc-viewer openssl iproute2
                dpkg-dev file lintian desktop-file-utils appstream shared-mime-info xdg-utils
                imagemagick libmagickcore-6.q16-6-extra libfile-mimeinfo-perl man-db groff-base
-               python3-tifffile python3-numpy libtiff-tools)
+               python3-tifffile python3-numpy libtiff-tools time)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -19,7 +19,8 @@ fail() { echo "FAIL: $*"; exit 1; }
 install_into() {
     local out
     out=$(cmake --install "$1" --prefix "$2" 2>&1) || fail "cmake --install $1: $out"
-    for f in bin/tesseline share/man/man1/tesseline.1.gz share/applications/org.tesseline.Tesseline.desktop \
+    for f in bin/tesseline bin/tesseline-import share/man/man1/tesseline.1.gz share/man/man1/tesseline-import.1.gz \
+             share/applications/org.tesseline.Tesseline.desktop \
              share/mime/packages/tesseline.xml share/icons/hicolor/scalable/apps/org.tesseline.Tesseline.svg \
              share/metainfo/org.tesseline.Tesseline.metainfo.xml share/doc/tesseline/copyright; do
         [ -f "$2/$f" ] || fail "$f is not installed from $1"
@@ -54,15 +55,17 @@ type=$(XDG_DATA_DIRS="$share:/usr/share" xdg-mime query filetype "$prefix/some.t
 [ "$type" = application/x-tesseline-dataset ] || fail "xdg-mime says $type"
 
 urls=$({ cat "$share/metainfo/org.tesseline.Tesseline.metainfo.xml" "$share/applications/org.tesseline.Tesseline.desktop"
-         zcat "$share/man/man1/tesseline.1.gz"
+         zcat "$share/man/man1/tesseline.1.gz" "$share/man/man1/tesseline-import.1.gz"
          grep -v '^Format: ' "$share/doc/tesseline/copyright"; } |
        grep -Eo 'https?://[^ <"]*|[[:alnum:].-]+@[[:alnum:].-]+\.[a-z]+' || true)
 [ -z "$urls" ] || fail "web or mail addresses: $urls"
 
-warnings=$(zcat "$share/man/man1/tesseline.1.gz" | groff -man -ww -z 2>&1)
-[ -z "$warnings" ] || fail "groff: $warnings"
-MANWIDTH=80 man -l "$share/man/man1/tesseline.1.gz" 2>/dev/null | grep -q '^SYNOPSIS' || fail "man -l"
-"$prefix/bin/tesseline" --version | grep -q '^tesseline ' || fail "installed binary"
+for page in tesseline tesseline-import; do
+    warnings=$(zcat "$share/man/man1/$page.1.gz" | groff -man -ww -z 2>&1)
+    [ -z "$warnings" ] || fail "groff, $page(1): $warnings"
+    MANWIDTH=80 man -l "$share/man/man1/$page.1.gz" 2>/dev/null | grep -q '^SYNOPSIS' || fail "man -l $page"
+    "$prefix/bin/$page" --version | grep -q "^$page " || fail "installed $page"
+done
 
 # The run command builds what installing needs, and no tests.
 tar -C "$root" --exclude=./.git --exclude='./build*' -c . | tar -C "$copy" -x

@@ -14,7 +14,7 @@ fail() { echo "FAIL: $*"; exit 1; }
     fail "cpack: $(cat "$work/cpack.log")"
 deb=$(ls "$work"/tesseline_*_*.deb)
 contents=$(dpkg-deb --contents "$deb")
-for f in usr/bin/tesseline usr/share/man/man1/tesseline.1.gz \
+for f in usr/bin/tesseline usr/bin/tesseline-import usr/share/man/man1/tesseline.1.gz usr/share/man/man1/tesseline-import.1.gz \
          usr/share/applications/org.tesseline.Tesseline.desktop usr/share/mime/packages/tesseline.xml \
          usr/share/icons/hicolor/scalable/apps/org.tesseline.Tesseline.svg \
          usr/share/icons/hicolor/{48x48,128x128,256x256}/apps/org.tesseline.Tesseline.png \
@@ -24,6 +24,7 @@ for f in usr/bin/tesseline usr/share/man/man1/tesseline.1.gz \
 done
 depends=$(dpkg-deb --field "$deb" Depends)
 grep -q 'libqt6widgets6' <<<"$depends" || fail "Depends: $depends"
+grep -q 'libtiff6' <<<"$depends" || fail "Depends, for the importer: $depends"
 [ "$(dpkg-deb --field "$deb" Recommends)" = qt6-wayland ] || fail "Recommends"
 [ -z "$(dpkg-deb --field "$deb" Homepage)" ] || fail "a homepage the project does not have"
 version=$(dpkg-deb --field "$deb" Version)
@@ -34,4 +35,5 @@ grep -q '^[EW]:' <<<"$report" && fail "lintian: $report"
 
 dpkg-deb -x "$deb" "$work/root"
 "$work/root/usr/bin/tesseline" --version | grep -qx "tesseline $version" || fail "packaged binary"
+"$work/root/usr/bin/tesseline-import" --version | grep -qx "tesseline-import $version" || fail "packaged importer"
 echo "package: 1 passed, 0 failed"

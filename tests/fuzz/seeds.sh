@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Writes the fuzzers' seeds into OUT/frame and OUT/descriptor: frames of the
-# sample generator in each of its variants and of tests/fuzz/seeds.cpp, and
-# small descriptors.  Usage: tests/fuzz/seeds.sh BUILD_DIR OUT
+# Writes the fuzzers' seeds into OUT/frame, OUT/descriptor and OUT/import:
+# frames of the sample generator in each of its variants and of
+# tests/fuzz/seeds.cpp, small descriptors, and stacks for tesseline-import.
+# Usage: tests/fuzz/seeds.sh BUILD_DIR OUT
 set -euo pipefail
 
 build=$1
@@ -42,3 +43,17 @@ printf 'dataset zell\xc3\xa4 width 320px dataset\n' >"$d/eight-bit.tz"
 printf 'dataset a\0b width\0 1 \x01\x02 height 6 \xff\xd8' >"$d/binary.tz"
 { printf 'dataset '; head -c 4100 /dev/zero | tr '\0' n; printf ' width 8\n'; } >"$d/long-name.tz"
 : >"$d/empty.tz"
+
+# tesseline-import's reader: the stacks and series its test writes with
+# tifffile, libtiff's own encodings of some, and metadata texts alone.
+i=$out/import
+mkdir -p "$i"
+/usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/../importread_inputs.py" "$i"
+tiffcp -c lzw "$i/u8.tif" "$i/lzw.tif"
+tiffcp -c packbits "$i/u8.tif" "$i/packbits.tif"
+tiffcp -c jpeg:90 "$i/rgb8.tif" "$i/jpeg-ycbcr.tif"
+tiffcp -c zip:2 -t -w 16 -l 16 "$i/plain.tif" "$i/zip-tiled.tif"
+tiffcp -B -c lzw:2 -r 4 "$i/imagej-luts.tif" "$i/lzw-bigendian.tif"
+printf 'ImageJ=1.53t\nimages=12\nchannels=2\nslices=3\nframes=2\nhyperstack=true\nmin=0.0\nmax=4095.0\n' >"$i/imagej.txt"
+printf '{"shape": [2, 3, 2, 23, 37], "axes": "TZCQX"}' >"$i/shape.txt"
+printf '<OME><Image><Pixels DimensionOrder="XYZTC" SizeX="37" SizeY="23" SizeC="2" SizeZ="3" SizeT="2" Type="uint16"><Channel Color="-16776961"/><TiffData IFD="1" FirstZ="2" PlaneCount="3"><UUID FileName="x.ome.tif"/></TiffData></Pixels></Image></OME>' >"$i/ome.txt"

@@ -1,0 +1,346 @@
+#include "fileseries.h"
+
+#include "pagelayout.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace {
+
+// Planes the names may span, counting gaps.
+constexpr qint64 maxSlots = 16 * 1024 * 1024;
+// Files kept open between reads.
+constexpr size_t openFiles = 4;
+
+const char *const axisNames[3] = { "time points", "focal planes", "channels" };
+
+// Compares names as people do: digit runs by their value, so t2 comes before t10.
+bool naturalLess(const QString &a, const QString &b)
+{
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a.at(i).isDigit() && b.at(j).isDigit()) {
+            qsizetype ei = i;
+            qsizetype ej = j;
+            while (ei < a.size() && a.at(ei).isDigit())
+                ++ei;
+            while (ej < b.size() && b.at(ej).isDigit())
+                ++ej;
+            QStringView da = QStringView(a).mid(i, ei - i);
+            QStringView db = QStringView(b).mid(j, ej - j);
+            while (da.size() > 1 && da.front() == u'0')
+                da = da.mid(1);
+            while (db.size() > 1 && db.front() == u'0')
+                db = db.mid(1);
+            if (da.size() != db.size())
+                return da.size() < db.size();
+            if (const int order = da.compare(db))
+                return order < 0;
+            i = ei;
+            j = ej;
+        } else {
+            if (a.at(i) != b.at(j))
+                return a.at(i) < b.at(j);
+            ++i;
+            ++j;
+        }
+    }
+    return a.size() - i < b.size() - j;
+}
+
+QString baseName(const QString &fileName)
+{
+    return QFileInfo(fileName).fileName();
+}
+
+QString sampleText(const stack &s)
+{
+    const char *kind = s.format == sampleFormat::floatingPoint ? "float" : s.format == sampleFormat::signedInt ? "signed" : "unsigned";
+    return QStringLiteral("%1 x %2 pixels of %3-bit %4 samples").arg(s.width).arg(s.height).arg(s.bits).arg(kind);
+}
+
+QString countsText(const stack &s)
+{
+    return QStringLiteral("%1 time points, %2 focal planes, %3 channels").arg(s.times).arg(s.planes).arg(s.channels.size());
+}
+
+} // namespace
+
+fileSeries::fileSeries(const stackOptions &options) : mOptions(options) { }
+
+std::unique_ptr<stack> fileSeries::open(const QStringList &inputs, const stackOptions &options, QString *error)
+{
+    std::unique_ptr<fileSeries> s(new fileSeries(options));
+    if (!s->setMembers(inputs, error) || !s->inspect(error))
+        return nullptr;
+    return s;
+}
+
+bool fileSeries::present(int t, int z, int c) const
+{
+    int local[3];
+    return memberOf(t, z, c, local) >= 0;
+}
+
+bool fileSeries::read(int t, int z, int c, planeData &out)
+{
+    int local[3];
+    const int m = memberOf(t, z, c, local);
+    if (m < 0) {
+        mError = QStringLiteral("%1: no file holds time point %2, focal plane %3, channel %4")
+                     .arg(mMembers.front().fileName).arg(t).arg(z).arg(c);
+        return false;
+    }
+    stack *s = file(m);
+    if (!s)
+        return false;
+    if (!s->read(local[0], local[1], local[2], out)) {
+        mError = s->error();
+        return false;
+    }
+    return true;
+}
+
+bool fileSeries::setMembers(const QStringList &inputs, QString *error)
+{
+    for (const QString &input : inputs)
+        mMembers.push_back({ input, { -1, -1, -1 } });
+    if (mOptions.pattern.isEmpty()) {
+        std::stable_sort(mMembers.begin(), mMembers.end(), [](const member &a, const member &b) {
+            return naturalLess(baseName(a.fileName), baseName(b.fileName));
+        });
+        for (size_t i = 0; i < mMembers.size(); ++i)
+            mMembers[i].index[0] = qint64(i);
+        mNamed[0] = true;
+        return true;
+    }
+
+    // The pattern as a regular expression: {t}, {z} and {c} are digit runs, the rest is literal.
+    static const QRegularExpression placeholder(QStringLiteral("\\{([tzc])\\}"));
+    QString expression = QStringLiteral("^");
+    qsizetype at = 0;
+    for (const QRegularExpressionMatch &match : placeholder.globalMatch(mOptions.pattern)) {
+        const int a = QStringLiteral("tzc").indexOf(match.captured(1));
+        if (mNamed[a]) {
+            *error = QStringLiteral("--pattern '%1': {%2} appears twice").arg(mOptions.pattern, match.captured(1));
+            return false;
+        }
+        mNamed[a] = true;
+        expression += QRegularExpression::escape(mOptions.pattern.mid(at, match.capturedStart() - at));
+        expression += QStringLiteral("(?<%1>\\d{1,9})").arg(match.captured(1));
+        at = match.capturedEnd();
+    }
+    expression += QRegularExpression::escape(mOptions.pattern.mid(at)) + QStringLiteral("$");
+    if (!mNamed[0] && !mNamed[1] && !mNamed[2]) {
+        *error = QStringLiteral("--pattern '%1' has none of {t}, {z} and {c}").arg(mOptions.pattern);
+        return false;
+    }
+
+    const QRegularExpression regex(expression);
+    QStringList unmatched;
+    for (member &m : mMembers) {
+        const QRegularExpressionMatch match = regex.match(baseName(m.fileName));
+        if (!match.hasMatch()) {
+            unmatched << m.fileName;
+            continue;
+        }
+        for (int a = 0; a < 3; ++a)
+            if (mNamed[a])
+                m.index[a] = match.captured(QString(QChar(u"tzc"[a]))).toLongLong();
+    }
+    if (!unmatched.isEmpty()) {
+        *error = QStringLiteral("%1: does not match --pattern '%2'").arg(unmatched.first(), mOptions.pattern);
+        if (unmatched.size() > 1)
+            *error += QStringLiteral(" (nor do %1 other files)").arg(unmatched.size() - 1);
+        return false;
+    }
+    for (int a = 0; a < 3; ++a) {
+        if (!mNamed[a])
+            continue;
+        mFirst[a] = std::min_element(mMembers.begin(), mMembers.end(), [a](const member &x, const member &y) {
+                        return x.index[a] < y.index[a];
+                    })->index[a];
+        for (member &m : mMembers)
+            m.index[a] -= mFirst[a];
+    }
+    return true;
+}
+
+bool fileSeries::inspect(QString *error)
+{
+    std::unique_ptr<stack> first;
+    std::vector<std::optional<channelInfo>> namedChannels;
+    for (const member &m : mMembers) {
+        std::unique_ptr<stack> s = openFile(m.fileName, mOptions, error);
+        if (!s)
+            return false;
+        if (first && (s->width != first->width || s->height != first->height || s->bits != first->bits || s->format != first->format)) {
+            *error = QStringLiteral("%1: %2, but %3: %4").arg(m.fileName, sampleText(*s), mMembers.front().fileName, sampleText(*first));
+            return false;
+        }
+        if (first && (s->times != first->times || s->planes != first->planes || s->channels.size() != first->channels.size())) {
+            *error = QStringLiteral("%1: %2, but %3: %4").arg(m.fileName, countsText(*s), mMembers.front().fileName, countsText(*first));
+            return false;
+        }
+        if (mNamed[2] && m.index[2] < maxChannels) {
+            if (namedChannels.size() <= size_t(m.index[2]))
+                namedChannels.resize(size_t(m.index[2]) + 1);
+            if (!namedChannels[size_t(m.index[2])])
+                namedChannels[size_t(m.index[2])] = s->channels.front();
+        }
+        for (const QString &warning : s->warnings)
+            if (!warnings.contains(warning))
+                warnings << warning;
+        if (!first)
+            first = std::move(s);
+    }
+
+    mLocal[0] = first->times;
+    mLocal[1] = first->planes;
+    mLocal[2] = int(first->channels.size());
+    // A file per time point holds focal planes, whatever its pages say.
+    mSwapped = mNamed[0] && !mNamed[1] && mLocal[0] > 1 && mLocal[1] == 1;
+    if (mSwapped)
+        std::swap(mLocal[0], mLocal[1]);
+
+    qint64 extent[3];
+    qint64 slotCount = 1;
+    for (int a = 0; a < 3; ++a) {
+        if (mNamed[a] && mLocal[a] != 1) {
+            *error = QStringLiteral("%1: holds %2 %3, but the file names give one per file")
+                         .arg(mMembers.front().fileName).arg(mLocal[a]).arg(axisNames[a]);
+            return false;
+        }
+        extent[a] = mLocal[a];
+        if (mNamed[a]) {
+            extent[a] = 1 + std::max_element(mMembers.begin(), mMembers.end(), [a](const member &x, const member &y) {
+                                return x.index[a] < y.index[a];
+                            })->index[a];
+            slotCount *= extent[a];
+        }
+        if (extent[a] > maxSlots || slotCount > maxSlots) {
+            *error = QStringLiteral("%1: the numbers in the file names span too many %2").arg(mMembers.front().fileName, axisNames[a]);
+            return false;
+        }
+    }
+    if (extent[2] > maxChannels) {
+        *error = QStringLiteral("%1: %2 channels; at most %3 are read").arg(mMembers.front().fileName).arg(extent[2]).arg(maxChannels);
+        return false;
+    }
+
+    mSlots.assign(size_t(slotCount), -1);
+    for (size_t i = 0; i < mMembers.size(); ++i) {
+        qint64 slot = 0;
+        for (int a = 0; a < 3; ++a)
+            slot = slot * (mNamed[a] ? extent[a] : 1) + (mNamed[a] ? mMembers[i].index[a] : 0);
+        if (mSlots[size_t(slot)] >= 0) {
+            *error = QStringLiteral("%1: holds the same planes as %2").arg(mMembers[i].fileName, mMembers[size_t(mSlots[size_t(slot)])].fileName);
+            return false;
+        }
+        mSlots[size_t(slot)] = int(i);
+    }
+
+    width = first->width;
+    height = first->height;
+    bits = first->bits;
+    format = first->format;
+    times = int(extent[0]);
+    planes = int(extent[1]);
+    channels = first->channels;
+    if (mNamed[2]) {
+        channels.assign(size_t(extent[2]), channelInfo());
+        for (size_t c = 0; c < namedChannels.size(); ++c)
+            if (namedChannels[c])
+                channels[c] = *namedChannels[c];
+    }
+    description = QStringLiteral("%1 files (%2), %3 each")
+                      .arg(mMembers.size())
+                      .arg(mOptions.pattern.isEmpty() ? QStringLiteral("in the order of the numbers in their names")
+                                                      : QStringLiteral("by --pattern"))
+                      .arg(first->description);
+    warnMissing();
+    return true;
+}
+
+int fileSeries::memberOf(int t, int z, int c, int local[3]) const
+{
+    const int global[3] = { t, z, c };
+    const int counts[3] = { times, planes, int(channels.size()) };
+    qint64 slot = 0;
+    for (int a = 0; a < 3; ++a) {
+        if (global[a] < 0 || global[a] >= counts[a])
+            return -1;
+        slot = slot * (mNamed[a] ? counts[a] : 1) + (mNamed[a] ? global[a] : 0);
+        local[a] = mNamed[a] ? 0 : global[a];
+    }
+    if (mSwapped)
+        std::swap(local[0], local[1]);
+    return mSlots[size_t(slot)];
+}
+
+void fileSeries::warnMissing()
+{
+    const qint64 counts[3] = { times, planes, qint64(channels.size()) };
+    std::vector<bool> seen[3];
+    for (int a = 0; a < 3; ++a)
+        seen[a].assign(size_t(mNamed[a] ? counts[a] : 0), false);
+    for (const member &m : mMembers)
+        for (int a = 0; a < 3; ++a)
+            if (mNamed[a])
+                seen[a][size_t(m.index[a])] = true;
+    for (int a = 0; a < 3; ++a) {
+        QStringList missing;
+        for (size_t i = 0; i < seen[a].size(); ++i) {
+            if (seen[a][i])
+                continue;
+            if (missing.size() < 20)
+                missing << QString::number(qint64(i) + mFirst[a]);
+            else if (missing.size() == 20)
+                missing << QStringLiteral("…");
+        }
+        if (!missing.isEmpty())
+            warnings << QStringLiteral("missing %1 %2 (no file)").arg(axisNames[a], missing.join(", "));
+    }
+    // Planes absent although each of their indices has files of its own.
+    static const char *const singular[3] = { "time point", "focal plane", "channel" };
+    QStringList absent;
+    for (size_t slot = 0; slot < mSlots.size() && absent.size() <= 20; ++slot) {
+        size_t rest = slot;
+        bool indicesSeen = true;
+        QStringList where;
+        for (int a = 2; a >= 0; --a) {
+            if (!mNamed[a])
+                continue;
+            const size_t i = rest % size_t(counts[a]);
+            indicesSeen = indicesSeen && seen[a][i];
+            where.prepend(QStringLiteral("%1 %2").arg(QLatin1String(singular[a])).arg(qint64(i) + mFirst[a]));
+            rest /= size_t(counts[a]);
+        }
+        if (mSlots[slot] < 0 && indicesSeen)
+            absent << (absent.size() < 20 ? where.join(QLatin1Char(' ')) : QStringLiteral("…"));
+    }
+    if (!absent.isEmpty())
+        warnings << QStringLiteral("no file for %1").arg(absent.join(", "));
+}
+
+stack *fileSeries::file(int index)
+{
+    for (auto &open : mOpen)
+        if (open.first == index)
+            return open.second.get();
+    const QString &fileName = mMembers[size_t(index)].fileName;
+    std::unique_ptr<stack> s = openFile(fileName, mOptions, &mError);
+    if (!s)
+        return nullptr;
+    if (s->width != width || s->height != height || s->bits != bits || s->format != format
+        || (mSwapped ? s->times != mLocal[1] : s->times != mLocal[0])) {
+        mError = QStringLiteral("%1: has changed since it was first read").arg(fileName);
+        return nullptr;
+    }
+    if (mOpen.size() == openFiles)
+        mOpen.erase(mOpen.begin());
+    mOpen.emplace_back(index, std::move(s));
+    return mOpen.back().second.get();
+}

@@ -1,0 +1,45 @@
+#ifndef FILESERIES_H
+#define FILESERIES_H
+
+#include "stack.h"
+
+#include <QRegularExpression>
+
+// Several files, each one plane or a stack of its own; their names say
+// which time point, focal plane or channel each holds: by the order of the
+// numbers in the names, or by a pattern.
+class fileSeries : public stack
+{
+public:
+    static std::unique_ptr<stack> open(const QStringList &inputs, const stackOptions &options, QString *error);
+
+    bool present(int t, int z, int c) const override;
+    bool read(int t, int z, int c, planeData &out) override;
+
+private:
+    // One file: its indices from the name (-1 for an axis the name does not give).
+    struct member
+    {
+        QString fileName;
+        qint64 index[3] = { -1, -1, -1 };   // t, z, c
+    };
+
+    explicit fileSeries(const stackOptions &options);
+
+    bool setMembers(const QStringList &inputs, QString *error);
+    bool inspect(QString *error);
+    int memberOf(int t, int z, int c, int local[3]) const;
+    void warnMissing();
+    stack *file(int index);
+
+    stackOptions mOptions;
+    std::vector<member> mMembers;
+    bool mNamed[3] = { false, false, false };   // which axes the names give
+    qint64 mFirst[3] = { 0, 0, 0 };             // the smallest index of each named axis
+    int mLocal[3] = { 1, 1, 1 };                // times, planes and channels in one file
+    bool mSwapped = false;                      // the files' own time points are focal planes
+    std::vector<int> mSlots;                    // member by named indices, -1 when none
+    std::vector<std::pair<int, std::unique_ptr<stack>>> mOpen;   // the files last read
+};
+
+#endif

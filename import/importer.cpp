@@ -1,0 +1,329 @@
+#include "importer.h"
+
+#include "datasetwriter.h"
+#include "framewriter.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+struct importer::frame
+{
+    int t = 0;
+    int z = 0;
+    std::vector<planeData> planes;   // one per chosen channel, empty where the input has none
+};
+
+importer::importer(stack &input, const std::vector<int> &channels, const volatile std::sig_atomic_t *stop)
+    : input(input), channels(channels), stop(stop)
+{
+}
+
+bool importer::chooseWindows(const std::vector<std::optional<rangeRequest>> &requests, QString *error)
+{
+    const std::size_t n = channels.size();
+    channelWindows.assign(n, intensityWindow());
+    std::vector<std::unique_ptr<histogram>> histograms(n);
+    std::vector<bool> autoWindow(n, false);
+    bool rangePass = false;
+    for (std::size_t i = 0; i < n; ++i) {
+        const channelInfo &info = input.channels[channels[i]];
+        const std::optional<rangeRequest> &request = requests[i];
+        intensityWindow &w = channelWindows[i];
+        if (request && !request->full) {
+            w = { request->low, request->high, QStringLiteral("--range") };
+        } else if (request) {
+            w = typeRange(input.bits, input.format);
+            if (input.format == sampleFormat::floatingPoint) {
+                histograms[i] = std::make_unique<histogram>(input.bits, input.format);
+                rangePass = true;
+            }
+        } else if (info.low && info.high && *info.high > *info.low && std::isfinite(*info.high - *info.low)) {
+            w = { *info.low, *info.high, QStringLiteral("from the file") };
+        } else if (input.bits == 8 && input.format == sampleFormat::unsignedInt) {
+            w = { 0, 255, QStringLiteral("8-bit, kept") };
+        } else {
+            histograms[i] = std::make_unique<histogram>(input.bits, input.format);
+            autoWindow[i] = true;
+            rangePass = rangePass || histograms[i]->needsRange();
+        }
+    }
+
+    // Reads every plane of the channels that have a histogram.
+    const auto eachPlane = [&](const std::function<void(std::size_t, const planeData &)> &use) {
+        planeData plane;
+        for (int t = 0; t < input.times; ++t) {
+            for (int z = 0; z < input.planes; ++z) {
+                for (std::size_t i = 0; i < n; ++i) {
+                    if (!histograms[i] || !input.present(t, z, channels[i]))
+                        continue;
+                    if (stopped())
+                        return false;
+                    if (!input.read(t, z, channels[i], plane)) {
+                        *error = input.error();
+                        return false;
+                    }
+                    use(i, plane);
+                }
+            }
+        }
+        return true;
+    };
+    if (rangePass && !eachPlane([&](std::size_t i, const planeData &p) { histograms[i]->addToRange(p); }))
+        return false;
+    const bool histogramPass = std::find(autoWindow.begin(), autoWindow.end(), true) != autoWindow.end();
+    if (histogramPass && !eachPlane([&](std::size_t i, const planeData &p) {
+            if (autoWindow[i])
+                histograms[i]->add(p);
+        }))
+        return false;
+
+    maps.clear();
+    for (std::size_t i = 0; i < n; ++i) {
+        intensityWindow &w = channelWindows[i];
+        if (autoWindow[i]) {
+            w = histograms[i]->autoWindow();
+        } else if (histograms[i]) {
+            // The full range of floats: the data's.
+            const double low = histograms[i]->minimum();
+            const double high = histograms[i]->maximum();
+            w.low = low <= high ? low : 0;
+            w.high = high > w.low ? high : w.low + 1;
+        }
+        maps.emplace_back(input.bits, input.format, w.low, w.high);
+    }
+    return true;
+}
+
+std::vector<QRgb> importer::colours() const
+{
+    std::vector<QRgb> result;
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+        const std::optional<QRgb> &colour = input.channels[channels[i]].colour;
+        // By the channel's place in the input, so that it keeps its colour whichever channels are chosen.
+        result.push_back(colour ? *colour : defaultColour(channels[i]));
+    }
+    return result;
+}
+
+// Counts the (t, z) pairs with planes present in any chosen channel, or every plane present.
+int importer::count(bool frames) const
+{
+    int count = 0;
+    for (int t = 0; t < input.times; ++t) {
+        for (int z = 0; z < input.planes; ++z) {
+            int present = 0;
+            for (int c : channels)
+                present += input.present(t, z, c) ? 1 : 0;
+            count += frames ? std::min(present, 1) : present;
+        }
+    }
+    return count;
+}
+
+bool importer::readFrame(int t, int z, frame &f, QString *error)
+{
+    f.t = t;
+    f.z = z;
+    f.planes.resize(channels.size());
+    const std::size_t bytes = std::size_t(input.width) * input.height * (input.bits / 8);
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+        planeData &plane = f.planes[i];
+        if (!input.present(t, z, channels[i])) {
+            plane.bytes.clear();
+            continue;
+        }
+        if (!input.read(t, z, channels[i], plane)) {
+            *error = input.error();
+            return false;
+        }
+        // Every frame is mapped with the stack's sample type and size.
+        if (plane.bits != input.bits || plane.format != input.format || plane.bytes.size() != bytes) {
+            *error = input.description + QStringLiteral(": plane (t %1, z %2, channel %3) differs from the first")
+                                                 .arg(t).arg(z).arg(channels[i]);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool importer::encodeFrame(const frame &f, framewriter &encoder, std::vector<unsigned char> &rows,
+                           QString *error) const
+{
+    const int width = input.width;
+    const std::size_t rowBytes = std::size_t(width) * (input.bits / 8);
+    if (channels.size() == 1) {
+        const unsigned char *samples = f.planes[0].bytes.data();
+        return encoder.encode([&](int y, unsigned char *row) { maps[0].mapRow(samples + y * rowBytes, width, row); },
+                              error);
+    }
+    const std::vector<QRgb> merged = colours();
+    std::vector<const unsigned char *> channelRows(channels.size());
+    rows.resize(channels.size() * width);
+    return encoder.encode(
+            [&](int y, unsigned char *row) {
+                for (std::size_t i = 0; i < channels.size(); ++i) {
+                    channelRows[i] = nullptr;
+                    if (f.planes[i].bytes.empty())
+                        continue;
+                    channelRows[i] = rows.data() + i * width;
+                    maps[i].mapRow(f.planes[i].bytes.data() + y * rowBytes, width, rows.data() + i * width);
+                }
+                mergeRow(channelRows, merged, width, row);
+            },
+            error);
+}
+
+bool importer::sampleFrameSize(int quality, std::size_t *size, QString *error)
+{
+    *size = 0;
+    frame f;
+    const int t = input.times / 2;
+    const int z = input.planes / 2;
+    if (!readFrame(t, z, f, error))
+        return false;
+    if (std::all_of(f.planes.begin(), f.planes.end(), [](const planeData &p) { return p.bytes.empty(); }))
+        return true;
+    framewriter encoder(input.width, input.height, channels.size() == 1 ? 1 : 3, quality);
+    std::vector<unsigned char> rows;
+    if (!encodeFrame(f, encoder, rows, error))
+        return false;
+    *size = encoder.size();
+    return true;
+}
+
+bool importer::run(datasetwriter &writer, int quality, int threads, bool progress, QString *error)
+{
+    using namespace std::chrono_literals;
+    const int total = frameCount();
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<frame> queue;
+    std::vector<frame> spare;   // frames done, whose buffers the reader fills again
+    // Reading a plane takes a fraction of encoding it: a short queue keeps the
+    // workers busy, and the frames in memory few.
+    const std::size_t waiting = std::max(1, threads / 2);
+    bool closed = false;
+    bool failed = false;
+    int done = 0;
+    int queued = 0;
+    // Keeps the first error; the others stop.
+    const auto fail = [&](const QString &why) {
+        if (!failed)
+            *error = why;
+        failed = true;
+        changed.notify_all();
+    };
+
+    clock.start();
+    lastProgress = -1;
+    std::vector<std::thread> workers;
+    for (int i = 0; i < threads; ++i) {
+        workers.emplace_back([&] {
+            framewriter encoder(input.width, input.height, channels.size() == 1 ? 1 : 3, quality);
+            std::vector<unsigned char> rows;
+            std::unique_lock<std::mutex> lock(mutex);
+            for (;;) {
+                changed.wait_for(lock, 100ms, [&] { return !queue.empty() || closed || failed || stopped(); });
+                if (failed || stopped() || (queue.empty() && closed))
+                    return;
+                if (queue.empty())
+                    continue;
+                frame f = std::move(queue.front());
+                queue.pop_front();
+                changed.notify_all();
+                lock.unlock();
+                QString why;
+                const bool ok = encodeFrame(f, encoder, rows, &why)
+                        && datasetwriter::writeFile(writer.framePath(f.t, f.z),
+                                                    reinterpret_cast<const char *>(encoder.data()), encoder.size(),
+                                                    &why);
+                lock.lock();
+                spare.push_back(std::move(f));
+                if (ok)
+                    ++done;
+                else
+                    fail(why);
+                changed.notify_all();
+            }
+        });
+    }
+
+    const auto showIfDue = [&](std::unique_lock<std::mutex> &lock) {
+        if (progress && (lastProgress < 0 || clock.elapsed() - lastProgress >= 250)) {
+            const int now = done;
+            lock.unlock();
+            showProgress(now, total, false);
+            lock.lock();
+        }
+    };
+    for (int t = 0; t < input.times; ++t) {
+        for (int z = 0; z < input.planes; ++z) {
+            if (stopped() || failed)
+                break;
+            frame f;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (!spare.empty()) {
+                    f = std::move(spare.back());
+                    spare.pop_back();
+                }
+            }
+            QString why;
+            const bool ok = readFrame(t, z, f, &why);
+            std::unique_lock<std::mutex> lock(mutex);
+            if (!ok) {
+                fail(why);
+                break;
+            }
+            if (std::all_of(f.planes.begin(), f.planes.end(), [](const planeData &p) { return p.bytes.empty(); }))
+                continue;
+            while (queue.size() >= waiting && !failed && !stopped()) {
+                changed.wait_for(lock, 100ms);
+                showIfDue(lock);
+            }
+            queue.push_back(std::move(f));
+            ++queued;
+            changed.notify_all();
+            showIfDue(lock);
+        }
+    }
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        closed = true;
+        changed.notify_all();
+        while (done < queued && !failed && !stopped()) {
+            changed.wait_for(lock, 100ms);
+            showIfDue(lock);
+        }
+    }
+    for (std::thread &worker : workers)
+        worker.join();
+    written = done;
+    if (progress)
+        showProgress(done, total, true);
+    return !failed && !stopped();
+}
+
+void importer::showProgress(int done, int total, bool last)
+{
+    lastProgress = clock.elapsed();
+    if (last) {
+        std::fputs("\r\033[K", stderr);
+        return;
+    }
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    const double rate = seconds > 0 ? done / seconds : 0;
+    if (done == 0)
+        std::fprintf(stderr, "\rframes 0/%d\033[K", total);
+    else
+        std::fprintf(stderr, "\rframes %d/%d, %.1f frames/s, %.0f s left\033[K", done, total, rate, (total - done) / rate);
+    std::fflush(stderr);
+}

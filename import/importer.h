@@ -1,0 +1,62 @@
+#ifndef IMPORTER_H
+#define IMPORTER_H
+
+#include "brightness.h"
+#include "stack.h"
+
+#include <QElapsedTimer>
+
+#include <csignal>
+#include <optional>
+#include <vector>
+
+class datasetwriter;
+
+// What --range asks of one channel.
+struct rangeRequest
+{
+    bool full = false;
+    double low = 0;
+    double high = 0;
+};
+
+// Turns the chosen channels of a stack into frames: first the windows (with a
+// histogram pass where one is needed), then the frames, read here and mapped,
+// merged, encoded and written by worker threads.
+class importer
+{
+public:
+    importer(stack &input, const std::vector<int> &channels, const volatile std::sig_atomic_t *stop);
+
+    // One window per chosen channel, in order of preference: requests, the file's, 8-bit kept, auto.
+    bool chooseWindows(const std::vector<std::optional<rangeRequest>> &requests, QString *error);
+    const std::vector<intensityWindow> &windows() const { return channelWindows; }
+    std::vector<QRgb> colours() const;
+    int frameCount() const { return count(true); }
+    int planeCount() const { return count(false); }
+    // Encodes the frame in the middle of the stack, for an estimate of the dataset's size.
+    bool sampleFrameSize(int quality, std::size_t *size, QString *error);
+
+    bool run(datasetwriter &writer, int quality, int threads, bool progress, QString *error);
+    int framesWritten() const { return written; }
+
+private:
+    struct frame;
+    int count(bool frames) const;
+    bool readFrame(int t, int z, frame &f, QString *error);
+    bool encodeFrame(const frame &f, class framewriter &encoder, std::vector<unsigned char> &rows,
+                     QString *error) const;
+    bool stopped() const { return *stop != 0; }
+    void showProgress(int done, int total, bool last);
+
+    stack &input;
+    std::vector<int> channels;
+    const volatile std::sig_atomic_t *stop;
+    std::vector<intensityWindow> channelWindows;
+    std::vector<channelMap> maps;
+    QElapsedTimer clock;
+    qint64 lastProgress = -1;
+    int written = 0;
+};
+
+#endif

@@ -1,0 +1,51 @@
+#ifndef PAGELAYOUT_H
+#define PAGELAYOUT_H
+
+#include "metadata.h"
+#include "stack.h"
+
+// Most channels a stack may have.
+constexpr int maxChannels = 64;
+// Widest and tallest planes read: the JPEG frames written from them could hold no more.
+constexpr int maxSide = 65500;
+
+// What the pages of a TIFF file are, as far as laying them out goes.
+struct pageFacts
+{
+    QString fileName;      // without folder, to compare with OME's UUID FileName
+    qint64 pages = 0;
+    qint64 contiguousPages = 0;   // pages of samples that follow the only page's, uncompressed
+    int width = 0;
+    int height = 0;
+    int samples = 1;       // channels held in one page
+    int storedSamples = 1; // samples per pixel in the file: 1 for a palette
+    bool rgb = false;      // the samples are red, green and blue
+    int bits = 8;
+    sampleFormat format = sampleFormat::unsignedInt;
+};
+
+// Where each (time, focal plane, channel) is among the pages.  Channel c is
+// sample c % samples of the page of page channel c / samples.
+struct pageLayout
+{
+    int times = 0;
+    int planes = 0;
+    int pageChannels = 1;
+    std::vector<int> pages;            // by (t, z, page channel); -1 when none
+    std::vector<channelInfo> channels;
+    QString description;
+    QStringList warnings;
+
+    int page(int t, int z, int pageChannel) const
+    {
+        return pages[(size_t(t) * planes + z) * pageChannels + pageChannel];
+    }
+};
+
+// Lays the pages out by the first page's description and ImageJ's
+// metadata tags, or by the options when there is no metadata.  On failure
+// returns false and *error says what is wrong, without the file name.
+bool layoutPages(const pageFacts &facts, const QByteArray &description, const imagejExtras &extras,
+                 const stackOptions &options, pageLayout *out, QString *error);
+
+#endif

@@ -1,0 +1,41 @@
+#include "stack.h"
+
+#include "fileseries.h"
+#include "imagefile.h"
+#include "tiffstack.h"
+
+#include <QFile>
+
+std::unique_ptr<stack> openFile(const QString &fileName, const stackOptions &options, QString *error)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("%1: %2").arg(fileName, file.errorString());
+        return nullptr;
+    }
+    const QByteArray magic = file.read(8);
+    file.close();
+    const auto startsWith = [&magic](const char *bytes, qsizetype size) {
+        return magic.startsWith(QByteArrayView(bytes, size));
+    };
+    // Classic TIFF and BigTIFF in either byte order.
+    if (startsWith("II*\0", 4) || startsWith("MM\0*", 4) || startsWith("II+\0", 4) || startsWith("MM\0+", 4))
+        return tiffStack::open(fileName, options, error);
+    if (startsWith("\x89PNG\r\n\x1a\n", 8))
+        return imageFile::open(fileName, "png", error);
+    if (startsWith("\xff\xd8\xff", 3))
+        return imageFile::open(fileName, "jpeg", error);
+    *error = QStringLiteral("%1: not a TIFF, PNG or JPEG file").arg(fileName);
+    return nullptr;
+}
+
+std::unique_ptr<stack> openStack(const QStringList &inputs, const stackOptions &options, QString *error)
+{
+    if (inputs.isEmpty()) {
+        *error = QStringLiteral("no input");
+        return nullptr;
+    }
+    if (inputs.size() == 1 && options.pattern.isEmpty())
+        return openFile(inputs.first(), options, error);
+    return fileSeries::open(inputs, options, error);
+}

@@ -1,0 +1,81 @@
+#ifndef STACK_H
+#define STACK_H
+
+#include <QRgb>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+// How one sample of the input is stored.
+enum class sampleFormat { unsignedInt, signedInt, floatingPoint };
+
+// What the input says of one channel.
+struct channelInfo
+{
+    std::optional<QRgb> colour;   // ImageJ LUT (its brightest entry), OME Color, red/green/blue of RGB
+    std::optional<double> low;    // the display range stored in the file (ImageJ's)
+    std::optional<double> high;
+    QString name;
+};
+
+// The samples of one channel of one (time, focal plane), rows packed,
+// width * height samples of bits / 8 bytes each, in the machine's byte order.
+struct planeData
+{
+    int bits = 8;   // 8, 16 or 32
+    sampleFormat format = sampleFormat::unsignedInt;
+    std::vector<unsigned char> bytes;
+};
+
+// What the command line says about the inputs' layout.
+struct stackOptions
+{
+    int planes = 0;             // --planes N: focal planes per time point, 0 when not given
+    bool timeFastest = false;   // --order tz
+    QString pattern;            // --pattern, with {t}, {z} and {c}
+    qint64 maxPlaneBytes = qint64(1) << 30;   // largest page read, in bytes (fuzzing lowers it)
+};
+
+// One input file, or a series of files, seen as planes over (time, focal
+// plane, channel).  Time and plane indices start at 0.  Reading happens on
+// one thread only.
+class stack
+{
+public:
+    virtual ~stack() = default;
+
+    int width = 0;
+    int height = 0;
+    int times = 0;
+    int planes = 0;
+    int bits = 8;
+    sampleFormat format = sampleFormat::unsignedInt;
+    std::vector<channelInfo> channels;
+    QString description;        // one line of what was found, e.g. "ImageJ hyperstack", "OME-TIFF (XYZCT)"
+    QStringList warnings;       // e.g. the indices of missing files
+
+    // Whether the input holds this plane at all (a gap in a file series does not).
+    virtual bool present(int t, int z, int c) const = 0;
+    // Reads one plane; on failure returns false and error() says
+    // "FILE: what is wrong".
+    virtual bool read(int t, int z, int c, planeData &out) = 0;
+    QString error() const { return mError; }
+
+protected:
+    QString mError;
+};
+
+// Opens the inputs, recognised by their content: one TIFF file (with
+// ImageJ, OME-XML or tifffile metadata, or none), or several TIFF, PNG or
+// JPEG files, one time point each.  On failure returns null and sets
+// *error to "FILE: what is wrong".
+std::unique_ptr<stack> openStack(const QStringList &inputs, const stackOptions &options, QString *error);
+
+// Opens one file the same way, whatever its name; a file series opens its
+// files with it.
+std::unique_ptr<stack> openFile(const QString &fileName, const stackOptions &options, QString *error);
+
+#endif

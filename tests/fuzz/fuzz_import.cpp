@@ -1,0 +1,126 @@
+// Reads every input with tesseline-import's reader: as metadata text for
+// each parser, and as a file that openFile() recognises by its content,
+// reading every plane of a stack that opens.  What comes back must be
+// consistent: sizes that agree, and one-line errors that name the file.
+
+#include "metadata.h"
+#include "pagelayout.h"
+#include "stack.h"
+
+#include <QCoreApplication>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+int fd = -1;
+QString fileName;
+
+void ignoreMessage(QtMsgType, const QMessageLogContext &, const QString &) { }
+
+void require(bool condition, const char *what)
+{
+    if (condition)
+        return;
+    std::fprintf(stderr, "fuzz-import: %s\n", what);
+    std::abort();
+}
+
+void requireError(const QString &error)
+{
+    require(error.startsWith(fileName + ": ") && !error.contains('\n'), "an error that is not one line naming the file");
+}
+
+// The parsers on the bytes themselves; the ImageJ tags take their byte
+// counts from the first bytes.
+void parse(const QByteArray &bytes)
+{
+    parseImagejDescription(bytes);
+    parseTifffileShape(bytes);
+    omeImage ome;
+    bool isOme = false;
+    QString error;
+    parseOme(bytes, &ome, &isOme, &error);
+
+    const int counts = bytes.isEmpty() ? 1 : 1 + uchar(bytes[0]) % 16;
+    std::vector<uint32_t> byteCounts(static_cast<size_t>(counts));
+    if (bytes.size() >= 1 + 4 * counts) {
+        std::memcpy(byteCounts.data(), bytes.constData() + 1, 4 * size_t(counts));
+        const imagejExtras extras = parseImagejMetadata(byteCounts, bytes.mid(1 + 4 * counts));
+        require(extras.ranges.size() <= size_t(bytes.size()) / 16 && extras.colours.size() <= size_t(bytes.size()) / 768,
+                "more ImageJ ranges or LUTs than the bytes hold");
+    }
+
+    // The layouts of pages as small files have them.
+    pageFacts facts;
+    facts.fileName = "x.ome.tif";
+    facts.pages = 1 + (bytes.isEmpty() ? 0 : uchar(bytes.back()) % 64);
+    facts.width = 37;
+    facts.height = 23;
+    stackOptions options;
+    options.planes = bytes.size() % 4;
+    pageLayout layout;
+    if (layoutPages(facts, bytes, imagejExtras(), options, &layout, &error)) {
+        require(size_t(layout.times) * layout.planes * layout.pageChannels == layout.pages.size(), "a layout of another size");
+        for (int page : layout.pages)
+            require(page >= -1 && page < facts.pages, "a layout naming a page the file does not have");
+    }
+}
+
+void readAll(stack &s)
+{
+    require(s.width > 0 && s.height > 0 && s.times > 0 && s.planes > 0, "a stack without planes");
+    require(!s.channels.empty() && s.channels.size() <= size_t(maxChannels), "a stack with no or too many channels");
+    planeData plane;
+    for (int t = 0; t < s.times; ++t) {
+        for (int z = 0; z < s.planes; ++z) {
+            for (int c = 0; c < int(s.channels.size()); ++c) {
+                if (!s.present(t, z, c))
+                    continue;
+                if (!s.read(t, z, c, plane)) {
+                    requireError(s.error());
+                    return;
+                }
+                require(plane.bits == s.bits && plane.format == s.format, "a plane of another sample type");
+                require(plane.bytes.size() == size_t(s.width) * s.height * (s.bits / 8), "a plane of another size");
+            }
+        }
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***argv)
+{
+    static int argc = 1;
+    static char *args[] = { (*argv)[0], nullptr };
+    new QCoreApplication(argc, args);
+    qInstallMessageHandler(ignoreMessage);
+    fd = memfd_create("stack", MFD_CLOEXEC);
+    require(fd >= 0, "no memory file");
+    fileName = "/proc/self/fd/" + QString::number(fd);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
+    parse(bytes);
+
+    require(ftruncate(fd, 0) == 0 && pwrite(fd, data, size, 0) == ssize_t(size), "cannot write the file");
+    stackOptions options;
+    options.maxPlaneBytes = 4 << 20;
+    options.planes = size % 3;
+    QString error;
+    if (std::unique_ptr<stack> s = openFile(fileName, options, &error))
+        readAll(*s);
+    else
+        requireError(error);
+    return 0;
+}

@@ -1,0 +1,126 @@
+#!/usr/bin/env python3
+# Writes the inputs of tst_importread into the folder given: TIFF files by
+# tifffile whose samples carry their own (t, z, c), as sampleAt() there
+# computes them, and files that must fail.
+import sys, numpy as np, tifffile
+out = sys.argv[1]
+H, W = 23, 37
+def cube(T, Z, C, kind='u16'):
+    t, z, c, y, x = np.ogrid[:T, :Z, :C, :H, :W]
+    ripple = (x + 2 * y) % 7
+    if kind == 'u8':
+        a = 40 * t + 10 * z + 3 * c + 1 + ripple
+    else:
+        a = 1000 * t + 100 * z + 10 * c + 1 + ripple
+        a = {'u16': a, 'i16': a - 3000, 'u32': a * 70000, 'i32': a * -70000, 'f32': a + 0.25}[kind]
+    types = {'u8': np.uint8, 'u16': np.uint16, 'i16': np.int16, 'u32': np.uint32, 'i32': np.int32, 'f32': np.float32}
+    return np.broadcast_to(a, (T, Z, C, H, W)).astype(types[kind])
+def pages(T, kind='u16'):
+    return cube(T, 1, 1, kind).reshape(T, H, W)
+def w(name, data, **kw):
+    kw.setdefault('photometric', 'minisblack')
+    tifffile.imwrite(out + '/' + name, data, **kw)
+
+w('plain.tif', pages(4))
+w('planes.tif', cube(2, 3, 1).reshape(6, H, W))
+w('planes-tz.tif', cube(2, 3, 1).transpose(1, 0, 2, 3, 4).reshape(6, H, W))
+w('shape-tz.tif', cube(2, 3, 1).reshape(2, 3, H, W))
+w('axes-tzc.tif', cube(2, 3, 2), metadata={'axes': 'TZCYX'})
+w('axes-ctz.tif', cube(2, 3, 2).transpose(2, 0, 1, 3, 4), metadata={'axes': 'CTZYX'})
+w('axes-q.tif', pages(3), metadata={'axes': 'QYX'})
+w('axes-qi.tif', cube(2, 3, 1).reshape(2, 3, H, W), metadata={'axes': 'QIYX'})
+w('imagej.tif', cube(2, 3, 2), imagej=True, metadata={'axes': 'TZCYX'})
+w('imagej-f32.tif', cube(2, 2, 1, 'f32').reshape(2, 2, H, W), imagej=True, metadata={'axes': 'TZYX'})
+for order in ['TZCYX', 'CZTYX', 'ZTCYX', 'TCZYX']:
+    perm = ['TZC'.index(a) for a in order[:3]]
+    w('ome-' + order + '.tif', cube(2, 3, 2).transpose(*perm, 3, 4), ome=True, metadata={'axes': order})
+w('bigtiff.tif', pages(3), bigtiff=True)
+w('tiled.tif', pages(3), tile=(16, 16))
+w('zlib.tif', pages(3), compression='zlib')
+w('strips.tif', pages(3), rowsperstrip=5)
+w('bigendian.tif', pages(3), byteorder='>')
+for kind in ['u8', 'i16', 'u32', 'i32', 'f32']:
+    w(kind + '.tif', pages(3, kind))
+w('rgb8.tif', cube(2, 1, 3, 'u8').reshape(2, 3, H, W).transpose(0, 2, 3, 1), photometric='rgb')
+w('rgb16-contig.tif', cube(2, 1, 3).reshape(2, 3, H, W).transpose(0, 2, 3, 1), photometric='rgb')
+w('rgb16-planar.tif', cube(2, 1, 3).reshape(2, 3, H, W), photometric='rgb', planarconfig='separate')
+i = np.arange(256)
+w('palette.tif', pages(2, 'u8'), photometric='palette',
+  colormap=(np.stack([i, 255 - i, (i * 3) % 256]) * 257).astype(np.uint16))
+w('miniswhite.tif', pages(2), photometric='miniswhite')
+
+# ImageJ's display ranges and LUTs; OME's channel colours.
+luts = [np.stack([i, 0 * i, 0 * i]).astype(np.uint8), np.stack([i // 2, i, 0 * i]).astype(np.uint8)]
+meta = {'axes': 'TCYX', 'Ranges': (10.0, 900.0, 20.5, 3000.0), 'LUTs': luts}
+w('imagej-luts.tif', cube(2, 1, 2).reshape(2, 2, H, W), imagej=True, metadata=meta)
+w('imagej-luts-be.tif', cube(2, 1, 2).reshape(2, 2, H, W), imagej=True, metadata=meta, byteorder='>')
+w('imagej-minmax.tif', pages(3), imagej=True, metadata={'axes': 'ZYX', 'min': 5.0, 'max': 2000.0})
+w('ome-colours.tif', cube(1, 1, 2).reshape(2, H, W), ome=True,
+  metadata={'axes': 'CYX', 'Channel': {'Name': ['dapi', 'gfp'], 'Color': [-16776961, 16711935]}})
+
+# Series of files.
+import os
+for d in ['nat', 'tz', 'chan', 'gap', 'zstack', 'ct/c1', 'ct/c2', 'odd', 'dup', 'nomatch', 'timelapses']:
+    os.makedirs(out + '/' + d, exist_ok=True)
+for n, t in [(1, 0), (2, 1), (10, 2)]:
+    w('nat/p_t%d.tif' % n, cube(t + 1, 1, 1)[t, 0, 0])
+for t in range(2):
+    for z in range(3):
+        w('tz/s_t%d_z%d.tif' % (t + 1, z), cube(2, 3, 1)[t, z, 0])
+for c in range(2):
+    w('chan/C%d-x.tif' % (c + 1), cube(3, 1, 2)[:, 0, c])
+    for t in range(3):
+        w('ct/c%d/C%d-m_t%d.tif' % (c + 1, c + 1, t), cube(3, 1, 2)[t, 0, c])
+for n in [1, 2, 4]:
+    w('gap/g_t%d.tif' % n, cube(4, 1, 1)[n - 1, 0, 0])
+for t in range(2):
+    w('zstack/s_t%d.tif' % t, cube(2, 3, 1)[t, :, 0])
+w('odd/a_t0.tif', pages(1)); w('odd/a_t1.tif', pages(1)[:, :20, :20])
+w('dup/d_t1.tif', pages(1)); w('dup/d_t01.tif', pages(1))
+w('nomatch/m_t0.tif', pages(1)); w('nomatch/other.tif', pages(1))
+w('timelapses/x_t0.tif', cube(2, 2, 1).reshape(2, 2, H, W), imagej=True, metadata={'axes': 'TZYX'})
+
+# ImageJ's layout for large stacks: one page, the samples of the others after its own.
+for name, order in [('imagej-onepage.tif', '<'), ('imagej-onepage-be.tif', '>')]:
+    stack = cube(2, 3, 1).reshape(6, H, W)
+    w(name, stack[0], description='ImageJ=1.53t\nimages=6\nslices=3\nframes=2\n', metadata=None, byteorder=order)
+    with open(out + '/' + name, 'ab') as f:
+        f.write(stack[1:].astype(order + 'u2').tobytes())
+
+# Each page followed by a thumbnail, as Zeiss LSM files have them.
+with tifffile.TiffWriter(out + '/thumbnails.tif') as f:
+    for page in pages(3):
+        f.write(page, photometric='minisblack', metadata=None)
+        f.write(page[::4, ::4], photometric='minisblack', subfiletype=1, metadata=None)
+
+# What must fail.
+w('sizes.tif', pages(1)[0])
+with tifffile.TiffWriter(out + '/sizes.tif', append=True) as f:
+    f.write(pages(1)[0, :10, :20], photometric='minisblack')
+w('types.tif', pages(1)[0])
+with tifffile.TiffWriter(out + '/types.tif', append=True) as f:
+    f.write(pages(1, 'u8')[0], photometric='minisblack')
+w('imagej-lies.tif', pages(4), description='ImageJ=1.11a\nimages=6\nchannels=2\nslices=3\n', metadata=None)
+w('shape-lies.tif', pages(4), description='{"shape": [5, 23, 37]}', metadata=None)
+w('f64.tif', pages(2).astype(np.float64))
+data = open(out + '/plain.tif', 'rb').read()
+open(out + '/truncated.tif', 'wb').write(data[:len(data) - 300])
+w('one.tif', pages(1))
+open(out + '/truncated-samples.tif', 'wb').write(open(out + '/one.tif', 'rb').read()[:1000])
+open(out + '/text.tif', 'wb').write(b'II*\0' + b'\xff' * 12)
+open(out + '/notimage.png', 'w').write('hello\n')
+def ome(name, data, sizes, tiffData):
+    xml = ('<?xml version="1.0" encoding="UTF-8"?><OME xmlns="http://www.openmicroscopy.org/Schemas/OME/2016-06">'
+           '<Image ID="Image:0"><Pixels ID="Pixels:0" DimensionOrder="XYCZT" Type="uint16" SizeX="%d" SizeY="%d" '
+           'SizeC="%d" SizeZ="%d" SizeT="%d">%s</Pixels></Image></OME>') % (sizes + (tiffData,))
+    w(name, data, description=xml, metadata=None)
+planes = cube(2, 3, 2).reshape(12, H, W)
+ome('ome-lies-sizet.tif', planes, (37, 23, 2, 3, 9), '<TiffData/>')
+ome('ome-lies-ifd.tif', planes, (37, 23, 2, 3, 2), '<TiffData IFD="5" PlaneCount="12"/>')
+ome('ome-lies-sizex.tif', planes, (38, 23, 2, 3, 2), '')
+ome('ome-other-file.tif', planes, (37, 23, 2, 3, 2), '<TiffData><UUID FileName="x.ome.tif">urn:uuid:1</UUID></TiffData>')
+ome('ome-tiffdata-all.tif', planes, (37, 23, 2, 3, 2), '<TiffData/>')
+# One TiffData per plane, the pages in reverse order.
+ome('ome-tiffdata.tif', planes[::-1], (37, 23, 2, 3, 2), ''.join(
+    '<TiffData IFD="%d" FirstC="%d" FirstZ="%d" FirstT="%d"><UUID FileName="ome-tiffdata.tif">urn:uuid:1</UUID></TiffData>'
+    % (11 - k, k % 2, k // 2 % 3, k // 6) for k in range(12)))
