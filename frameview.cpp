@@ -65,9 +65,11 @@ bool frameview::zoom(const zoomlevel &level, const QPoint &at)
     const auto [ny, dy] = axisScale(Qt::Vertical);
     fit = false;
     mLevel = level;
-    // The centre of the pixel under at, from the old view into the frame and on into the new one.
+    // The centre of the pixel under at, from the old view into the frame and
+    // on into the new one; a centre on a frame pixel's edge counts, as for
+    // QPainter, as the pixel before it.
     auto moved = [](qint64 at, qint64 offset, qint64 num, qint64 den, qint64 toNum, qint64 toDen) {
-        return int((2 * (at + offset) + 1) * den * toNum / (2 * num * toDen) - at);
+        return int(((2 * (at + offset) + 1) * den * toNum - 1) / (2 * num * toDen) - at);
     };
     mOffset = clamped(QPoint(moved(at.x(), offset.x(), nx, dx, level.numerator(), level.denominator()),
                              moved(at.y(), offset.y(), ny, dy, level.numerator(), level.denominator())));

@@ -99,6 +99,7 @@ window::window(QWidget *parent)
     createActions();
     createMenus();
     describeControls();
+    updateZoom();
 
     setAcceptDrops(true);
     setWindowTitle(tr("Tesseline"));
