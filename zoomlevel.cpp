@@ -1,5 +1,7 @@
 #include "zoomlevel.h"
 
+#include <QWidget>
+
 #include <algorithm>
 #include <iterator>
 
@@ -34,9 +36,10 @@ std::optional<zoomlevel> zoomlevel::below(qint64 num, qint64 den)
     return next == std::rend(levels) ? std::nullopt : std::optional<zoomlevel>(*next);
 }
 
-// A frame's size at this level, a part pixel counting as a whole one.
+// A frame's size at this level, a part pixel counting as a whole one; never
+// more than a widget can be, however large a header says the frame is.
 QSize zoomlevel::scaled(const QSize &frame) const
 {
-    auto scale = [this](int v) { return int((qint64(v) * num + den - 1) / den); };
+    auto scale = [this](int v) { return int(std::min<qint64>((qint64(v) * num + den - 1) / den, QWIDGETSIZE_MAX)); };
     return QSize(scale(frame.width()), scale(frame.height()));
 }
