@@ -35,6 +35,17 @@ QPoint codedPlace(QRgb colour)
     return QPoint(qRed(colour) | (qBlue(colour) & 15) << 8, qGreen(colour) | (qBlue(colour) >> 4) << 8);
 }
 
+// A frame of a different colour at every pixel, so that a scaled pixel shows
+// which frame pixels it was filtered from.
+QImage noiseFrame(const QSize &size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, 0xff000000u | ((unsigned(x) * 2654435761u) ^ (unsigned(y) * 2246822519u)) >> 8);
+    return image;
+}
+
 blockjpeg::Colour everywhere(int bx, int by)
 {
     const unsigned h = (unsigned(bx) * 73856093u) ^ (unsigned(by) * 19349663u);
@@ -642,7 +653,9 @@ void tst_zoom::scaledPart_data()
     QTest::addColumn<QRect>("part");
     QTest::addColumn<int>("within");
     QTest::newRow("1/2, libjpeg's own scale") << "JPG" << QSize(1000, 800) << QSize(500, 400) << QRect(123, 77, 200, 150) << 0;
-    QTest::newRow("1/16, averaged") << "JPG" << QSize(1000, 800) << QSize(63, 50) << QRect(11, 7, 30, 20) << 0;
+    // libjpeg's decode of a cropped part may round a channel one level apart;
+    // Qt's bilinear filter of a translated picture two.
+    QTest::newRow("1/16, averaged") << "JPG" << QSize(1000, 800) << QSize(63, 50) << QRect(11, 7, 30, 20) << 1;
     QTest::newRow("1/16, odd start") << "JPG" << QSize(1000, 800) << QSize(63, 50) << QRect(1, 1, 61, 48) << 0;
     QTest::newRow("1/3, filtered") << "JPG" << QSize(999, 801) << QSize(333, 267) << QRect(101, 33, 150, 200) << 2;
     QTest::newRow("2/3, filtered, to the edge") << "JPG" << QSize(999, 801) << QSize(666, 534) << QRect(400, 300, 266, 234) << 2;
@@ -659,7 +672,7 @@ void tst_zoom::scaledPart()
     QFETCH(QRect, part);
     QFETCH(int, within);
     const QString file = dir.filePath("part." + format);
-    QVERIFY(testFrame(frame.width(), frame.height(), 2).save(file, qPrintable(format), 90));
+    QVERIFY(noiseFrame(frame).save(file, qPrintable(format), 95));
     const QByteArray name = QFile::encodeName(file);
     const QImage whole = framereader(name).readScaled(scaled, QRect(QPoint(), scaled));
     QCOMPARE(whole.size(), scaled);
@@ -693,6 +706,8 @@ void tst_zoom::reads_data()
     QTest::newRow("8000, 100 % to 150 %") << QSize(8000, 8000) << "1" << "+" << 0;
     QTest::newRow("8000, 200 % to 150 %") << QSize(8000, 8000) << "2" << "-" << 1;
     QTest::newRow("8000, 400 % to 800 %") << QSize(8000, 8000) << "4" << "++" << 0;
+    QTest::newRow("8000, 100 % to 1/2, in part") << QSize(8000, 8000) << "1" << "--" << 2;
+    QTest::newRow("8000, fit to 1/8") << QSize(8000, 8000) << "fit" << "+" << 1;
     QTest::newRow("8000, 1600 %, in: nothing") << QSize(8000, 8000) << "16" << "+" << 0;
     QTest::newRow("8000, 1/16, out: nothing") << QSize(8000, 8000) << "1/16" << "-" << 0;
 }
