@@ -353,9 +353,6 @@ void window::createActions()
     normalSizeAct->setShortcut(QKeySequence(tr("Ctrl+0")));
     connect(normalSizeAct, &QAction::triggered, this, &window::normalSize);
 
-    for (QAction *zoomAct : { zoomInAct, zoomOutAct, normalSizeAct })
-        zoomAct->setEnabled(false);
-
     fitAct = new QAction(tr("Fit to &Window"), this);
     fitAct->setShortcut(QKeySequence(tr("Ctrl+F")));
     fitAct->setCheckable(true);
