@@ -479,8 +479,11 @@ void window::updateZoom()
     const QString text = !opened ? tr("Frame")
             : fitAct->isChecked() ? tr("Frame, %1 (fit to window)").arg(level)
                                   : tr("Frame, %1").arg(level);
-    imageLabel->setToolTip(text);
-    imageLabel->setAccessibleDescription(text);
+    // Screen readers are told of every change, so only of real ones.
+    if (imageLabel->accessibleDescription() != text) {
+        imageLabel->setToolTip(text);
+        imageLabel->setAccessibleDescription(text);
+    }
 }
 
 // Any repaint runs the frame loading in paintEvent; one pixel of the bare
