@@ -336,17 +336,27 @@ QSize framereader::size() const
     return frameSize;
 }
 
-// The part rect of the frame, scaled down to scaledSize if one is given.  One
-// read per framereader.
+// The part rect of the frame, or the whole frame scaled down to scaledSize
+// if one is given.  One read per framereader.
 QImage framereader::read(const QRect &rect, const QSize &scaledSize)
 {
-    const QRect part = rect & QRect(QPoint(), size());
-    if (part.isEmpty() || part != rect)
+    if (!scaledSize.isValid())
+        return readScaled(size(), rect);
+    if (rect != QRect(QPoint(), size()))
         return QImage();
-    if (scaledSize.isValid()
-        && (scaledSize.isEmpty() || scaledSize.width() > part.width() || scaledSize.height() > part.height()))
+    return readScaled(scaledSize, QRect(QPoint(), scaledSize));
+}
+
+// The part of the frame scaled down to scaledSize (or at its own size) that
+// lies at part.  One read per framereader.
+QImage framereader::readScaled(const QSize &scaledSize, const QRect &part)
+{
+    const QSize frame = size();
+    if (scaledSize.isEmpty() || scaledSize.width() > frame.width() || scaledSize.height() > frame.height())
         return QImage();
-    return jpeg ? readJpeg(part, scaledSize) : readOther(part, scaledSize);
+    if (part.isEmpty() || (part & QRect(QPoint(), scaledSize)) != part)
+        return QImage();
+    return jpeg ? readJpeg(scaledSize, part) : readOther(scaledSize, part);
 }
 
 QImage framereader::read(const QByteArray &fileName, const QRect &rect, const QSize &scaledSize)
@@ -359,16 +369,17 @@ QImage framereader::read(const QByteArray &fileName, const QRect &rect, const QS
 // still gives at least the size asked for, averaged down by the largest whole
 // factor that still does, and then scaled by Qt with bilinear filtering.  So the working
 // picture stays within four times the size asked for, however large the frame.
-QImage framereader::readJpeg(const QRect &rect, const QSize &scaledSize)
+// A part is decoded with a pixel to spare on each side for the filter, and
+// from the same groups of averaged pixels as the whole frame.
+QImage framereader::readJpeg(const QSize &scaledSize, const QRect &part)
 {
     if (jpeg->used)
         return QImage();
     jpeg->used = true;
     int reduce = 1;
-    QRect region = rect;
-    if (scaledSize.isValid() && scaledSize != rect.size()) {
-        if (rect.size() != size())
-            return QImage();
+    QRect region = part;
+    QSize reduced = scaledSize;
+    if (scaledSize != size()) {
         const qint64 w = size().width(), h = size().height();
         int m = 1;
         while (m < 8 && (w * m + 7) / 8 < scaledSize.width())
@@ -382,7 +393,17 @@ QImage framereader::readJpeg(const QRect &rect, const QSize &scaledSize)
         jpeg_calc_output_dimensions(&jpeg->info);
         const int outW = int(jpeg->info.output_width), outH = int(jpeg->info.output_height);
         reduce = std::max(1, std::min(outW / scaledSize.width(), outH / scaledSize.height()));
-        region = QRect(0, 0, outW, outH);
+        reduced = QSize((outW + reduce - 1) / reduce, (outH + reduce - 1) / reduce);
+        auto first = [&](int at, int to, int from) { return std::max<qint64>(0, qint64(at) * to / from - 1); };
+        auto last = [&](int end, int to, int from) {
+            return std::min<qint64>(to, (qint64(end) * to + from - 1) / from + 1);
+        };
+        const qint64 left = first(part.left(), reduced.width(), scaledSize.width());
+        const qint64 top = first(part.top(), reduced.height(), scaledSize.height());
+        const qint64 right = last(part.right() + 1, reduced.width(), scaledSize.width());
+        const qint64 bottom = last(part.bottom() + 1, reduced.height(), scaledSize.height());
+        region = QRect(int(left * reduce), int(top * reduce), int(std::min<qint64>((right - left) * reduce, outW - left * reduce)),
+                       int(std::min<qint64>((bottom - top) * reduce, outH - top * reduce)));
     }
 
     int offset = 0;
@@ -400,28 +421,33 @@ QImage framereader::readJpeg(const QRect &rect, const QSize &scaledSize)
         std::free(bits);
         return image;
     }
-    if (!scaledSize.isValid() || image.size() == scaledSize)
-        return image;
+    if (reduced == scaledSize)
+        return QRect(region.topLeft() / reduce, image.size()) == part ? image
+                                                                      : image.copy(part.translated(-region.topLeft() / reduce));
     // Less than twice the size asked for: bilinear filtering is smooth enough,
     // at a quarter of the cost of Qt's area-averaging scaling.
-    QImage scaled(scaledSize, QImage::Format_RGB32);
+    QImage scaled(part.size(), QImage::Format_RGB32);
     QPainter painter(&scaled);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(QRect(QPoint(), scaledSize), image);
+    painter.translate(-part.topLeft());
+    painter.scale(qreal(scaledSize.width()) / reduced.width(), qreal(scaledSize.height()) / reduced.height());
+    painter.drawImage(QPointF(region.topLeft() / reduce), image);
     return scaled;
 }
 
 // Formats other than JPEG, found by their content, as Qt reads them; any
 // warning of its decoder leaves the frame out.
-QImage framereader::readOther(const QRect &rect, const QSize &scaledSize)
+QImage framereader::readOther(const QSize &scaledSize, const QRect &part)
 {
-    const QSize shown = scaledSize.isValid() ? scaledSize : rect.size();
+    const QSize shown = part.size();
     QImageReader::setAllocationLimit(int(std::max<qint64>(128, qint64(shown.width()) * shown.height() * 4 / (1024 * 1024) + 1)));
     QImageReader reader(&file);
-    if (rect.size() != size())
-        reader.setClipRect(rect);
-    if (scaledSize.isValid())
+    if (scaledSize != size())
         reader.setScaledSize(scaledSize);
+    if (part.size() != scaledSize && scaledSize != size())
+        reader.setScaledClipRect(part);
+    else if (part.size() != scaledSize)
+        reader.setClipRect(part);
     decoderWarnings.clear();
     passOn = qInstallMessageHandler(catchDecoderWarning);
     QImage image = reader.read();

@@ -10,51 +10,88 @@ frameview::frameview(QWidget *parent)
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
 }
 
-// The part of a frame to decode at 100 %: all of it when it takes at most
-// four times the area, so that dragging only moves pixels; otherwise what is
-// visible, and while dragging half the area around it on every side.
-QRect frameview::wanted(const QSize &frame) const
+// The part of a frame to decode: at 100 % and above in frame pixels, below it
+// scaled to the level.  All of it when it takes at most four times the area
+// visible, so that dragging only moves pixels; otherwise what is visible, and
+// while dragging half the area around it on every side.
+frameview::part frameview::wanted(const QSize &frame)
 {
-    const QRect whole(QPoint(), frame);
-    const QSize shown = area();
-    if (qint64(frame.width()) * frame.height() <= 4 * qint64(shown.width()) * shown.height())
-        return whole;
-    const QRect visible(clamped(mOffset, frame), shown);
+    frameSize = frame;
+    if (!fitted())
+        mOffset = clamped(mOffset);
+    const bool full = framePixels();
+    const QSize scaled = full ? frameSize : viewSize();
+    const QRect whole(QPoint(), scaled);
+    const QRect visible = visibleIn(full);
+    if (qint64(scaled.width()) * scaled.height() <= 4 * qint64(visible.width()) * visible.height())
+        return { whole, scaled };
     if (!regionAsked)
-        return visible & whole;
-    return visible.adjusted(-shown.width() / 2, -shown.height() / 2, shown.width() / 2, shown.height() / 2)
-            & whole;
+        return { visible & whole, scaled };
+    return { visible.adjusted(-visible.width() / 2, -visible.height() / 2, visible.width() / 2, visible.height() / 2)
+                     & whole,
+             scaled };
 }
 
-// Shows image, the part of a frame that starts at origin, at 100 %.
-void frameview::showFrame(QImage image, const QPoint &origin, const QSize &frame)
+// Shows image, the part of the frame that was read.
+void frameview::showFrame(QImage image, const part &read)
 {
-    frameSize = frame;
-    this->origin = origin;
-    mFitted = false;
+    pictureScaled = read.scaled;
+    origin = read.rect.topLeft();
     regionAsked = false;
-    mOffset = clamped(mOffset, frameSize);
-    setPixmapShown(std::move(image));
+    setPixmap(QPixmap::fromImage(std::move(image)));
+    viewChanged();
 }
 
-// Shows a whole frame scaled down to image's size.
-void frameview::showFitted(QImage image, const QSize &frame)
+// Fit to Window on or off; either way the level is 100 % again.  Returns
+// whether the picture already holds what is to be shown.
+bool frameview::setFit(bool on)
 {
-    frameSize = frame;
-    origin = QPoint();
-    mFitted = true;
-    setPixmapShown(std::move(image));
+    fit = on;
+    mLevel = zoomlevel();
+    if (!fitted())
+        mOffset = clamped(mOffset);
+    regionAsked = false;
+    viewChanged();
+    return covered();
 }
 
-void frameview::resetOffset()
+// Goes to level, the frame point under at (in the image area) staying under
+// it as far as the frame's edges let it.  Returns whether the picture
+// already holds what is to be shown.
+bool frameview::zoom(const zoomlevel &level, const QPoint &at)
 {
+    const QPoint offset = viewOffset();
+    const auto [nx, dx] = axisScale(Qt::Horizontal);
+    const auto [ny, dy] = axisScale(Qt::Vertical);
+    fit = false;
+    mLevel = level;
+    // The centre of the pixel under at, from the old view into the frame and
+    // on into the new one; a centre on a frame pixel's edge counts, as for
+    // QPainter, as the pixel before it.
+    auto moved = [](qint64 at, qint64 offset, qint64 num, qint64 den, qint64 toNum, qint64 toDen) {
+        return int(((2 * (at + offset) + 1) * den * toNum - 1) / (2 * num * toDen) - at);
+    };
+    mOffset = clamped(QPoint(moved(at.x(), offset.x(), nx, dx, level.numerator(), level.denominator()),
+                             moved(at.y(), offset.y(), ny, dy, level.numerator(), level.denominator())));
+    regionAsked = false;
+    viewChanged();
+    return covered();
+}
+
+// Back to the top-left corner at 100 %, for a dataset just opened.
+void frameview::resetView()
+{
+    mLevel = zoomlevel();
     mOffset = QPoint();
+    regionAsked = false;
 }
 
 void frameview::centreOn(const QPoint &framePoint)
 {
     const QSize shown = area();
-    mOffset = clamped(framePoint - QPoint(shown.width() / 2, shown.height() / 2), frameSize);
+    const qint64 num = mLevel.numerator(), den = mLevel.denominator();
+    mOffset = clamped(QPoint(int(framePoint.x() * num / den) - shown.width() / 2,
+                             int(framePoint.y() * num / den) - shown.height() / 2));
 }
 
 void frameview::paintEvent(QPaintEvent *)
@@ -63,7 +100,11 @@ void frameview::paintEvent(QPaintEvent *)
     if (shown.isNull())
         return;
     QPainter painter(this);
-    painter.drawPixmap(shownAt(), shown);
+    const QRectF at = pictureRect();
+    if (at.size() == shown.deviceIndependentSize())
+        painter.drawPixmap(at.topLeft(), shown);
+    else
+        painter.drawPixmap(at, shown, QRectF(QPointF(), shown.size()));
 }
 
 void frameview::mousePressEvent(QMouseEvent *e)
@@ -84,12 +125,11 @@ void frameview::mouseMoveEvent(QMouseEvent *e)
         e->ignore();
         return;
     }
-    const QPoint moved = clamped(offsetAtStart - (e->position().toPoint() - dragStart), frameSize);
+    const QPoint moved = clamped(offsetAtStart - (e->position().toPoint() - dragStart));
     if (moved == mOffset)
         return;
     mOffset = moved;
-    const QRect decoded(origin, pixmap().deviceIndependentSize().toSize());
-    if (!decoded.contains(QRect(mOffset, area()) & QRect(QPoint(), frameSize))) {
+    if (!covered()) {
         regionAsked = true;
         emit regionNeeded();
     }
@@ -107,35 +147,47 @@ void frameview::mouseReleaseEvent(QMouseEvent *e)
     updateCursor();
 }
 
+// Gives the frame pixel double-clicked.
 void frameview::mouseDoubleClickEvent(QMouseEvent *e)
 {
     if (e->button() != Qt::LeftButton || pixmap().isNull()) {
         e->ignore();
         return;
     }
-    const QPoint at = e->position().toPoint();
-    if (!mFitted) {
-        emit doubleClicked(at + mOffset);
-        return;
-    }
-    const QSizeF shown = pixmap().deviceIndependentSize();
-    emit doubleClicked(QPoint(int(at.x() * frameSize.width() / shown.width()),
-                              int(at.y() * frameSize.height() / shown.height())));
+    const QPoint at = e->position().toPoint() + viewOffset();
+    const auto [nx, dx] = axisScale(Qt::Horizontal);
+    const auto [ny, dy] = axisScale(Qt::Vertical);
+    emit doubleClicked(QPoint(int(at.x() * dx / nx), int(at.y() * dy / ny)));
+}
+
+// Whether the frame is shown scaled down to fit: Fit to Window is on and the
+// frame is larger than the area.
+bool frameview::fitted() const
+{
+    const QSize shown = area();
+    return fit && (frameSize.width() > shown.width() || frameSize.height() > shown.height());
 }
 
 bool frameview::pannable() const
 {
     const QSize shown = area();
-    return !mFitted && !pixmap().isNull()
-            && (frameSize.width() > shown.width() || frameSize.height() > shown.height());
+    const QSize view = viewSize();
+    return !fitted() && !pixmap().isNull() && (view.width() > shown.width() || view.height() > shown.height());
 }
 
-// An offset at which the frame covers the area, or as much of it as it can.
-QPoint frameview::clamped(const QPoint &offset, const QSize &frame) const
+// The scale shown, as a fraction: the level, or in the fit view the scale of
+// the frame's longer side.
+std::pair<qint64, qint64> frameview::scale() const
 {
-    const QSize shown = area();
-    return QPoint(std::clamp(offset.x(), 0, std::max(0, frame.width() - shown.width())),
-                  std::clamp(offset.y(), 0, std::max(0, frame.height() - shown.height())));
+    return axisScale(frameSize.width() >= frameSize.height() ? Qt::Horizontal : Qt::Vertical);
+}
+
+// The whole frame's size as shown.
+QSize frameview::viewSize() const
+{
+    if (fitted())
+        return frameSize.scaled(area(), Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+    return mLevel.scaled(frameSize);
 }
 
 // What of the label can be seen: never more than the whole desktop.
@@ -144,25 +196,90 @@ QSize frameview::area() const
     return size().boundedTo(screen()->virtualSize());
 }
 
-// Where the picture's top-left corner is drawn in the label.
-QPoint frameview::shownAt() const
+// Screen pixels per frame pixel along an axis, as a fraction.
+std::pair<qint64, qint64> frameview::axisScale(Qt::Orientation axis) const
 {
-    return mFitted ? QPoint() : origin - mOffset;
+    if (!fitted())
+        return { mLevel.numerator(), mLevel.denominator() };
+    const QSize view = viewSize();
+    return axis == Qt::Horizontal ? std::make_pair(qint64(view.width()), qint64(frameSize.width()))
+                                  : std::make_pair(qint64(view.height()), qint64(frameSize.height()));
 }
 
-void frameview::setPixmapShown(QImage image)
+// Whether the picture is read in frame pixels, and enlarged when shown.
+bool frameview::framePixels() const
 {
-    setPixmap(QPixmap::fromImage(std::move(image)));
+    return !fitted() && !mLevel.reduces();
+}
+
+// Whether the picture holds what the area shows, at the scale it needs.
+bool frameview::covered() const
+{
+    const QPixmap shown = pixmap();
+    const bool full = framePixels();
+    if (shown.isNull() || pictureScaled != (full ? frameSize : viewSize()))
+        return false;
+    return QRect(origin, shown.deviceIndependentSize().toSize())
+            .contains(visibleIn(full) & QRect(QPoint(), pictureScaled));
+}
+
+// The image area within the frame as shown, or in frame pixels.
+QRect frameview::visibleIn(bool framePixels) const
+{
+    const QRect shown(viewOffset(), area());
+    if (!framePixels)
+        return shown;
+    const qint64 num = mLevel.numerator(), den = mLevel.denominator();
+    auto floor = [&](qint64 v) { return int(v * den / num); };
+    auto ceil = [&](qint64 v) { return int((v * den + num - 1) / num); };
+    return QRect(QPoint(floor(shown.left()), floor(shown.top())),
+                 QPoint(ceil(shown.right() + 1) - 1, ceil(shown.bottom() + 1) - 1));
+}
+
+QPoint frameview::viewOffset() const
+{
+    return fitted() ? QPoint() : mOffset;
+}
+
+// An offset at which the frame covers the area, or as much of it as it can.
+QPoint frameview::clamped(const QPoint &offset) const
+{
+    const QSize shown = area();
+    const QSize view = viewSize();
+    return QPoint(std::clamp(offset.x(), 0, std::max(0, view.width() - shown.width())),
+                  std::clamp(offset.y(), 0, std::max(0, view.height() - shown.height())));
+}
+
+// Where the picture is drawn in the label: at its own size when it was read
+// for the scale shown, enlarged when it holds frame pixels above 100 %, and
+// stretched, until the next read, when it was read for another scale.
+QRectF frameview::pictureRect() const
+{
+    const QSizeF size = pixmap().deviceIndependentSize();
+    const QSize view = viewSize();
+    qreal sx = 1, sy = 1;
+    if (pictureScaled != view && !pictureScaled.isEmpty()) {
+        const bool enlarged = pictureScaled == frameSize && framePixels();
+        sx = enlarged ? qreal(mLevel.numerator()) / mLevel.denominator() : qreal(view.width()) / pictureScaled.width();
+        sy = enlarged ? sx : qreal(view.height()) / pictureScaled.height();
+    }
+    const QPoint offset = viewOffset();
+    return QRectF(origin.x() * sx - offset.x(), origin.y() * sy - offset.y(), size.width() * sx, size.height() * sy);
+}
+
+void frameview::viewChanged()
+{
     updateOpaque();
     updateCursor();
+    update();
 }
 
 // A picture that hides the whole label spares painting the background beneath it.
 void frameview::updateOpaque()
 {
     const QPixmap shown = pixmap();
-    const QRect at(shownAt(), shown.deviceIndependentSize().toSize());
-    setAttribute(Qt::WA_OpaquePaintEvent, !shown.isNull() && !shown.hasAlphaChannel() && at.contains(rect()));
+    setAttribute(Qt::WA_OpaquePaintEvent,
+                 !shown.isNull() && !shown.hasAlphaChannel() && pictureRect().contains(QRectF(rect())));
 }
 
 void frameview::updateCursor()

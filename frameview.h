@@ -1,27 +1,44 @@
 #ifndef FRAMEVIEW_H
 #define FRAMEVIEW_H
 
+#include "zoomlevel.h"
+
 #include <QLabel>
 
-// The image area: shows a frame, or the part of it decoded, at 100 % or
-// scaled down to fit.  A frame larger than the area is dragged with the left
-// button like a map; the offset stays from frame to frame.
+#include <utility>
+
+// The image area: shows a frame, or the part of it decoded, at a zoom level
+// or scaled down to fit.  Above 100 % each frame pixel is a sharp square.  A
+// frame larger than the area is dragged with the left button like a map; the
+// offset and the level stay from frame to frame.
 class frameview : public QLabel
 {
     Q_OBJECT
 
 public:
+    // A part of a frame to read: rect within the frame scaled to `scaled`,
+    // which is the frame's own size at 100 % and above.
+    struct part
+    {
+        QRect rect;
+        QSize scaled;
+    };
+
     explicit frameview(QWidget *parent = nullptr);
 
-    QRect wanted(const QSize &frame) const;
-    void showFrame(QImage image, const QPoint &origin, const QSize &frame);
-    void showFitted(QImage image, const QSize &frame);
-    void resetOffset();
+    part wanted(const QSize &frame);
+    void showFrame(QImage image, const part &read);
+    bool setFit(bool on);
+    bool zoom(const zoomlevel &level, const QPoint &at);
+    void resetView();
     void centreOn(const QPoint &framePoint);
 
     QPoint offset() const { return mOffset; }
-    bool fitted() const { return mFitted; }
+    zoomlevel level() const { return mLevel; }
+    bool fitted() const;
     bool pannable() const;
+    std::pair<qint64, qint64> scale() const;
+    QSize viewSize() const;
     QSize area() const;
 
 signals:
@@ -36,16 +53,23 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *e) override;
 
 private:
-    QPoint clamped(const QPoint &offset, const QSize &frame) const;
-    QPoint shownAt() const;
-    void setPixmapShown(QImage image);
+    std::pair<qint64, qint64> axisScale(Qt::Orientation axis) const;
+    bool framePixels() const;
+    bool covered() const;
+    QRect visibleIn(bool framePixels) const;
+    QPoint viewOffset() const;
+    QPoint clamped(const QPoint &offset) const;
+    QRectF pictureRect() const;
+    void viewChanged();
     void updateOpaque();
     void updateCursor();
 
     QSize frameSize;
+    QSize pictureScaled;
     QPoint origin;
+    zoomlevel mLevel;
     QPoint mOffset;
-    bool mFitted = false;
+    bool fit = false;
     bool dragging = false;
     bool regionAsked = false;
     QPoint dragStart;

@@ -99,6 +99,7 @@ window::window(QWidget *parent)
     createActions();
     createMenus();
     describeControls();
+    updateZoom();
 
     setAcceptDrops(true);
     setWindowTitle(tr("Tesseline"));
@@ -111,7 +112,7 @@ void window::openDescriptor(const QString &fileName)
     path = QFileInfo(fileName).absolutePath();
     readDescriptor(fileName);
     fitOnScreen();
-    imageLabel->resetOffset();
+    imageLabel->resetView();
 
     scrollTime->setRange(minTime, maxTime);
     scrollFocal->setRange(minFocal, maxFocal);
@@ -126,6 +127,7 @@ void window::openDescriptor(const QString &fileName)
     opened = true;
     pValid = false;
     describeControls();
+    updateZoom();
     requestFrame();
 }
 
@@ -205,19 +207,38 @@ void window::imageFocalChanged(int a)
     requestFrame();
 }
 
-void window::fitToWindow(bool on)
+void window::zoomIn()
 {
-    if (on ? imageLabel->pannable() : imageLabel->fitted())
-        reloadFrame();
+    zoomBy(true, areaCentre());
 }
 
-// A double-click in the fitted frame shows the point clicked at 100 %, and at
-// 100 % fits the frame again.
+void window::zoomOut()
+{
+    zoomBy(false, areaCentre());
+}
+
+void window::normalSize()
+{
+    zoomTo(zoomlevel(), areaCentre());
+}
+
+void window::fitToWindow(bool on)
+{
+    if (!imageLabel->setFit(on))
+        reloadFrame();
+    updateZoom();
+}
+
+// A double-click in the fit view shows the point clicked at 100 %; at any
+// level it fits the frame again.
 void window::frameDoubleClicked(const QPoint &framePoint)
 {
-    if (fitAct->isChecked())
+    if (fitAct->isChecked()) {
+        fitAct->setChecked(false);
         imageLabel->centreOn(framePoint);
-    fitAct->toggle();
+    } else {
+        fitAct->setChecked(true);
+    }
 }
 
 void window::reloadFrame()
@@ -239,6 +260,12 @@ void window::wheelEvent(QWheelEvent *e)
     const int delta = qAbs(angle.x()) > qAbs(angle.y()) ? angle.x() : angle.y();
     if (delta == 0 && (e->phase() == Qt::ScrollBegin || e->phase() == Qt::ScrollEnd))
         return;
+    if (e->modifiers() & Qt::ControlModifier) {
+        const QPoint at = imageLabel->mapFrom(this, e->position().toPoint());
+        if (delta != 0)
+            zoomBy(delta > 0, imageLabel->rect().contains(at) ? at : areaCentre());
+        return;
+    }
     if (delta > 0)
         upFocal();
     else
@@ -258,16 +285,9 @@ void window::paintEvent(QPaintEvent *)
     imageLabel->setAccessibleName(QFileInfo(QString::fromLocal8Bit(name)).fileName());
 
     framereader reader(name);
-    const QSize frame = reader.size();
-    const QSize area = imageLabel->area();
-    const qreal ratio = devicePixelRatio();
-    if (fitAct->isChecked() && (frame.width() > area.width() || frame.height() > area.height())) {
-        const QSize fitted = frame.scaled(area, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
-        imageLabel->showFitted(forScreen(reader.read(QRect(QPoint(), frame), fitted), ratio), frame);
-    } else {
-        const QRect part = imageLabel->wanted(frame);
-        imageLabel->showFrame(forScreen(reader.read(part), ratio), part.topLeft(), frame);
-    }
+    const frameview::part part = imageLabel->wanted(reader.size());
+    imageLabel->showFrame(forScreen(reader.readScaled(part.scaled, part.rect), devicePixelRatio()), part);
+    updateZoom();
     requestFrame();
 }
 
@@ -321,6 +341,18 @@ void window::createActions()
     aboutAct = new QAction(tr("&About"), this);
     connect(aboutAct, &QAction::triggered, this, &window::about);
 
+    zoomInAct = new QAction(tr("Zoom &In"), this);
+    zoomInAct->setShortcuts({ QKeySequence(tr("Ctrl++")), QKeySequence(tr("Ctrl+=")) });
+    connect(zoomInAct, &QAction::triggered, this, &window::zoomIn);
+
+    zoomOutAct = new QAction(tr("Zoom &Out"), this);
+    zoomOutAct->setShortcut(QKeySequence(tr("Ctrl+-")));
+    connect(zoomOutAct, &QAction::triggered, this, &window::zoomOut);
+
+    normalSizeAct = new QAction(tr("&Normal Size"), this);
+    normalSizeAct->setShortcut(QKeySequence(tr("Ctrl+0")));
+    connect(normalSizeAct, &QAction::triggered, this, &window::normalSize);
+
     fitAct = new QAction(tr("Fit to &Window"), this);
     fitAct->setShortcut(QKeySequence(tr("Ctrl+F")));
     fitAct->setCheckable(true);
@@ -338,6 +370,10 @@ void window::createMenus()
     fileMenu->addAction(exitAct);
 
     viewMenu = new QMenu(tr("&View"), this);
+    viewMenu->addAction(zoomInAct);
+    viewMenu->addAction(zoomOutAct);
+    viewMenu->addAction(normalSizeAct);
+    viewMenu->addSeparator();
     viewMenu->addAction(fitAct);
 
     helpMenu = new QMenu(tr("&Help"), this);
@@ -402,6 +438,52 @@ void window::layOut(const QSize &area)
     place(focalPlane, 5, h + 70, 48, 25);
     place(scrollTime, 60, h + 44, w - 63, 16);
     place(scrollFocal, 60, h + 74, w - 63, 16);
+}
+
+// One level up or down from the scale shown, about the point at in the image area.
+void window::zoomBy(bool in, const QPoint &at)
+{
+    const auto [num, den] = imageLabel->scale();
+    if (const std::optional<zoomlevel> next = in ? zoomlevel::above(num, den) : zoomlevel::below(num, den))
+        zoomTo(*next, at);
+}
+
+// Zooming leaves the fit view; a file is read only when the pixels decoded
+// do not cover the new view.
+void window::zoomTo(const zoomlevel &level, const QPoint &at)
+{
+    {
+        const QSignalBlocker blocker(fitAct);
+        fitAct->setChecked(false);
+    }
+    if (!imageLabel->zoom(level, at))
+        reloadFrame();
+    updateZoom();
+}
+
+QPoint window::areaCentre() const
+{
+    const QSize area = imageLabel->area();
+    return QPoint(area.width() / 2, area.height() / 2);
+}
+
+// The zoom actions a dataset allows from the scale shown, and the scale in
+// the image area's tooltip and accessible description.
+void window::updateZoom()
+{
+    const auto [num, den] = imageLabel->scale();
+    zoomInAct->setEnabled(opened && zoomlevel::above(num, den));
+    zoomOutAct->setEnabled(opened && zoomlevel::below(num, den));
+    normalSizeAct->setEnabled(opened);
+    const QString level = tr("%1 %").arg(qRound(100.0 * num / den));
+    const QString text = !opened ? tr("Frame")
+            : fitAct->isChecked() ? tr("Frame, %1 (fit to window)").arg(level)
+                                  : tr("Frame, %1").arg(level);
+    // Screen readers are told of every change, so only of real ones.
+    if (imageLabel->accessibleDescription() != text) {
+        imageLabel->setToolTip(text);
+        imageLabel->setAccessibleDescription(text);
+    }
 }
 
 // Any repaint runs the frame loading in paintEvent; one pixel of the bare

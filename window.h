@@ -2,6 +2,7 @@
 #define WINDOW_H
 
 #include "frameview.h"
+#include "zoomlevel.h"
 
 #include <QMainWindow>
 
@@ -40,6 +41,9 @@ private slots:
     void downFocal();
     void imageTimeChanged(int a);
     void imageFocalChanged(int a);
+    void zoomIn();
+    void zoomOut();
+    void normalSize();
     void fitToWindow(bool on);
     void frameDoubleClicked(const QPoint &framePoint);
     void reloadFrame();
@@ -53,6 +57,10 @@ private:
     void layOut(const QSize &area);
     QSize imageArea() const;
     void describeControls();
+    void zoomBy(bool in, const QPoint &at);
+    void zoomTo(const zoomlevel &level, const QPoint &at);
+    QPoint areaCentre() const;
+    void updateZoom();
     void requestFrame();
     QByteArray frameName() const;
     QByteArray digit3(int a) const;
@@ -85,6 +93,9 @@ private:
     QAction *exitAct;
     QAction *aboutAct;
     QAction *aboutQtAct;
+    QAction *zoomInAct;
+    QAction *zoomOutAct;
+    QAction *normalSizeAct;
     QAction *fitAct;
     QMenu *fileMenu;
     QMenu *viewMenu;
@@ -99,6 +110,7 @@ private:
     friend class tst_layout;
     friend class tst_view;
     friend class tst_importnames;
+    friend class tst_zoom;
 };
 
 #endif

@@ -1,9 +1,10 @@
 // Measures how fast the viewer steps through frames, against the raw decode
 // of the same frames and djpeg, how it copes with frames far larger than the
 // screen and with files made to cost a decoder time or memory, and how it
-// steps, drags and fits frames larger than the image area of a 1080p screen.
+// steps, drags and fits frames larger than the image area of a 1080p screen,
+// and how it steps at zoom levels above and below 100 %.
 // Prints figures and ratios; asserts nothing.
-// Usage: tesseline-bench GENSAMPLE [--sets step,large,clip,view,crafted] [--large-only]
+// Usage: tesseline-bench GENSAMPLE [--sets step,large,clip,view,zoom,crafted] [--large-only]
 //                        [--only "grey 2048x2048"] [--steps N]
 // (any Qt platform; see scripts/bench.sh)
 
@@ -866,22 +867,38 @@ ViewRatios viewFrames(const Options &options, bool grey)
     return result;
 }
 
-// Colour and grey cell frames, then their ratios beside the goals.
-void viewSets(const Options &options)
+// One line of a summary: a ratio of each set of frames beside its goal.
+template<typename Ratios>
+struct SummaryLine
 {
-    std::vector<ViewRatios> all;
+    const char *what, *goal;
+    double Ratios::*ratio;
+};
+
+// Colour and grey cell frames, each measured by measure, then their ratios beside the goals.
+template<typename Ratios>
+void summarize(const char *title, Ratios (*measure)(const Options &, bool), const Options &options,
+               std::initializer_list<SummaryLine<Ratios>> lines)
+{
+    std::vector<Ratios> all;
     for (bool grey : { false, true })
-        all.push_back(viewFrames(options, grey));
-    std::printf("\n== image area 1900x950 summary, platform %s\n%-46s %10s",
-                qPrintable(QGuiApplication::platformName()), "ratio", "goal");
-    for (const ViewRatios &r : all)
+        all.push_back(measure(options, grey));
+    std::printf("\n== %s summary, platform %s\n%-46s %10s", title, qPrintable(QGuiApplication::platformName()),
+                "ratio", "goal");
+    for (const Ratios &r : all)
         std::printf(" %13s", qPrintable(r.name));
     std::printf("\n");
-    const struct
-    {
-        const char *what, *goal;
-        double ViewRatios::*ratio;
-    } lines[] = {
+    for (const auto &line : lines) {
+        std::printf("%s %10s", qPrintable(QString(line.what).leftJustified(46)), line.goal);
+        for (const Ratios &r : all)
+            std::printf(" %13.3f", r.*line.ratio);
+        std::printf("\n");
+    }
+}
+
+void viewSets(const Options &options)
+{
+    summarize<ViewRatios>("image area 1900x950", viewFrames, options, {
         { "2048x2048 step, area ÷ 2048x2048 label (wall)", "0.95-1.05", &ViewRatios::area },
         { "  the same in cpu time", "0.95-1.05", &ViewRatios::areaCpu },
         { "2048x2048 step ÷ djpeg (cpu)", "<= 1.3", &ViewRatios::stepDjpeg },
@@ -891,13 +908,123 @@ void viewSets(const Options &options)
         { "  the same in cpu time", "<= 0.6", &ViewRatios::fitCpu },
         { "8000x8000 corner step ÷ djpeg -crop (cpu)", "<= 2", &ViewRatios::corner },
         { "8000x8000 fit step ÷ djpeg whole frame (cpu)", "<= 0.8", &ViewRatios::bigFit },
+    });
+}
+
+// ---- Zoom levels: steps at 400 % and at 1/2 against steps at 100 % and decodes.
+
+// Triggers a View menu action, found by its text, count times.
+void zoomBy(window &w, const QString &text, int count)
+{
+    for (QAction *action : w.findChildren<QAction *>())
+        if (action->text() == text)
+            for (int i = 0; i < count; ++i)
+                action->trigger();
+    settle();
+}
+
+struct ZoomRatios
+{
+    QString name;
+    double enlarged, enlargedCpu, reduced, reducedCpu;
+};
+
+// Cell frames of 512 x 512 in an image area of their size, stepped at 100 %
+// and at 400 % (the frame pixels in view, enlarged); 2048 x 2048 frames in an
+// area of their size stepped at 1/2 (read scaled inside libjpeg) against the
+// frame reader's decode of the whole frame at 100 %; and a zoom change that
+// reads no file.  The windows sit side by side and take turns; medians of
+// the rounds.
+ZoomRatios zoomFrames(const Options &options, bool grey)
+{
+    const QString name = grey ? "grey cells" : "colour cells";
+    QTemporaryDir dir;
+    auto generate = [&](const QString &dataset, const QString &size) {
+        QStringList arguments { dir.path(), "--name", dataset, "--size", size, "--times", "2", "--planes", "1" };
+        if (grey)
+            arguments << "--grey";
+        return QProcess::execute(options.generator, arguments) == 0;
     };
-    for (const auto &line : lines) {
-        std::printf("%s %10s", qPrintable(QString(line.what).leftJustified(46)), line.goal);
-        for (const ViewRatios &r : all)
-            std::printf(" %13.3f", r.*line.ratio);
-        std::printf("\n");
+    if (!generate("s", "512x512") || !generate("l", "2048x2048")) {
+        std::printf("cannot run %s\n", qPrintable(options.generator));
+        return ZoomRatios { name, 0, 0, 0, 0 };
     }
+    writeDescriptor(dir.filePath("small.tz"), "s", QSize(512, 512), 2);
+    writeDescriptor(dir.filePath("large.tz"), "l", QSize(2048, 2048), 2);
+
+    LineCounter counter;
+    std::streambuf *old = std::cerr.rdbuf(&counter);
+    window normal(nullptr), enlarged(nullptr), reduced(nullptr);
+    openAt(normal, QPoint(0, 0), dir.filePath("small.tz"));
+    openAt(enlarged, QPoint(normal.frameGeometry().right() + 20, 0), dir.filePath("small.tz"));
+    openAt(reduced, QPoint(enlarged.frameGeometry().right() + 20, 0), dir.filePath("large.tz"));
+    zoomBy(enlarged, "Zoom &In", 4);
+    zoomBy(reduced, "Zoom &Out", 2);
+
+    std::vector<Figures> normalSteps, enlargedSteps, reducedSteps, decodes, halves, zoomsOut, zoomsIn;
+    std::vector<Figures> *stepsOf[] = { &normalSteps, &enlargedSteps, &reducedSteps };
+    window *windows[] = { &normal, &enlarged, &reduced };
+    int loadsOut = 0, loadsIn = 0;
+    QString decoded[3];
+    // A zoom from the keyboard, until its pixels are on the screen; counts the files it reads.
+    auto zoom = [&](const char *text, int *loads) {
+        const int before = counter.lines;
+        const Figures f = measure(1, [&](int) {
+            zoomBy(enlarged, text, 1);
+            onScreen(enlarged);
+        });
+        *loads += counter.lines - before;
+        return f;
+    };
+    for (int round = 0; round < 30; ++round) {
+        for (int k = 0; k < 3; ++k) {
+            const int which = (round + k) % 3;
+            stepsOf[which]->push_back(measure(1, [&](int) { stepOver(*windows[which]); }));
+            decoded[which] = "decodes " + sizeText(view(*windows[which])->pixmap().size());
+        }
+        const QByteArray file = QFile::encodeName(frameFile(dir, "l", round % 2));
+        decodes.push_back(measure(1, [&](int) { readWhole(frameFile(dir, "l", round % 2)); }));
+        halves.push_back(measure(1, [&](int) { framereader(file).readScaled(QSize(1024, 1024), QRect(0, 0, 1024, 1024)); }));
+        zoomsOut.push_back(zoom("Zoom &Out", &loadsOut));
+        zoomsIn.push_back(zoom("Zoom &In", &loadsIn));
+    }
+    std::cerr.rdbuf(old);
+    const Figures normalStep = median(normalSteps), enlargedStep = median(enlargedSteps),
+                  reducedStep = median(reducedSteps), decode = median(decodes), half = median(halves);
+
+    std::printf("\n== zoom levels, %s, platform %s\n", qPrintable(name), qPrintable(QGuiApplication::platformName()));
+    std::printf("%-50s %8s %8s   %s\n", "", "wall ms", "cpu ms", "");
+    auto row = [](const QString &what, const Figures &f, const QString &note) {
+        std::printf("%s %8.2f %8.2f   %s\n", qPrintable(what.leftJustified(50)), f.wall, f.cpu, qPrintable(note));
+    };
+    row("512x512 step, 100 %", normalStep, decoded[0]);
+    row("512x512 step, 400 %", enlargedStep,
+        decoded[1] + QString("; ÷ 100 %: wall %1, cpu %2")
+                                  .arg(enlargedStep.wall / normalStep.wall, 0, 'f', 3)
+                                  .arg(enlargedStep.cpu / normalStep.cpu, 0, 'f', 3));
+    row("512x512 zoom 400 % to 300 %, to pixels shown", median(zoomsOut),
+        QString("%1 loads").arg(double(loadsOut) / zoomsOut.size(), 0, 'f', 2));
+    row("512x512 zoom 300 % to 400 %, to pixels shown", median(zoomsIn),
+        QString("%1 loads").arg(double(loadsIn) / zoomsIn.size(), 0, 'f', 2));
+    row("2048x2048 frame reader, whole frame at 100 %", decode, "");
+    row("2048x2048 frame reader, whole frame at 1/2", half,
+        QString("÷ 100 %: wall %1, cpu %2").arg(half.wall / decode.wall, 0, 'f', 3).arg(half.cpu / decode.cpu, 0, 'f', 3));
+    row("2048x2048 step, 1/2", reducedStep,
+        decoded[2] + QString("; ÷ decode: wall %1, cpu %2")
+                                 .arg(reducedStep.wall / decode.wall, 0, 'f', 3)
+                                 .arg(reducedStep.cpu / decode.cpu, 0, 'f', 3));
+    return ZoomRatios { name, enlargedStep.wall / normalStep.wall, enlargedStep.cpu / normalStep.cpu,
+                        reducedStep.wall / decode.wall, reducedStep.cpu / decode.cpu };
+}
+
+void zoomSets(const Options &options)
+{
+    summarize<ZoomRatios>("zoom", zoomFrames, options, {
+        { "512x512 step, 400 % ÷ 100 % (wall)", "<= 1.2", &ZoomRatios::enlarged },
+        { "  the same in cpu time", "<= 1.2", &ZoomRatios::enlargedCpu },
+        { "2048x2048 step at 1/2 ÷ whole decode (wall)", "<= 0.8", &ZoomRatios::reduced },
+        { "  the same in cpu time", "<= 0.8", &ZoomRatios::reducedCpu },
+    });
 }
 
 // The sets of figures, in the order they run; --sets picks some by name.
@@ -910,6 +1037,7 @@ const struct
     { "large", largeFrames },
     { "clip", clippedFrames },
     { "view", viewSets },
+    { "zoom", zoomSets },
     { "crafted", craftedFiles },
 };
 
@@ -922,7 +1050,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 2) {
-        std::fprintf(stderr, "usage: tesseline-bench GENSAMPLE [--sets step,large,clip,view,crafted] [--large-only]"
+        std::fprintf(stderr, "usage: tesseline-bench GENSAMPLE [--sets step,large,clip,view,zoom,crafted] [--large-only]"
                              " [--only \"grey 2048x2048\"] [--steps N]\n");
         return 2;
     }

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Drives the real tesseline binary on a real X server (Xvfb) the way a person
 # would, with xdotool: open through the dialog, step with keys and the wheel,
-# look at the screen, open from the command line, quit with Ctrl+Q; then, on a
-# 1920 x 1080 screen, frames larger than it: the layout, dragging, the fit view
-# and double-clicks.
+# look at the screen, open from the command line, zoom with the keys and
+# Ctrl + wheel, quit with Ctrl+Q; then, on a 1920 x 1080 screen, frames larger
+# than it: the layout, dragging, the fit view and double-clicks.
 # Usage: e2e.sh TESSELINE GENSAMPLE XPROBE
 set -euo pipefail
 
@@ -146,6 +146,49 @@ expect_size "$win" 310x425
 xdotool key l
 sleep 0.3
 expect_trace "tesseline: cannot read $work/none.tz: No such file or directory"
+quit
+
+# Zoom on a 256 x 256 frame of 8 x 8 blocks with a 32-pixel square in each
+# corner; the image area starts at 5, 24 in the window.
+step "zoom: Ctrl++ twice enlarges about the centre, each frame pixel a 2 x 2 square"
+mkdir -p "$work/marks/img"
+printf 'dataset marks width 256 height 256\n' >"$work/marks/marks.tz"
+marks=$work/marks/img/marks_t000_z000_ch000.jpg
+"$xprobe" blocks "$marks" 256 256 7
+# Waits until the image area's pixel at X, Y shows the frame's pixel at FX, FY.
+zoomed() { # X Y FX FY
+    local want shown=""
+    want=$("$xprobe" filepixel "$marks" "$3" "$4")
+    for _ in $(seq 50); do
+        shown=$("$xprobe" pixel "$win" $((5 + $1)) $((24 + $2)))
+        [ "$shown" = "$want" ] && return 0
+        sleep 0.1
+    done
+    fail "image area pixel $1,$2 is $shown, frame pixel $3,$4 is $want"
+}
+start "$work/marks/marks.tz"
+expect_trace marks 256 256 "$marks"
+"$xprobe" compare "$win" 5 24 "$marks" || fail "the frame is not shown at 100 %"
+xdotool key ctrl+plus ctrl+plus
+# 200 % about the centre: the area shows the frame from 64, 64 on.
+for p in "0 0 64 64" "1 1 64 64" "2 0 65 64" "129 77 128 102" "255 255 191 191"; do
+    read -r x y fx fy <<<"$p"
+    zoomed "$x" "$y" "$fx" "$fy"
+done
+expect_trace marks 256 256 "$marks"
+
+step "zoom: Ctrl+0, then Ctrl + wheel over the corner of a mark keeps it under the pointer"
+xdotool key ctrl+0
+"$xprobe" compare "$win" 5 24 "$marks" || fail "Ctrl+0 does not show the frame at 100 %"
+# The bottom-right square's top-left pixel is at 224, 224.
+xdotool mousemove --window "$win" $((5 + 224)) $((24 + 224)) keydown ctrl click 4 click 4 keyup ctrl
+for p in "224 224 224 224" "225 225 224 224" "223 223 223 223" "222 223 223 223" "226 226 225 225"; do
+    read -r x y fx fy <<<"$p"
+    zoomed "$x" "$y" "$fx" "$fy"
+done
+xdotool keydown ctrl click 5 click 5 keyup ctrl
+"$xprobe" compare "$win" 5 24 "$marks" || fail "Ctrl + wheel down does not come back to 100 %"
+expect_trace marks 256 256 "$marks"
 quit
 
 # Frames larger than a 1920 x 1080 screen, made of 8 x 8 blocks of colours
