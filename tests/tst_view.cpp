@@ -193,9 +193,10 @@ void tst_view::areaBoundedByDesktop()
     QFETCH(QSize, area);
     frameview view;
     view.resize(label);
+    const frameview::part wanted = view.wanted(frame);
     QImage part(64, 64, QImage::Format_RGB32);
     part.fill(Qt::gray);
-    view.showFrame(part, QPoint(), frame);
+    view.showFrame(part, { QRect(QPoint(), part.size()), wanted.scaled });
     QCOMPARE(view.area(), area);
     drag(&view, QPoint(100, 100), QPoint(100 - frame.width(), 100 - frame.height()));
     QCOMPARE(view.offset(), QPoint(frame.width() - area.width(), frame.height() - area.height()));
