@@ -8,6 +8,11 @@ framewriter::framewriter(int width, int height, int components, int quality)
     info.err = jpeg_std_error(&errors.pub);
     errors.pub.error_exit = errorExit;
     jpeg_create_compress(&info);
+    dest.pub.init_destination = startOutput;
+    dest.pub.empty_output_buffer = growOutput;
+    dest.pub.term_destination = endOutput;
+    dest.bytes = &encoded;
+    info.dest = &dest.pub;
     row = static_cast<unsigned char *>(std::malloc(std::size_t(width) * components));
 }
 
@@ -15,7 +20,6 @@ framewriter::~framewriter()
 {
     jpeg_destroy_compress(&info);
     std::free(row);
-    std::free(buffer);
 }
 
 void framewriter::errorExit(j_common_ptr info)
@@ -23,20 +27,38 @@ void framewriter::errorExit(j_common_ptr info)
     std::longjmp(reinterpret_cast<errorManager *>(info->err)->jump, 1);
 }
 
+void framewriter::startOutput(j_compress_ptr info)
+{
+    auto *d = reinterpret_cast<destination *>(info->dest);
+    if (d->bytes->empty())
+        d->bytes->resize(1 << 16);
+    d->pub.next_output_byte = d->bytes->data();
+    d->pub.free_in_buffer = d->bytes->size();
+}
+
+boolean framewriter::growOutput(j_compress_ptr info)
+{
+    auto *d = reinterpret_cast<destination *>(info->dest);
+    const std::size_t full = d->bytes->size();
+    d->bytes->resize(2 * full);
+    d->pub.next_output_byte = d->bytes->data() + full;
+    d->pub.free_in_buffer = full;
+    return TRUE;
+}
+
+void framewriter::endOutput(j_compress_ptr)
+{
+}
+
 bool framewriter::encode(const std::function<void(int, unsigned char *)> &fillRow, QString *error)
 {
-    // libjpeg writes into our buffer, or into a larger one of its own that we then keep.
-    out = buffer;
-    outSize = capacity;
     if (setjmp(errors.jump)) {
         char message[JMSG_LENGTH_MAX];
         errors.pub.format_message(reinterpret_cast<j_common_ptr>(&info), message);
         *error = QString::fromLocal8Bit(message);
-        // A buffer libjpeg grew into is lost here: it may have freed the one out points to.
         jpeg_abort_compress(&info);
         return false;
     }
-    jpeg_mem_dest(&info, &out, &outSize);
     info.image_width = width;
     info.image_height = height;
     info.input_components = components;
@@ -53,11 +75,6 @@ bool framewriter::encode(const std::function<void(int, unsigned char *)> &fillRo
         jpeg_write_scanlines(&info, rows, 1);
     }
     jpeg_finish_compress(&info);
-    if (out != buffer) {
-        std::free(buffer);
-        buffer = out;
-        capacity = outSize;
-    }
-    used = outSize;
+    used = encoded.size() - dest.pub.free_in_buffer;
     return true;
 }

@@ -6,6 +6,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <functional>
+#include <vector>
 
 #include <jpeglib.h>
 
@@ -21,7 +22,7 @@ public:
 
     // fillRow(y, row) puts row y's samples, components interleaved, into row.
     bool encode(const std::function<void(int, unsigned char *)> &fillRow, QString *error);
-    const unsigned char *data() const { return buffer; }
+    const unsigned char *data() const { return encoded.data(); }
     std::size_t size() const { return used; }
 
 private:
@@ -30,7 +31,17 @@ private:
         jpeg_error_mgr pub;
         std::jmp_buf jump;
     };
+    // libjpeg writes into `encoded`, which grows as needed and is kept for
+    // the next frame; being ours, nothing is lost when encoding fails.
+    struct destination
+    {
+        jpeg_destination_mgr pub;
+        std::vector<unsigned char> *bytes;
+    };
     static void errorExit(j_common_ptr info);
+    static void startOutput(j_compress_ptr info);
+    static boolean growOutput(j_compress_ptr info);
+    static void endOutput(j_compress_ptr info);
 
     int width;
     int height;
@@ -38,11 +49,9 @@ private:
     int quality;
     jpeg_compress_struct info;
     errorManager errors;
+    destination dest;
     unsigned char *row = nullptr;
-    unsigned char *buffer = nullptr;
-    unsigned long capacity = 0;
-    unsigned char *out = nullptr;   // where libjpeg writes this frame
-    unsigned long outSize = 0;
+    std::vector<unsigned char> encoded;
     std::size_t used = 0;
 };
 
