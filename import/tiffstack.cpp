@@ -36,7 +36,8 @@ QString formatted(const char *format, va_list arguments)
 {
     char text[512];
     std::vsnprintf(text, sizeof text, format, arguments);
-    return QString::fromLocal8Bit(text);
+    // Some of libtiff's messages run over several lines; ours are one.
+    return QString::fromLocal8Bit(text).simplified();
 }
 
 template <typename T>

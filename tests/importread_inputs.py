@@ -2,6 +2,7 @@
 # Writes the inputs of tst_importread into the folder given: TIFF files by
 # tifffile whose samples carry their own (t, z, c), as sampleAt() there
 # computes them, and files that must fail.
+import base64
 import sys, numpy as np, tifffile
 out = sys.argv[1]
 H, W = 23, 37
@@ -109,6 +110,11 @@ w('one.tif', pages(1))
 open(out + '/truncated-samples.tif', 'wb').write(open(out + '/one.tif', 'rb').read()[:1000])
 open(out + '/text.tif', 'wb').write(b'II*\0' + b'\xff' * 12)
 open(out + '/notimage.png', 'w').write('hello\n')
+# A directory on which libtiff's own message runs over two lines.
+open(out + '/inks.tif', 'wb').write(base64.b64decode(
+    'SUkqAAgAAAAOAAABBAABAAAAJQAAAAEBBAABAAAAFwAAAAIBAwABAAAAEIlQzk4BAwABAAAACAAAAAYBA8UCAAAAAAAAAA4BAgAXAAAAtgAAABEB'
+    'BIABAAAAAAEAABUBAwABAAAA////HP//////////////////////////////////////////////////////AAEAAAAxAQAMAAACAO4AAAAkAQAA'
+    'eyJfHOWN8kZ5o7xR3ig0AAAAbxDxAEYO2Bo='))
 def ome(name, data, sizes, tiffData):
     xml = ('<?xml version="1.0" encoding="UTF-8"?><OME xmlns="http://www.openmicroscopy.org/Schemas/OME/2016-06">'
            '<Image ID="Image:0"><Pixels ID="Pixels:0" DimensionOrder="XYCZT" Type="uint16" SizeX="%d" SizeY="%d" '

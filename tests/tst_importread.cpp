@@ -325,6 +325,7 @@ void tst_importread::errors_data()
 
     QTest::newRow("not an image") << "notimage.png" << "" << 0 << "notimage.png: not a TIFF, PNG or JPEG file";
     QTest::newRow("TIFF magic only") << "text.tif" << "" << 0 << "text.tif: not a readable TIFF file";
+    QTest::newRow("libtiff's message over two lines") << "inks.tif" << "" << 0 << "inks.tif: not a readable TIFF file";
     QTest::newRow("truncated in a directory") << "truncated.tif" << "" << 0 << "truncated.tif: page 3 is unreadable (";
     QTest::newRow("truncated in the samples") << "truncated-samples.tif" << "" << 0 << "truncated-samples.tif: page 1 is truncated or damaged";
     QTest::newRow("pages of different sizes") << "sizes.tif" << "" << 0 << "sizes.tif: page 2 is 20 x 10, the first page 37 x 23";
