@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <deque>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -56,9 +57,12 @@ bool importer::chooseWindows(const std::vector<std::optional<rangeRequest>> &req
         }
     }
 
-    // Reads every plane of the channels that have a histogram.
+    // Reads every plane of the channels that have a histogram; counting one
+    // plane on a thread of its own overlaps reading the next.
     const auto eachPlane = [&](const std::function<void(std::size_t, const planeData &)> &use) {
-        planeData plane;
+        planeData buffers[2];
+        int next = 0;
+        std::future<void> counting;   // waited for at the latest when it goes out of scope
         for (int t = 0; t < input.times; ++t) {
             for (int z = 0; z < input.planes; ++z) {
                 for (std::size_t i = 0; i < n; ++i) {
@@ -66,11 +70,14 @@ bool importer::chooseWindows(const std::vector<std::optional<rangeRequest>> &req
                         continue;
                     if (stopped())
                         return false;
-                    if (!input.read(t, z, channels[i], plane)) {
+                    if (!input.read(t, z, channels[i], buffers[next])) {
                         *error = input.error();
                         return false;
                     }
-                    use(i, plane);
+                    if (counting.valid())
+                        counting.wait();
+                    counting = std::async(std::launch::async, use, i, std::cref(buffers[next]));
+                    next ^= 1;
                 }
             }
         }
