@@ -79,7 +79,7 @@ private slots:
 
 private:
     bool run(const QString &program, const QStringList &arguments);
-    QStringList inputs(const QString &spec) const;
+    QStringList inputs(const QString &name) const;
     void writeImageSeries();
 
     QTemporaryDir dir;
@@ -99,9 +99,9 @@ bool tst_importread::run(const QString &program, const QStringList &arguments)
 
 // A file name, or a folder whose files are all given, in reverse order so
 // that only their names can order them.
-QStringList tst_importread::inputs(const QString &spec) const
+QStringList tst_importread::inputs(const QString &name) const
 {
-    const QString path = dir.filePath(spec);
+    const QString path = dir.filePath(name);
     if (!QFileInfo(path).isDir())
         return { path };
     QStringList files;
