@@ -164,6 +164,15 @@ void describe(const QStringList &inputs, const stack &input, const importer &imp
     const std::vector<QRgb> colours = import.colours();
     print(QStringLiteral("input: ") + (inputs.size() == 1 ? inputs.first() + QStringLiteral(", ") : QString())
           + input.description);
+    for (std::size_t i = 0; i < input.images.size() && input.images.size() > 1; ++i) {
+        const imageSummary &image = input.images[i];
+        print(QStringLiteral("image %1: %2%3 x %4, %5, %6, %7, %8%9").arg(i)
+                      .arg(image.name.isEmpty() ? QString() : image.name + QStringLiteral(", "))
+                      .arg(image.width).arg(image.height)
+                      .arg(counted(image.times, "time point"), counted(image.planes, "focal plane"),
+                           counted(image.channels, "channel"), image.type)
+                      .arg(int(i) == input.image ? QStringLiteral(" (read)") : QString()));
+    }
     print(QStringLiteral("size: %1 x %2, %3, %4, %5 of %6-bit %7")
                   .arg(input.width).arg(input.height)
                   .arg(counted(input.times, "time point"), counted(input.planes, "focal plane"),
@@ -206,6 +215,7 @@ int main(int argc, char *argv[])
             { "name", "Name the dataset <name> (default: the first input's base name).", "name" },
             { "planes", "Each time point has <n> focal planes (input without metadata).", "n" },
             { "order", "zt: focal planes vary fastest (default); tz: time points do.", "order" },
+            { "image", "Read image <n> (0-based) of a file that holds several.", "n" },
             { "pattern", "Where the indices are in the file names: {t}, {z} and {c}.", "pattern" },
             { "channel", "Write only these channels (0-based, e.g. 0 or 0,2).", "list" },
             { "range", "Map LOW..HIGH to 0..255, for all channels or channel C; full: the type's range.",
@@ -237,6 +247,9 @@ int main(int argc, char *argv[])
     if (parser.isSet("order") && order != QLatin1String("zt") && order != QLatin1String("tz"))
         misuse(QStringLiteral("--order %1: not zt or tz").arg(order));
     layout.timeFastest = order == QLatin1String("tz");
+    layout.orderGiven = parser.isSet("order");
+    if (parser.isSet("image"))
+        layout.image = intValue(parser, "image", 0, 1000000);
     layout.pattern = parser.value("pattern");
     const int quality = parser.isSet("quality") ? intValue(parser, "quality", 1, 100) : 95;
     const int threads = parser.isSet("threads") ? intValue(parser, "threads", 1, 1024) : QThread::idealThreadCount();

@@ -12,6 +12,8 @@ namespace {
 
 // Counts and indices in metadata above this are taken as nonsense.
 constexpr qint64 maxCount = 0x7fffffff;
+// More images than this in one file are taken for nonsense.
+constexpr int maxImages = 4096;
 
 std::optional<qint64> count(QStringView text)
 {
@@ -64,6 +66,8 @@ std::optional<imagejDescription> parseImagejDescription(const QByteArray &text)
             d.min = real;
         else if (key == "max" && ok)
             d.max = real;
+        else if (key == "hyperstack")
+            d.hyperstack = value.trimmed() == QLatin1String("true");
     }
     return d;
 }
@@ -113,14 +117,15 @@ imagejExtras parseImagejMetadata(const std::vector<uint32_t> &byteCounts, const 
     return extras;
 }
 
-bool parseOme(const QByteArray &xml, omeImage *out, bool *isOme, QString *error)
+bool parseOme(const QByteArray &xml, std::vector<omeImage> *out, bool *isOme, QString *error)
 {
     *isOme = false;
+    out->clear();
     if (xml.size() > maxMetadataText || !xml.contains("<OME"))
         return true;
     QXmlStreamReader reader(xml);
-    omeImage image;
-    bool inFirstImage = false;
+    std::vector<omeImage> images;
+    bool inImage = false;
     bool inPixels = false;
     bool hasPixels = false;
     const auto fail = [error](const QString &what) {
@@ -143,10 +148,13 @@ bool parseOme(const QByteArray &xml, omeImage *out, bool *isOme, QString *error)
     while (!reader.atEnd()) {
         const QXmlStreamReader::TokenType token = reader.readNext();
         if (token == QXmlStreamReader::EndElement) {
-            if (reader.name() == u"Image")
-                inFirstImage = false;
-            else if (reader.name() == u"Pixels")
+            if (reader.name() == u"Image") {
+                if (inImage && !hasPixels)
+                    return fail(QStringLiteral("OME-XML has an image without a Pixels element"));
+                inImage = false;
+            } else if (reader.name() == u"Pixels") {
                 inPixels = false;
+            }
             continue;
         }
         if (token != QXmlStreamReader::StartElement)
@@ -157,8 +165,14 @@ bool parseOme(const QByteArray &xml, omeImage *out, bool *isOme, QString *error)
                 return true;
             *isOme = true;
         } else if (name == u"Image") {
-            inFirstImage = ++image.images == 1;
-        } else if (name == u"Pixels" && inFirstImage && !hasPixels) {
+            if (images.size() >= size_t(maxImages))
+                return fail(QStringLiteral("OME-XML has more than %1 images").arg(maxImages));
+            images.emplace_back();
+            images.back().name = reader.attributes().value(QStringLiteral("Name")).toString().simplified();
+            inImage = true;
+            hasPixels = false;
+        } else if (name == u"Pixels" && inImage && !hasPixels) {
+            omeImage &image = images.back();
             inPixels = hasPixels = true;
             bool bad = false;
             attribute(QStringLiteral("SizeX"), &image.sizeX, &bad);
@@ -183,7 +197,7 @@ bool parseOme(const QByteArray &xml, omeImage *out, bool *isOme, QString *error)
                 const quint32 rgba = quint32(colour);
                 channel.colour = qRgb(rgba >> 24, (rgba >> 16) & 0xff, (rgba >> 8) & 0xff);
             }
-            image.channels.push_back(channel);
+            images.back().channels.push_back(channel);
         } else if (name == u"TiffData" && inPixels) {
             omeTiffData d;
             bool bad = false;
@@ -197,16 +211,16 @@ bool parseOme(const QByteArray &xml, omeImage *out, bool *isOme, QString *error)
                 bad = true;
             if (bad)
                 return fail(QStringLiteral("OME-XML has a bad TiffData element"));
-            image.tiffData.push_back(d);
-        } else if (name == u"UUID" && inPixels && !image.tiffData.empty()) {
-            image.tiffData.back().fileName = reader.attributes().value(QStringLiteral("FileName")).toString();
+            images.back().tiffData.push_back(d);
+        } else if (name == u"UUID" && inPixels && !images.back().tiffData.empty()) {
+            images.back().tiffData.back().fileName = reader.attributes().value(QStringLiteral("FileName")).toString();
         }
     }
     if (reader.hasError() && *isOme)
         return fail(QStringLiteral("OME-XML is not well-formed: %1").arg(reader.errorString()));
-    if (*isOme && !hasPixels)
+    if (*isOme && images.empty())
         return fail(QStringLiteral("OME-XML has no Pixels element"));
-    *out = image;
+    *out = std::move(images);
     return true;
 }
 
@@ -226,5 +240,61 @@ std::optional<tifffileShape> parseTifffileShape(const QByteArray &json)
         result.shape.push_back(qint64(d));
     }
     result.axes = document.object().value("axes").toString();
+    return result;
+}
+
+std::optional<lsmInfo> parseLsmInfo(const QByteArray &data)
+{
+    // The fields read, all little-endian: the magic number, the counts of
+    // focal planes, channels and time points, the scan type, the colours'
+    // offset, and (in later versions) the counts of positions and tiles.
+    if (data.size() < 112)
+        return std::nullopt;
+    const char *p = data.constData();
+    const quint32 magic = qFromLittleEndian<quint32>(p);
+    if (magic != 0x0300494C && magic != 0x0400494C)
+        return std::nullopt;
+    const auto counted = [&](qsizetype at) { return std::max<qint64>(1, qFromLittleEndian<qint32>(p + at)); };
+    lsmInfo info;
+    info.planes = counted(16);
+    info.channels = counted(20);
+    info.times = counted(24);
+    const quint16 scanType = qFromLittleEndian<quint16>(p + 88);
+    info.timeFastest = scanType == 3 || scanType == 5 || scanType == 9;
+    info.colourOffset = qFromLittleEndian<quint32>(p + 108);
+    if (data.size() >= 272)
+        info.images = std::min(counted(264) * counted(268), maxCount);
+    return info;
+}
+
+lsmColours parseLsmColours(const QByteArray &block)
+{
+    // A header of six 32-bit words: the block's size, the counts of colours
+    // and names, the offsets of both, and a flag; then 4 bytes (R, G, B, 0)
+    // a colour, and each name as a 32-bit length and its bytes.
+    lsmColours result;
+    if (block.size() < 24)
+        return result;
+    const char *p = block.constData();
+    const auto word = [p](qsizetype at) { return qFromLittleEndian<quint32>(p + at); };
+    const qint64 size = std::min<qint64>(word(0), block.size());
+    const qint64 colours = word(4);
+    const qint64 names = word(8);
+    const qint64 colourAt = word(12);
+    if (colours != names || colours > 64 || colourAt < 24 || colourAt + 4 * colours > size)
+        return result;
+    for (qint64 i = 0; i < colours; ++i) {
+        const uchar *c = reinterpret_cast<const uchar *>(p + colourAt + 4 * i);
+        result.colours.push_back(qRgb(c[0], c[1], c[2]));
+    }
+    for (qint64 at = word(16); at >= 24 && at + 4 <= size && result.names.size() < names;) {
+        const qint64 length = word(at);
+        if (length > size - at - 4)
+            break;
+        result.names << QString::fromLatin1(p + at + 4, qsizetype(length)).section(QChar(0), 0, 0);
+        at += 4 + length;
+    }
+    if (result.names.size() != names)
+        result.names.clear();
     return result;
 }

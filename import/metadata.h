@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QRgb>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <optional>
@@ -26,6 +27,7 @@ struct imagejDescription
     qint64 frames = 1;
     std::optional<double> min;
     std::optional<double> max;
+    bool hyperstack = false;   // a plain stack says nothing of what its pages are
 };
 std::optional<imagejDescription> parseImagejDescription(const QByteArray &text);
 
@@ -37,7 +39,7 @@ struct imagejExtras
 };
 imagejExtras parseImagejMetadata(const std::vector<uint32_t> &byteCounts, const QByteArray &data);
 
-// The first image of OME-XML.
+// Where OME-XML puts an image's planes.
 struct omeTiffData
 {
     qint64 ifd = 0;
@@ -56,6 +58,7 @@ struct omeChannel
 
 struct omeImage
 {
+    QString name;
     QString dimensionOrder;   // one of XYZCT, XYZTC, XYCTZ, XYCZT, XYTCZ, XYTZC
     qint64 sizeX = 0;
     qint64 sizeY = 0;
@@ -65,11 +68,11 @@ struct omeImage
     QString type;
     std::vector<omeChannel> channels;
     std::vector<omeTiffData> tiffData;
-    int images = 0;           // how many Image elements the XML has
 };
-// Returns false with *error set when the text is OME-XML but unusable;
-// *isOme says whether it is OME-XML at all.
-bool parseOme(const QByteArray &xml, omeImage *out, bool *isOme, QString *error);
+// Every image of OME-XML (stage positions, series).  Returns false with
+// *error set when the text is OME-XML but unusable; *isOme says whether it
+// is OME-XML at all.
+bool parseOme(const QByteArray &xml, std::vector<omeImage> *out, bool *isOme, QString *error);
 
 // tifffile's {"shape": [...], "axes": "..."} description.
 struct tifffileShape
@@ -78,5 +81,26 @@ struct tifffileShape
     QString axes;             // empty when not given
 };
 std::optional<tifffileShape> parseTifffileShape(const QByteArray &json);
+
+// Zeiss LSM's CZ_LSMINFO: the counts, how the pages are ordered, and
+// where the channels' colours are.
+struct lsmInfo
+{
+    qint64 planes = 1;
+    qint64 channels = 1;
+    qint64 times = 1;
+    qint64 images = 1;         // stage positions times mosaic tiles
+    bool timeFastest = false;  // time series scans store time points before focal planes
+    quint32 colourOffset = 0;  // of the ChannelColors block in the file, 0 when none
+};
+std::optional<lsmInfo> parseLsmInfo(const QByteArray &data);
+
+// LSM's ChannelColors block: a colour and a name per channel.
+struct lsmColours
+{
+    std::vector<QRgb> colours;
+    QStringList names;
+};
+lsmColours parseLsmColours(const QByteArray &block);
 
 #endif

@@ -101,41 +101,73 @@ bool layoutPlain(qint64 pages, const pageFacts &facts, const stackOptions &optio
     return layoutAxes(options.timeFastest ? std::vector<axis> { z, t } : std::vector<axis> { t, z }, 0, facts, out, error);
 }
 
-bool layoutImagej(const imagejDescription &d, const pageFacts &facts, const imagejExtras &extras, pageLayout *out,
-                  QString *error)
+// ImageJ's display ranges and LUT colours, where the file has them for
+// every channel; min and max alone go to the first channel, or to every
+// channel held in one page's samples.
+void applyImagejDisplay(const std::optional<imagejDescription> &d, const imagejExtras &extras, bool minMaxForAll,
+                        pageLayout *out)
 {
-    imagejDescription counts = d;
-    if (counts.images > 1 && counts.channels == 1 && counts.slices == 1 && counts.frames == 1)
-        counts.slices = counts.images;
-    // ImageJ writes large stacks as one page followed by the samples of all others.
-    pageFacts pages = facts;
-    if (facts.pages == 1 && counts.images > 1 && counts.images <= facts.contiguousPages)
-        pages.pages = counts.images;
-    const qint64 images = product({ counts.channels, counts.slices, counts.frames }, maxCount);
-    if (counts.images != 0 && counts.images != images)
-        return failWith(error, QStringLiteral("the ImageJ description counts %1 images, but %2 channels × %3 slices × %4 frames")
-                                       .arg(counts.images).arg(counts.channels).arg(counts.slices).arg(counts.frames));
-    if (images != pages.pages)
-        return failWith(error, QStringLiteral("the ImageJ description counts %1 images, the file has %2 pages")
-                                       .arg(images).arg(facts.pages));
-    if (!layoutAxes({ { 'T', counts.frames }, { 'Z', counts.slices }, { 'C', counts.channels } }, 0, pages, out, error))
-        return false;
-    out->description = QStringLiteral("ImageJ hyperstack");
-    if (facts.samples != 1)
-        return true;
     const size_t channels = out->channels.size();
     if (extras.ranges.size() >= channels) {
         for (size_t c = 0; c < channels; ++c) {
             out->channels[c].low = extras.ranges[c].first;
             out->channels[c].high = extras.ranges[c].second;
         }
-    } else if (d.min && d.max) {
-        out->channels[0].low = d.min;
-        out->channels[0].high = d.max;
+    } else if (d && d->min && d->max) {
+        for (size_t c = 0; c < (minMaxForAll ? channels : 1); ++c) {
+            out->channels[c].low = d->min;
+            out->channels[c].high = d->max;
+        }
     }
     if (extras.colours.size() == channels)
         for (size_t c = 0; c < channels; ++c)
             out->channels[c].colour = extras.colours[c];
+}
+
+// *byOptions: whether --planes and --order laid the pages out.
+bool layoutImagej(const imagejDescription &d, const pageFacts &facts, const imagejExtras &extras,
+                  const stackOptions &options, pageLayout *out, bool *byOptions, QString *error)
+{
+    imagejDescription counts = d;
+    // Old ImageJ versions give only the number of images: focal planes.
+    if (counts.images > 1 && counts.channels == 1 && counts.slices == 1 && counts.frames == 1)
+        counts.slices = counts.images;
+    const qint64 images = product({ counts.channels, counts.slices, counts.frames }, maxCount);
+    if (counts.images != 0 && counts.images != images)
+        return failWith(error, QStringLiteral("the ImageJ description counts %1 images, but %2 channels × %3 slices × %4 frames")
+                                       .arg(counts.images).arg(counts.channels).arg(counts.slices).arg(counts.frames));
+    // A composite of 16-bit channels is written as pages of one sample a channel.
+    const bool samplesAreChannels = facts.samples > 1 && counts.channels == facts.samples;
+    const qint64 pageImages = samplesAreChannels ? images / facts.samples : images;
+    // ImageJ writes large stacks as one page followed by the samples of all others.
+    pageFacts pages = facts;
+    if (facts.pages == 1 && pageImages > 1 && pageImages <= facts.contiguousPages)
+        pages.pages = pageImages;
+    if (pageImages != pages.pages)
+        return failWith(error, QStringLiteral("the ImageJ description counts %1 images, the file has %2 pages")
+                                       .arg(images).arg(facts.pages));
+
+    // A plain stack says nothing of whether its pages are time points or focal planes.
+    const bool plain = !d.hyperstack && counts.channels == 1 && counts.frames == 1;
+    *byOptions = plain && (options.planes > 0 || options.orderGiven);
+    if (*byOptions) {
+        if (!layoutPlain(pages.pages, pages, options, out, error))
+            return false;
+        out->description = QStringLiteral("ImageJ stack, laid out by --planes and --order");
+    } else {
+        if (!layoutAxes({ { 'T', counts.frames }, { 'Z', counts.slices }, { 'C', samplesAreChannels ? 1 : counts.channels } },
+                        0, pages, out, error))
+            return false;
+        out->description = QStringLiteral("ImageJ hyperstack");
+    }
+    if (samplesAreChannels) {
+        // Their colours are ImageJ's defaults, not red, green and blue of a picture.
+        for (channelInfo &c : out->channels)
+            c.colour.reset();
+    } else if (facts.samples != 1) {
+        return true;
+    }
+    applyImagejDisplay(d, extras, samplesAreChannels, out);
     return true;
 }
 
@@ -146,7 +178,20 @@ QString omeType(const pageFacts &facts)
     return QStringLiteral("%1int%2").arg(facts.format == sampleFormat::unsignedInt ? "u" : "").arg(facts.bits);
 }
 
-bool layoutOme(const omeImage &ome, const pageFacts &facts, pageLayout *out, QString *error)
+// Which image of several to lay out: --image, else the first with a warning.
+bool chooseImage(qint64 images, const stackOptions &options, pageLayout *out, QString *error)
+{
+    if (options.image >= images)
+        return failWith(error, QStringLiteral("--image %1: the file holds %2 image%3, numbered from 0")
+                                       .arg(options.image).arg(images).arg(images == 1 ? "" : "s"));
+    out->image = std::max(options.image, 0);
+    if (images > 1 && options.image < 0)
+        out->warnings << QStringLiteral("the file holds %1 images; image 0 is read (--image N picks another)").arg(images);
+    return true;
+}
+
+// firstPage: where the image's planes begin when its TiffData do not say.
+bool layoutOme(const omeImage &ome, qint64 firstPage, const pageFacts &facts, pageLayout *out, QString *error)
 {
     if (ome.sizeX != facts.width || ome.sizeY != facts.height)
         return failWith(error, QStringLiteral("OME-XML says %1 × %2 pixels, the pages are %3 × %4")
@@ -171,8 +216,10 @@ bool layoutOme(const omeImage &ome, const pageFacts &facts, pageLayout *out, QSt
     const qint64 total = qint64(out->pages.size());
 
     std::vector<omeTiffData> tiffData = ome.tiffData;
-    if (tiffData.empty())
+    if (tiffData.empty()) {
         tiffData.push_back(omeTiffData());
+        tiffData.back().ifd = firstPage;
+    }
     for (const omeTiffData &d : tiffData) {
         if (!d.fileName.isEmpty() && d.fileName != facts.fileName)
             return failWith(error, QStringLiteral("OME-XML puts planes in another file, %1; only single-file OME-TIFF is read")
@@ -205,8 +252,6 @@ bool layoutOme(const omeImage &ome, const pageFacts &facts, pageLayout *out, QSt
     const qint64 missing = std::count(out->pages.begin(), out->pages.end(), -1);
     if (missing > 0)
         out->warnings << QStringLiteral("OME-XML gives no page for %1 of %2 planes").arg(missing).arg(total);
-    if (ome.images > 1)
-        out->warnings << QStringLiteral("the file holds %1 images; only the first is read").arg(ome.images);
     if (facts.samples == 1 && qint64(ome.channels.size()) == sizeC) {
         for (size_t c = 0; c < ome.channels.size(); ++c) {
             out->channels[c].colour = ome.channels[c].colour;
@@ -214,6 +259,68 @@ bool layoutOme(const omeImage &ome, const pageFacts &facts, pageLayout *out, QSt
         }
     }
     out->description = QStringLiteral("OME-TIFF (%1)").arg(ome.dimensionOrder);
+    return true;
+}
+
+// OME-XML gives the images and their planes; an ImageJ description beside it
+// (Micro-Manager writes both) gives the display ranges.
+bool layoutOmeImages(const std::vector<omeImage> &images, const pageFacts &facts, const pageMetadata &metadata,
+                     const stackOptions &options, pageLayout *out, QString *error)
+{
+    if (!chooseImage(qint64(images.size()), options, out, error))
+        return false;
+    qint64 firstPage = 0;
+    for (int i = 0; i < out->image; ++i) {
+        const omeImage &before = images[size_t(i)];
+        firstPage = std::min(facts.pages, firstPage + product({ before.sizeC / facts.storedSamples, before.sizeZ, before.sizeT }, facts.pages));
+    }
+    if (!layoutOme(images[size_t(out->image)], firstPage, facts, out, error))
+        return false;
+    if (images.size() > 1) {
+        for (const omeImage &image : images)
+            out->images.push_back({ image.name, int(image.sizeX), int(image.sizeY), image.sizeT, image.sizeZ, image.sizeC,
+                                    sampleTypeText(facts.bits, facts.format) });
+    }
+    std::optional<imagejDescription> imagej = parseImagejDescription(metadata.imagejDescription);
+    if (facts.samples == 1 && (imagej || !metadata.imagej.ranges.empty())) {
+        // Only what OME-XML leaves open: colours where it gives none.
+        std::vector<std::optional<QRgb>> colours;
+        for (const channelInfo &c : out->channels)
+            colours.push_back(c.colour);
+        applyImagejDisplay(imagej, metadata.imagej, false, out);
+        for (size_t c = 0; c < colours.size(); ++c)
+            if (colours[c])
+                out->channels[c].colour = colours[c];
+    }
+    return true;
+}
+
+// Zeiss LSM: each page holds every channel of one (time point, focal plane);
+// positions and mosaic tiles follow one another as images.
+bool layoutLsm(const lsmInfo &lsm, const lsmColours &colours, const pageFacts &facts, const stackOptions &options,
+               pageLayout *out, QString *error)
+{
+    const qint64 perImage = product({ lsm.planes, lsm.times }, facts.pages);
+    if (product({ perImage, lsm.images }, facts.pages) != facts.pages)
+        return failWith(error, QStringLiteral("the LSM header counts %1 × %2 planes in %3 images, the file has %4 pages")
+                                       .arg(lsm.times).arg(lsm.planes).arg(lsm.images).arg(facts.pages));
+    if (!chooseImage(lsm.images, options, out, error))
+        return false;
+    const axis t { 'T', lsm.times };
+    const axis z { 'Z', lsm.planes };
+    if (!layoutAxes(lsm.timeFastest ? std::vector<axis> { z, t } : std::vector<axis> { t, z }, out->image * perImage,
+                    facts, out, error))
+        return false;
+    if (colours.colours.size() == out->channels.size()) {
+        for (size_t c = 0; c < out->channels.size(); ++c) {
+            out->channels[c].colour = colours.colours[c];
+            out->channels[c].name = colours.names.value(qsizetype(c));
+        }
+    }
+    for (qint64 i = 0; i < lsm.images && lsm.images > 1; ++i)
+        out->images.push_back({ QStringLiteral("position %1").arg(i), facts.width, facts.height, lsm.times, lsm.planes,
+                                qint64(out->channels.size()), sampleTypeText(facts.bits, facts.format) });
+    out->description = QStringLiteral("Zeiss LSM");
     return true;
 }
 
@@ -296,22 +403,27 @@ bool layoutShape(const tifffileShape &s, const pageFacts &facts, const stackOpti
 
 } // namespace
 
-bool layoutPages(const pageFacts &facts, const QByteArray &description, const imagejExtras &extras,
-                 const stackOptions &options, pageLayout *out, QString *error)
+bool layoutPages(const pageFacts &facts, const pageMetadata &metadata, const stackOptions &options, pageLayout *out,
+                 QString *error)
 {
     *out = pageLayout();
     bool byMetadata = true;
     bool isOme = false;
-    omeImage ome;
-    if (const std::optional<imagejDescription> imagej = parseImagejDescription(description)) {
-        if (!layoutImagej(*imagej, facts, extras, out, error))
+    std::vector<omeImage> ome;
+    if (const std::optional<imagejDescription> imagej = parseImagejDescription(metadata.description)) {
+        bool byOptions = false;
+        if (!layoutImagej(*imagej, facts, metadata.imagej, options, out, &byOptions, error))
             return false;
-    } else if (!parseOme(description, &ome, &isOme, error)) {
+        byMetadata = !byOptions;
+    } else if (!parseOme(metadata.description, &ome, &isOme, error)) {
         return false;
     } else if (isOme) {
-        if (!layoutOme(ome, facts, out, error))
+        if (!layoutOmeImages(ome, facts, metadata, options, out, error))
             return false;
-    } else if (const std::optional<tifffileShape> shape = parseTifffileShape(description)) {
+    } else if (metadata.lsm) {
+        if (!layoutLsm(*metadata.lsm, metadata.lsmChannels, facts, options, out, error))
+            return false;
+    } else if (const std::optional<tifffileShape> shape = parseTifffileShape(metadata.description)) {
         if (!layoutShape(*shape, facts, options, out, error))
             return false;
         byMetadata = !shape->axes.isEmpty();
@@ -321,7 +433,11 @@ bool layoutPages(const pageFacts &facts, const QByteArray &description, const im
             return false;
         out->description = facts.pages == 1 ? QStringLiteral("one page") : QStringLiteral("%1 pages").arg(facts.pages);
     }
+    if (out->images.empty() && options.image > 0)
+        return failWith(error, QStringLiteral("--image %1: the file holds 1 image, numbered from 0").arg(options.image));
     if (byMetadata && options.planes > 0)
         out->warnings << QStringLiteral("--planes is ignored: the file's metadata gives the focal planes");
+    if (byMetadata && options.orderGiven)
+        out->warnings << QStringLiteral("--order is ignored: the file's metadata gives the order of the pages");
     return true;
 }

@@ -24,6 +24,16 @@ struct pageFacts
     sampleFormat format = sampleFormat::unsignedInt;
 };
 
+// The metadata of a TIFF file that says how its pages are laid out.
+struct pageMetadata
+{
+    QByteArray description;        // the first page's ImageDescription
+    QByteArray imagejDescription;  // a later one of ImageJ's, as Micro-Manager writes beside OME-XML
+    imagejExtras imagej;           // ImageJ's metadata tags
+    std::optional<lsmInfo> lsm;    // Zeiss LSM's CZ_LSMINFO
+    lsmColours lsmChannels;
+};
+
 // Where each (time, focal plane, channel) is among the pages.  Channel c is
 // sample c % samples of the page of page channel c / samples.
 struct pageLayout
@@ -35,6 +45,8 @@ struct pageLayout
     std::vector<channelInfo> channels;
     QString description;
     QStringList warnings;
+    std::vector<imageSummary> images;   // every image of the file, when it holds several
+    int image = 0;                      // the one laid out
 
     int page(int t, int z, int pageChannel) const
     {
@@ -42,10 +54,10 @@ struct pageLayout
     }
 };
 
-// Lays the pages out by the first page's description and ImageJ's
-// metadata tags, or by the options when there is no metadata.  On failure
-// returns false and *error says what is wrong, without the file name.
-bool layoutPages(const pageFacts &facts, const QByteArray &description, const imagejExtras &extras,
-                 const stackOptions &options, pageLayout *out, QString *error);
+// Lays the pages of one image out by the file's metadata, or by the
+// options when there is none.  On failure returns false and *error says
+// what is wrong, without the file name.
+bool layoutPages(const pageFacts &facts, const pageMetadata &metadata, const stackOptions &options, pageLayout *out,
+                 QString *error);
 
 #endif

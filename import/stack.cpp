@@ -5,6 +5,7 @@
 #include "tiffstack.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 std::unique_ptr<stack> openFile(const QString &fileName, const stackOptions &options, QString *error)
 {
@@ -35,7 +36,20 @@ std::unique_ptr<stack> openStack(const QStringList &inputs, const stackOptions &
         *error = QStringLiteral("no input");
         return nullptr;
     }
-    if (inputs.size() == 1 && options.pattern.isEmpty())
-        return openFile(inputs.first(), options, error);
-    return fileSeries::open(inputs, options, error);
+    std::unique_ptr<stack> s = inputs.size() == 1 && options.pattern.isEmpty() ? openFile(inputs.first(), options, error)
+                                                                              : fileSeries::open(inputs, options, error);
+    if (s && s->images.empty()) {
+        const QString name = inputs.size() == 1 ? QFileInfo(inputs.first()).fileName()
+                                                : QStringLiteral("%1 files").arg(inputs.size());
+        s->images.push_back({ name, s->width, s->height, s->times, s->planes, qint64(s->channels.size()),
+                              sampleTypeText(s->bits, s->format) });
+    }
+    return s;
+}
+
+QString sampleTypeText(int bits, sampleFormat format)
+{
+    if (format == sampleFormat::floatingPoint)
+        return QStringLiteral("%1-bit float").arg(bits);
+    return QStringLiteral("%1-bit %2 integers").arg(bits).arg(format == sampleFormat::signedInt ? "signed" : "unsigned");
 }

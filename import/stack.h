@@ -21,6 +21,18 @@ struct channelInfo
     QString name;
 };
 
+// One image of a file that holds several (stage positions, series).
+struct imageSummary
+{
+    QString name;
+    int width = 0;
+    int height = 0;
+    qint64 times = 0;
+    qint64 planes = 0;
+    qint64 channels = 0;
+    QString type;
+};
+
 // The samples of one channel of one (time, focal plane), rows packed,
 // width * height samples of bits / 8 bytes each, in the machine's byte order.
 struct planeData
@@ -35,6 +47,8 @@ struct stackOptions
 {
     int planes = 0;             // --planes N: focal planes per time point, 0 when not given
     bool timeFastest = false;   // --order tz
+    bool orderGiven = false;    // --order at all
+    int image = -1;             // --image N: which image of a file that holds several, -1 when not given
     QString pattern;            // --pattern, with {t}, {z} and {c}
     qint64 maxPlaneBytes = qint64(1) << 30;   // largest page read, in bytes (fuzzing lowers it)
 };
@@ -56,6 +70,8 @@ public:
     std::vector<channelInfo> channels;
     QString description;        // one line of what was found, e.g. "ImageJ hyperstack", "OME-TIFF (XYZCT)"
     QStringList warnings;       // e.g. the indices of missing files
+    std::vector<imageSummary> images;   // every image of the input, the one read among them
+    int image = 0;                      // which one is read
 
     // Whether the input holds this plane at all (a gap in a file series does not).
     virtual bool present(int t, int z, int c) const = 0;
@@ -67,6 +83,9 @@ public:
 protected:
     QString mError;
 };
+
+// "16-bit unsigned integers", "32-bit float".
+QString sampleTypeText(int bits, sampleFormat format);
 
 // Opens the inputs, recognised by their content: one TIFF file (with
 // ImageJ, OME-XML or tifffile metadata, or none), or several TIFF, PNG or

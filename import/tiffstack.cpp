@@ -1,6 +1,7 @@
 #include "tiffstack.h"
 
 #include <QFileInfo>
+#include <QtEndian>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +17,9 @@ constexpr qint64 maxPages = 10'000'000;
 
 constexpr ttag_t imagejByteCountsTag = 50838;
 constexpr ttag_t imagejMetadataTag = 50839;
+constexpr ttag_t lsmInfoTag = 34412;
+// Longest LSM block of channel colours and names read.
+constexpr qint64 maxLsmBlock = 1 << 16;
 
 TIFFExtendProc parentExtender = nullptr;
 
@@ -26,8 +30,9 @@ void addImagejTags(TIFF *tiff)
           const_cast<char *>("IJMetadataByteCounts") },
         { imagejMetadataTag, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_BYTE, FIELD_CUSTOM, 1, 1,
           const_cast<char *>("IJMetadata") },
+        { lsmInfoTag, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_BYTE, FIELD_CUSTOM, 1, 1, const_cast<char *>("CZ_LSMINFO") },
     };
-    TIFFMergeFieldInfo(tiff, fields, 2);
+    TIFFMergeFieldInfo(tiff, fields, 3);
     if (parentExtender)
         parentExtender(tiff);
 }
@@ -38,6 +43,40 @@ QString formatted(const char *format, va_list arguments)
     std::vsnprintf(text, sizeof text, format, arguments);
     // Some of libtiff's messages run over several lines; ours are one.
     return QString::fromLocal8Bit(text).simplified();
+}
+
+// The 8-bit levels of a colour map: some writers store 0..255 in its 16-bit entries.
+void paletteLevels(uint16_t *const map[3], uint8_t levels[3][256])
+{
+    bool eightBit = true;
+    for (int k = 0; k < 3; ++k)
+        for (int i = 0; i < 256; ++i)
+            eightBit = eightBit && map[k][i] < 256;
+    for (int k = 0; k < 3; ++k)
+        for (int i = 0; i < 256; ++i)
+            levels[k][i] = uint8_t(eightBit ? map[k][i] : map[k][i] >> 8);
+}
+
+// Whether every entry is the last one's colour scaled by its index, as in a LUT of one colour.
+bool isRamp(const uint8_t levels[3][256])
+{
+    if (levels[0][255] == 0 && levels[1][255] == 0 && levels[2][255] == 0)
+        return false;
+    for (int k = 0; k < 3; ++k)
+        for (int i = 0; i < 256; ++i)
+            if (std::abs(levels[k][i] - (i * levels[k][255] + 127) / 255) > 2)
+                return false;
+    return true;
+}
+
+// The brightest entry of a colour map: the colour of the channel it shows.
+QRgb brightest(const uint8_t levels[3][256])
+{
+    int best = 0;
+    for (int i = 1; i < 256; ++i)
+        if (levels[0][i] + levels[1][i] + levels[2][i] >= levels[0][best] + levels[1][best] + levels[2][best])
+            best = i;
+    return qRgb(levels[0][best], levels[1][best], levels[2][best]);
 }
 
 template <typename T>
@@ -106,7 +145,7 @@ bool tiffStack::read(int t, int z, int c, planeData &out)
     const size_t count = size_t(width) * height;
     out.bits = bits;
     out.format = format;
-    if (mForm.photometric == PHOTOMETRIC_PALETTE) {
+    if (mForm.photometric == PHOTOMETRIC_PALETTE && !mPaletteIndices) {
         if (!cachePage(page, 0, 1))
             return false;
         readPalette(sample, out);
@@ -156,6 +195,13 @@ bool tiffStack::openFile(const stackOptions &options)
     const pageForm first = currentForm();
     if (!checkForm(first) || !countPages(first) || !setPage(0))
         return false;
+    // Palette pages of a stack, or with a map of one colour, hold a channel's
+    // intensities; only a picture's own palette is turned into colour.
+    uint8_t levels[3][256];
+    if (first.photometric == PHOTOMETRIC_PALETTE && (mPages > 1 || (colourMap(levels) && isRamp(levels)))) {
+        mPaletteIndices = true;
+        mSamples = 1;
+    }
 
     pageFacts facts;
     facts.fileName = QFileInfo(mFileName).fileName();
@@ -165,17 +211,17 @@ bool tiffStack::openFile(const stackOptions &options)
     facts.samples = mSamples;
     facts.storedSamples = first.samplesPerPixel;
     facts.contiguousPages = contiguousPages();
-    facts.rgb = first.photometric == PHOTOMETRIC_RGB || first.photometric == PHOTOMETRIC_PALETTE || mYcbcr;
+    facts.rgb = first.photometric == PHOTOMETRIC_RGB || (first.photometric == PHOTOMETRIC_PALETTE && !mPaletteIndices)
+        || mYcbcr;
     facts.bits = bits;
     facts.format = format;
 
-    const char *text = nullptr;
-    QByteArray metadata;
-    if (TIFFGetField(mTiff, TIFFTAG_IMAGEDESCRIPTION, &text) && text)
-        metadata = QByteArray(text, qsizetype(strnlen(text, size_t(maxMetadataText) + 1)));
+    const pageMetadata metadata = readMetadata();
     QString error;
-    if (!layoutPages(facts, metadata, readImagejTags(), options, &mLayout, &error))
+    if (!layoutPages(facts, metadata, options, &mLayout, &error))
         return fail(error);
+    if (metadata.lsm)
+        mWarnings.removeIf([](const QString &w) { return w.contains(QLatin1String("thumbnails")); });
 
     mContiguous = mPages == 1 && *std::max_element(mLayout.pages.begin(), mLayout.pages.end()) > 0;
     width = facts.width;
@@ -185,7 +231,116 @@ bool tiffStack::openFile(const stackOptions &options)
     channels = mLayout.channels;
     description = mLayout.description;
     warnings = mLayout.warnings + mWarnings;
+    images = mLayout.images;
+    image = mLayout.image;
+    return !mPaletteIndices || colourPaletteChannels();
+}
+
+// Each channel of palette pages without a colour of ImageJ's or OME's has
+// the brightest colour of its first page's map.
+bool tiffStack::colourPaletteChannels()
+{
+    for (size_t c = 0; c < channels.size(); ++c) {
+        for (int k = 0; k < times * planes && !channels[c].colour; ++k) {
+            const int page = mLayout.page(k / planes, k % planes, int(c));
+            uint8_t levels[3][256];
+            if (page < 0)
+                continue;
+            if (!setPage(page))
+                return false;
+            if (colourMap(levels))
+                channels[c].colour = brightest(levels);
+            break;
+        }
+    }
     return true;
+}
+
+// The current page's colour map as 8-bit levels, if it has one.
+bool tiffStack::colourMap(uint8_t levels[3][256])
+{
+    uint16_t *map[3] = { nullptr, nullptr, nullptr };
+    if (!TIFFGetField(mTiff, TIFFTAG_COLORMAP, &map[0], &map[1], &map[2]) || !map[0] || !map[1] || !map[2])
+        return false;
+    paletteLevels(map, levels);
+    return true;
+}
+
+pageMetadata tiffStack::readMetadata()
+{
+    pageMetadata metadata;
+    const QByteArrayList texts = descriptions();
+    if (!texts.isEmpty())
+        metadata.description = texts.first();
+    for (const QByteArray &text : texts.mid(1))
+        if (text.startsWith("ImageJ=") && metadata.imagejDescription.isEmpty())
+            metadata.imagejDescription = text;
+    metadata.imagej = readImagejTags();
+
+    uint32_t size = 0;
+    uint8_t *data = nullptr;
+    if (TIFFGetField(mTiff, lsmInfoTag, &size, &data) && data)
+        metadata.lsm = parseLsmInfo(QByteArray(reinterpret_cast<const char *>(data), qsizetype(std::min<uint32_t>(size, 4096))));
+    if (metadata.lsm && metadata.lsm->colourOffset > 0) {
+        const QByteArray header = readAt(metadata.lsm->colourOffset, 24);
+        if (header.size() == 24)
+            metadata.lsmChannels = parseLsmColours(readAt(metadata.lsm->colourOffset,
+                                                          std::min<qint64>(qFromLittleEndian<quint32>(header.constData()), maxLsmBlock)));
+    }
+    return metadata;
+}
+
+// Every ImageDescription of the first page: libtiff gives only the first, and Micro-Manager writes ImageJ's after its OME-XML.
+QByteArrayList tiffStack::descriptions()
+{
+    QByteArrayList texts;
+    const bool big = TIFFIsBigTIFF(mTiff);
+    const bool bigEndian = TIFFIsBigEndian(mTiff);
+    const auto number = [bigEndian](const char *p, int bytes) -> quint64 {
+        if (bytes == 2)
+            return bigEndian ? qFromBigEndian<quint16>(p) : qFromLittleEndian<quint16>(p);
+        if (bytes == 4)
+            return bigEndian ? qFromBigEndian<quint32>(p) : qFromLittleEndian<quint32>(p);
+        return bigEndian ? qFromBigEndian<quint64>(p) : qFromLittleEndian<quint64>(p);
+    };
+    const QByteArray header = readAt(0, 16);
+    if (header.size() < 16)
+        return texts;
+    const qint64 at = qint64(big ? number(header.constData() + 8, 8) : number(header.constData() + 4, 4));
+    const int countBytes = big ? 8 : 2;
+    const int entryBytes = big ? 20 : 12;
+    const int fieldBytes = big ? 8 : 4;
+    const QByteArray countField = readAt(at, countBytes);
+    if (countField.size() != countBytes)
+        return texts;
+    const qint64 entries = qint64(std::min<quint64>(number(countField.constData(), countBytes), 4096));
+    const QByteArray table = readAt(at + countBytes, entries * entryBytes);
+    for (qint64 i = 0; i + 1 <= table.size() / entryBytes; ++i) {
+        const char *entry = table.constData() + i * entryBytes;
+        if (number(entry, 2) != TIFFTAG_IMAGEDESCRIPTION || number(entry + 2, 2) != TIFF_ASCII)
+            continue;
+        const quint64 count = number(entry + 4, fieldBytes);
+        const char *field = entry + 4 + fieldBytes;
+        QByteArray text = count <= quint64(fieldBytes) ? QByteArray(field, qsizetype(count))
+                                                        : readAt(qint64(number(field, fieldBytes)), qint64(std::min<quint64>(count, maxMetadataText)));
+        texts << text.left(text.indexOf('\0') < 0 ? text.size() : text.indexOf('\0'));
+    }
+    return texts;
+}
+
+// Up to size bytes of the file from offset.
+QByteArray tiffStack::readAt(qint64 offset, qint64 size)
+{
+    QByteArray bytes(qsizetype(std::max<qint64>(size, 0)), Qt::Uninitialized);
+    qint64 done = 0;
+    while (offset >= 0 && done < size) {
+        const ssize_t n = pread(TIFFFileno(mTiff), bytes.data() + done, size_t(size - done), off_t(offset + done));
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    bytes.truncate(qsizetype(done));
+    return bytes;
 }
 
 bool tiffStack::checkForm(const pageForm &first)
@@ -445,21 +600,13 @@ bool tiffStack::cachePage(int page, int sample, qsizetype pixelBytes)
 
 void tiffStack::readPalette(int c, planeData &out)
 {
-    uint16_t *map[3] = { nullptr, nullptr, nullptr };
     const size_t count = size_t(width) * height;
     out.bytes.assign(count, 0);
-    if (!TIFFGetField(mTiff, TIFFTAG_COLORMAP, &map[0], &map[1], &map[2]) || !map[c])
+    uint8_t levels[3][256];
+    if (!colourMap(levels))
         return;
-    // Some writers store 8-bit entries in the 16-bit map.
-    bool eightBit = true;
-    for (int k = 0; k < 3; ++k)
-        for (int i = 0; i < 256; ++i)
-            eightBit = eightBit && map[k][i] < 256;
-    uint8_t level[256];
-    for (int i = 0; i < 256; ++i)
-        level[i] = uint8_t(eightBit ? map[c][i] : map[c][i] >> 8);
     for (size_t i = 0; i < count; ++i)
-        out.bytes[i] = level[mPageBuffer[i]];
+        out.bytes[i] = levels[c][mPageBuffer[i]];
 }
 
 bool tiffStack::fail(const QString &what)
@@ -485,7 +632,9 @@ int tiffStack::onWarning(TIFF *, void *self, const char *, const char *format, v
 {
     auto *s = static_cast<tiffStack *>(self);
     const QString text = formatted(format, arguments);
-    if (!text.contains(QLatin1String("nknown field")) && s->mWarnings.size() < 5 && !s->mWarnings.contains(text))
+    // Unknown tags, and tags out of order as Micro-Manager writes them, mean nothing to a user.
+    if (!text.contains(QLatin1String("nknown field")) && !text.contains(QLatin1String("not sorted"))
+        && s->mWarnings.size() < 5 && !s->mWarnings.contains(text))
         s->mWarnings << text;
     return 1;
 }

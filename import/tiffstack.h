@@ -45,6 +45,11 @@ private:
     qint64 contiguousPages();
     bool readContiguous(unsigned char *dest, qsizetype pixelBytes);
     imagejExtras readImagejTags();
+    pageMetadata readMetadata();
+    QByteArrayList descriptions();
+    QByteArray readAt(qint64 offset, qint64 size);
+    bool colourMap(uint8_t levels[3][256]);
+    bool colourPaletteChannels();
     bool setPage(int page);
     pageForm currentForm() const;
     bool decode(int sample, unsigned char *dest, qsizetype pixelBytes);
@@ -64,6 +69,7 @@ private:
     pageLayout mLayout;
     int mSamples = 1;          // channels in a page
     bool mYcbcr = false;       // JPEG-compressed YCbCr, which libtiff turns into RGB
+    bool mPaletteIndices = false;   // palette pages read as one channel's intensities
     qint64 mPages = 0;
     bool mContiguous = false;  // ImageJ's large stacks: one page, the samples of all images after it
     qint64 mDataOffset = 0;

@@ -46,8 +46,24 @@ w('rgb8.tif', cube(2, 1, 3, 'u8').reshape(2, 3, H, W).transpose(0, 2, 3, 1), pho
 w('rgb16-contig.tif', cube(2, 1, 3).reshape(2, 3, H, W).transpose(0, 2, 3, 1), photometric='rgb')
 w('rgb16-planar.tif', cube(2, 1, 3).reshape(2, 3, H, W), photometric='rgb', planarconfig='separate')
 i = np.arange(256)
-w('palette.tif', pages(2, 'u8'), photometric='palette',
+# A picture's own palette is turned into colour; palette pages of a stack
+# hold a channel's intensities, as ImageJ writes 8-bit channels with a LUT.
+w('palette.tif', pages(1, 'u8'), photometric='palette',
   colormap=(np.stack([i, 255 - i, (i * 3) % 256]) * 257).astype(np.uint16))
+w('palette-8bit.tif', pages(1, 'u8'), photometric='palette',
+  colormap=np.stack([i, 255 - i, (i * 3) % 256]).astype(np.uint16))
+ramp = lambda r, g, b, scale=257: (np.outer([r, g, b], i) // 255 * scale).astype(np.uint16)
+w('palette-stack.tif', pages(3, 'u8'), photometric='palette', colormap=ramp(255, 0, 255))
+w('palette-stack-8bit.tif', pages(3, 'u8'), photometric='palette', colormap=ramp(0, 255, 255, 1))
+with tifffile.TiffWriter(out + '/palette-imagej.tif', imagej=True) as f:
+    f.write(cube(1, 1, 2, 'u8').reshape(2, H, W), photometric='palette', colormap=ramp(255, 0, 255),
+            metadata={'axes': 'CYX', 'LUTs': [np.stack([0 * i, i, 0 * i]).astype(np.uint8),
+                                              np.stack([i, 0 * i, 0 * i]).astype(np.uint8)]})
+# ImageJ's composite of 16-bit channels: one page of three samples.
+w('imagej-rgb48.tif', cube(1, 1, 3).reshape(3, H, W).transpose(1, 2, 0), photometric='rgb', metadata=None,
+  description='ImageJ=1.54f\nchannels=3\nmode=composite\nmin=165.0\nmax=2832.0\n')
+# Old ImageJ versions give only the number of images.
+w('imagej-images.tif', cube(1, 4, 1).reshape(4, H, W), description='ImageJ=1.11a\nimages=4\n', metadata=None)
 w('miniswhite.tif', pages(2), photometric='miniswhite')
 
 # ImageJ's display ranges and LUTs; OME's channel colours.
@@ -58,6 +74,44 @@ w('imagej-luts-be.tif', cube(2, 1, 2).reshape(2, 2, H, W), imagej=True, metadata
 w('imagej-minmax.tif', pages(3), imagej=True, metadata={'axes': 'ZYX', 'min': 5.0, 'max': 2000.0})
 w('ome-colours.tif', cube(1, 1, 2).reshape(2, H, W), ome=True,
   metadata={'axes': 'CYX', 'Channel': {'Name': ['dapi', 'gfp'], 'Color': [-16776961, 16711935]}})
+
+# Two images (stage positions) with their planes interleaved, as Micro-Manager
+# writes them, with ImageJ's display range in a second description and its
+# tags.  Image 1 holds the planes of cube(); image 0 is black.
+planes2 = np.stack([np.zeros((2, H, W), np.uint16), cube(2, 1, 1).reshape(2, H, W)], 1).reshape(4, H, W)
+image = lambda k: ('<Image ID="Image:%d" Name="Pos%d"><Pixels ID="Pixels:%d" DimensionOrder="XYCZT" Type="uint16" '
+                   'SizeX="37" SizeY="23" SizeC="1" SizeZ="1" SizeT="2">%s</Pixels></Image>') % (k, k, k, ''.join(
+                       '<TiffData IFD="%d" FirstT="%d" PlaneCount="1"/>' % (2 * t + k, t) for t in range(2)))
+xml = '<?xml version="1.0"?><OME xmlns="http://www.openmicroscopy.org/Schemas/OME/2015-01">%s%s</OME>' % (image(0), image(1))
+import struct
+ranges = b'IJIJrang' + struct.pack('>I', 1) + struct.pack('>dd', 1030.0, 1041.5)
+w('ome-positions.tif', planes2, description=xml, metadata=None, extratags=[
+    (270, 's', 0, 'ImageJ=1.49h\nframes=2\nmin=0\nmax=0\n', True),
+    (50838, 'I', 2, (12, 16), True), (50839, 'B', len(ranges), ranges, True)])
+
+# Zeiss LSM: pages of every channel (planar), each followed by a thumbnail;
+# the counts, scan order and channel colours in CZ_LSMINFO.
+def lsm(name, T, Z, scan, claim=None):
+    info = bytearray(512)
+    struct.pack_into('<IiiiiiiI', info, 0, 0x0400494C, 512, W, H, *(claim or (Z, 3, T)), 1)
+    struct.pack_into('<H', info, 88, scan)
+    struct.pack_into('<ii', info, 264, 1, 1)
+    with tifffile.TiffWriter(out + '/' + name) as f:
+        order = [(t, z) for z in range(Z) for t in range(T)] if scan == 3 else [(t, z) for t in range(T) for z in range(Z)]
+        for k, (t, z) in enumerate(order):
+            plane = cube(T, Z, 3, 'u8')[t, z]
+            f.write(plane, photometric='rgb', planarconfig='separate', metadata=None,
+                    extratags=[(34412, 'B', len(info), bytes(info), True)] if k == 0 else [])
+            f.write(plane[:, ::4, ::4], photometric='rgb', planarconfig='separate', subfiletype=1, metadata=None)
+    names = b''.join(struct.pack('<I', len(n) + 1) + n + b'\0' for n in [b'Ch1-T1', b'Ch2-T2', b'T PMT-T2'])
+    block = struct.pack('<6I', 24 + 12 + len(names), 3, 3, 24, 36, 0) + bytes([0, 0, 255, 0, 255, 0, 0, 0, 255, 255, 255, 0]) + names
+    data = bytearray(open(out + '/' + name, 'rb').read())
+    at = data.find(struct.pack('<I', 0x0400494C))
+    struct.pack_into('<I', data, at + 108, len(data))
+    open(out + '/' + name, 'wb').write(data + block)
+lsm('zstack.lsm', 2, 3, 0)
+lsm('timeseries.lsm', 3, 2, 3)
+lsm('lsm-lies.lsm', 2, 3, 0, claim=(4, 3, 2))
 
 # Series of files.
 import os

@@ -55,6 +55,20 @@ double sampleOf(const planeData &p, int x, int y)
     return p.format == sampleFormat::signedInt ? double(qint32(v)) : double(v);
 }
 
+// The options of a row: its pattern, or "timefastest" for --order tz, or
+// "image=N" for --image N; and --planes.
+stackOptions optionsFor(const QString &pattern, int planes)
+{
+    stackOptions options;
+    options.timeFastest = pattern == "timefastest";
+    if (pattern.startsWith("image="))
+        options.image = pattern.mid(6).toInt();
+    else if (!options.timeFastest)
+        options.pattern = pattern;
+    options.planes = planes;
+    return options;
+}
+
 // The palette of palette.tif, as 8-bit levels.
 int paletteLevel(int c, int index)
 {
@@ -209,7 +223,15 @@ void tst_importread::planes_data()
     row("RGB", "rgb8.tif", 2, 1, 3, "u8");
     row("RGB 16-bit planar", "rgb16-planar.tif", 2, 1, 3);
     row("RGB 16-bit interleaved", "rgb16-contig.tif", 2, 1, 3);
-    row("palette", "palette.tif", 2, 1, 3, "palette");
+    row("palette", "palette.tif", 1, 1, 3, "palette");
+    row("palette with 8-bit entries", "palette-8bit.tif", 1, 1, 3, "palette");
+    row("palette pages of a stack hold intensities", "palette-stack.tif", 3, 1, 1, "u8");
+    row("palette pages of ImageJ channels", "palette-imagej.tif", 1, 1, 2, "u8");
+    row("ImageJ composite in one page of three samples", "imagej-rgb48.tif", 1, 1, 3);
+    row("ImageJ images= alone are focal planes", "imagej-images.tif", 1, 4, 1);
+    QTest::newRow("OME, second of two interleaved images") << "ome-positions.tif" << "image=1" << 0 << "u16" << 2 << 1 << 1 << 0 << QString();
+    row("LSM focal planes", "zstack.lsm", 2, 3, 3, "u8");
+    row("LSM time series", "timeseries.lsm", 3, 2, 3, "u8");
     row("white is zero", "miniswhite.tif", 2, 1, 1, "inverted");
     // Series of files.
     row("natural order", "nat", 3, 1, 1);
@@ -235,10 +257,7 @@ void tst_importread::planes()
     QFETCH(int, tolerance);
     QFETCH(QString, absent);
 
-    stackOptions options;
-    options.timeFastest = pattern == "timefastest";
-    options.pattern = options.timeFastest ? QString() : pattern;
-    options.planes = planesOption;
+    stackOptions options = optionsFor(pattern, planesOption);
     QString error;
     std::unique_ptr<stack> s = openStack(inputs(input), options, &error);
     QVERIFY2(s, qPrintable(error));
@@ -291,6 +310,12 @@ void tst_importread::channels_data()
     QTest::newRow("OME colours and names") << "ome-colours.tif" << "#ff0000 #00ff00" << "- -" << "dapi gfp";
     QTest::newRow("RGB") << "rgb8.tif" << "#ff0000 #00ff00 #0000ff" << "- - -" << "  ";
     QTest::newRow("palette") << "palette.tif" << "#ff0000 #00ff00 #0000ff" << "- - -" << "  ";
+    QTest::newRow("palette stack: its map's colour") << "palette-stack.tif" << "#ff00ff" << "-" << "";
+    QTest::newRow("palette stack: 8-bit entries") << "palette-stack-8bit.tif" << "#00ffff" << "-" << "";
+    QTest::newRow("palette pages: ImageJ's LUTs win") << "palette-imagej.tif" << "#00ff00 #ff0000" << "- -" << " ";
+    QTest::newRow("ImageJ composite in one page") << "imagej-rgb48.tif" << "- - -" << "165:2832 165:2832 165:2832" << "  ";
+    QTest::newRow("OME images, ImageJ's range beside") << "ome-positions.tif" << "-" << "1030:1041.5" << "";
+    QTest::newRow("LSM colours and names") << "zstack.lsm" << "#0000ff #ff0000 #ffffff" << "- - -" << "Ch1-T1 Ch2-T2 T PMT-T2";
 }
 
 void tst_importread::channels()
@@ -343,6 +368,9 @@ void tst_importread::errors_data()
     QTest::newRow("series with the same index twice") << "dup" << "d_t{t}.tif" << 0 << "d_t01.tif: holds the same planes as";
     QTest::newRow("a name the pattern misses") << "nomatch" << "m_t{t}.tif" << 0 << "other.tif: does not match --pattern 'm_t{t}.tif'";
     QTest::newRow("a pattern of literals") << "nomatch" << "m_t.tif" << 0 << "--pattern 'm_t.tif' has none of {t}, {z} and {c}";
+    QTest::newRow("--image beyond the file's") << "ome-positions.tif" << "image=2" << 0 << "ome-positions.tif: --image 2: the file holds 2 images";
+    QTest::newRow("--image of a file of one") << "plain.tif" << "image=1" << 0 << "plain.tif: --image 1: the file holds 1 image";
+    QTest::newRow("LSM counts that lie") << "lsm-lies.lsm" << "" << 0 << "lsm-lies.lsm: the LSM header counts 2 × 4 planes in 1 images, the file has 6 pages";
     QTest::newRow("time-lapse per time point") << "timelapses" << "x_t{t}.tif" << 0 << "x_t0.tif: holds 2 time points, but the file names give one per file";
 }
 
@@ -353,11 +381,8 @@ void tst_importread::errors()
     QFETCH(int, planesOption);
     QFETCH(QString, message);
 
-    stackOptions options;
-    options.pattern = pattern;
-    options.planes = planesOption;
     QString error;
-    std::unique_ptr<stack> s = openStack(inputs(input), options, &error);
+    std::unique_ptr<stack> s = openStack(inputs(input), optionsFor(pattern, planesOption), &error);
     planeData plane;
     for (int t = 0; s && t < s->times && error.isEmpty(); ++t)
         for (int z = 0; z < s->planes && error.isEmpty(); ++z)

@@ -43,10 +43,14 @@ void parse(const QByteArray &bytes)
 {
     parseImagejDescription(bytes);
     parseTifffileShape(bytes);
-    omeImage ome;
+    std::vector<omeImage> ome;
     bool isOme = false;
     QString error;
     parseOme(bytes, &ome, &isOme, &error);
+    const lsmColours colours = parseLsmColours(bytes);
+    require(colours.colours.size() <= size_t(bytes.size()) / 4
+                    && (colours.names.isEmpty() || colours.names.size() == qsizetype(colours.colours.size())),
+            "more LSM colours than the bytes hold, or names that do not match them");
 
     const int counts = bytes.isEmpty() ? 1 : 1 + uchar(bytes[0]) % 16;
     std::vector<uint32_t> byteCounts(static_cast<size_t>(counts));
@@ -65,11 +69,19 @@ void parse(const QByteArray &bytes)
     facts.height = 23;
     stackOptions options;
     options.planes = bytes.size() % 4;
+    options.image = int(bytes.size() % 3) - 1;
+    pageMetadata metadata;
+    metadata.description = bytes;
+    metadata.imagejDescription = bytes;
+    metadata.lsm = parseLsmInfo(bytes);
+    metadata.lsmChannels = colours;
     pageLayout layout;
-    if (layoutPages(facts, bytes, imagejExtras(), options, &layout, &error)) {
+    if (layoutPages(facts, metadata, options, &layout, &error)) {
         require(size_t(layout.times) * layout.planes * layout.pageChannels == layout.pages.size(), "a layout of another size");
         for (int page : layout.pages)
             require(page >= -1 && page < facts.pages, "a layout naming a page the file does not have");
+        require(layout.image >= 0 && (layout.images.empty() ? layout.image == 0 : layout.image < int(layout.images.size())),
+                "a layout of an image the file does not have");
     }
 }
 
