@@ -15,6 +15,7 @@ struct intensityWindow
     double low = 0;
     double high = 255;
     QString source;
+    bool unmeasured = false;   // the auto window, not measured for a description
 };
 
 // The samples of one channel over every plane: exact values for 8 and 16

@@ -97,7 +97,8 @@ QString datasetwriter::cannotReplace(const QString &output, const QStringList &i
     const QFileInfoList entries = QDir(output).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System
                                                              | QDir::NoDotAndDotDot);
     for (const QFileInfo &entry : entries) {
-        const bool descriptor = entry.isFile() && !entry.isSymLink() && entry.suffix() == QLatin1String("tz");
+        const bool descriptor = entry.isFile() && !entry.isSymLink()
+                && (entry.suffix() == QLatin1String("tz") || entry.fileName().endsWith(QLatin1String(".import.json")));
         const bool frames = entry.isDir() && !entry.isSymLink() && entry.fileName() == QLatin1String("img");
         if (!descriptor && !frames)
             return notDataset.arg(QStringLiteral("not a dataset (it holds %1)").arg(entry.fileName()));
@@ -154,6 +155,10 @@ bool datasetwriter::writeFile(const QString &path, const char *data, std::size_t
 
 bool datasetwriter::commit(int width, int height, int times, int planes, bool replace, QString *error)
 {
+    if (!record.isEmpty()
+        && !writeFile(temporary + QLatin1Char('/') + name + QLatin1String(".import.json"), record.constData(),
+                      std::size_t(record.size()), error))
+        return false;
     const QByteArray text = descriptor(name, width, height, times, planes);
     if (!writeFile(temporary + QLatin1Char('/') + name + QLatin1String(".tz"), text.constData(),
                    std::size_t(text.size()), error))

@@ -18,6 +18,8 @@ public:
     datasetwriter &operator=(const datasetwriter &) = delete;
 
     bool begin(QString *error);
+    // What the dataset was imported from, written beside its descriptor as NAME.import.json.
+    void setRecord(const QByteArray &json) { record = json; }
     QString framePath(int t, int z) const;
     // Writes the descriptor, then renames the folder into place.
     bool commit(int width, int height, int times, int planes, bool replace, QString *error);
@@ -25,7 +27,8 @@ public:
     QString temporaryFolder() const { return temporary; }
 
     // Why an existing output must not be replaced, empty if it may: it is
-    // not a dataset, or it holds an input or the current folder.
+    // not a dataset (descriptors, their records and img), or it holds an
+    // input or the current folder.
     static QString cannotReplace(const QString &output, const QStringList &inputs);
     static QByteArray descriptor(const QString &name, int width, int height, int times, int planes);
     // Writes a file in one write, checking the write and the close.
@@ -35,6 +38,7 @@ private:
     QString output;
     QString name;
     QString temporary;
+    QByteArray record;
 };
 
 #endif

@@ -3,6 +3,8 @@
 #include "datasetwriter.h"
 #include "framewriter.h"
 
+#include <QJsonDocument>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -27,7 +29,8 @@ importer::importer(stack &input, const std::vector<int> &channels, const volatil
 {
 }
 
-bool importer::chooseWindows(const std::vector<std::optional<rangeRequest>> &requests, QString *error)
+bool importer::chooseWindows(const std::vector<std::optional<rangeRequest>> &requests, QString *error,
+                             bool measureUnasked)
 {
     const std::size_t n = channels.size();
     channelWindows.assign(n, intensityWindow());
@@ -50,6 +53,9 @@ bool importer::chooseWindows(const std::vector<std::optional<rangeRequest>> &req
             w = { *info.low, *info.high, QStringLiteral("from the file") };
         } else if (input.bits == 8 && input.format == sampleFormat::unsignedInt) {
             w = { 0, 255, QStringLiteral("8-bit, kept") };
+        } else if (!measureUnasked) {
+            w.source = QStringLiteral("auto, 0.35 % saturated");
+            w.unmeasured = true;
         } else {
             histograms[i] = std::make_unique<histogram>(input.bits, input.format);
             autoWindow[i] = true;
@@ -59,6 +65,15 @@ bool importer::chooseWindows(const std::vector<std::optional<rangeRequest>> &req
 
     // Reads every plane of the channels that have a histogram; counting one
     // plane on a thread of its own overlaps reading the next.
+    const bool histogramPass = std::find(autoWindow.begin(), autoWindow.end(), true) != autoWindow.end();
+    int measured = 0;
+    int toMeasure = 0;
+    for (int t = 0; t < input.times; ++t)
+        for (int z = 0; z < input.planes; ++z)
+            for (std::size_t i = 0; i < n; ++i)
+                toMeasure += histograms[i] && input.present(t, z, channels[i]) ? int(rangePass) + int(histogramPass) : 0;
+    clock.start();
+    lastProgress = -1;
     const auto eachPlane = [&](const std::function<void(std::size_t, const planeData &)> &use) {
         planeData buffers[2];
         int next = 0;
@@ -78,14 +93,17 @@ bool importer::chooseWindows(const std::vector<std::optional<rangeRequest>> &req
                         counting.wait();
                     counting = std::async(std::launch::async, use, i, std::cref(buffers[next]));
                     next ^= 1;
+                    if (json && (++measured == toMeasure || clock.elapsed() - lastProgress >= 250))
+                        report("measuring", measured, toMeasure);
                 }
             }
         }
         return true;
     };
+    if (json && toMeasure > 0)
+        report("measuring", 0, toMeasure);
     if (rangePass && !eachPlane([&](std::size_t i, const planeData &p) { histograms[i]->addToRange(p); }))
         return false;
-    const bool histogramPass = std::find(autoWindow.begin(), autoWindow.end(), true) != autoWindow.end();
     if (histogramPass && !eachPlane([&](std::size_t i, const planeData &p) {
             if (autoWindow[i])
                 histograms[i]->add(p);
@@ -264,7 +282,7 @@ bool importer::run(datasetwriter &writer, int quality, int threads, bool progres
     }
 
     const auto showIfDue = [&](std::unique_lock<std::mutex> &lock) {
-        if (progress && (lastProgress < 0 || clock.elapsed() - lastProgress >= 250)) {
+        if ((progress || json) && (lastProgress < 0 || clock.elapsed() - lastProgress >= 250)) {
             const int now = done;
             lock.unlock();
             showProgress(now, total, false);
@@ -314,7 +332,7 @@ bool importer::run(datasetwriter &writer, int quality, int threads, bool progres
     for (std::thread &worker : workers)
         worker.join();
     written = done;
-    if (progress)
+    if (progress || json)
         showProgress(done, total, true);
     return !failed && !stopped();
 }
@@ -322,6 +340,11 @@ bool importer::run(datasetwriter &writer, int quality, int threads, bool progres
 void importer::showProgress(int done, int total, bool last)
 {
     lastProgress = clock.elapsed();
+    if (json) {
+        if (!last || done == total)
+            report("writing", done, total);
+        return;
+    }
     if (last) {
         std::fputs("\r\033[K", stderr);
         return;
@@ -333,4 +356,24 @@ void importer::showProgress(int done, int total, bool last)
     else
         std::fprintf(stderr, "\rframes %d/%d, %.1f frames/s, %.0f s left\033[K", done, total, rate, (total - done) / rate);
     std::fflush(stderr);
+}
+
+// One line of progress for programs: {"stage": ..., "done": ..., "total": ...},
+// with the seconds left while writing.
+void importer::report(const char *stage, int done, int total)
+{
+    lastProgress = clock.elapsed();
+    QJsonObject line { { "stage", stage }, { "done", done }, { "total", total } };
+    if (QLatin1String(stage) == QLatin1String("writing")) {
+        const double seconds = clock.nsecsElapsed() / 1e9;
+        line.insert("left", done > 0 ? QJsonValue(std::round(10 * seconds * (total - done) / done) / 10) : QJsonValue());
+    }
+    printJsonLine(line);
+}
+
+void printJsonLine(const QJsonObject &line)
+{
+    const QByteArray text = QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+    std::fwrite(text.constData(), 1, std::size_t(text.size()), stdout);
+    std::fflush(stdout);
 }

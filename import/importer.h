@@ -5,6 +5,7 @@
 #include "stack.h"
 
 #include <QElapsedTimer>
+#include <QJsonObject>
 
 #include <csignal>
 #include <optional>
@@ -29,7 +30,9 @@ public:
     importer(stack &input, const std::vector<int> &channels, const volatile std::sig_atomic_t *stop);
 
     // One window per chosen channel, in order of preference: requests, the file's, 8-bit kept, auto.
-    bool chooseWindows(const std::vector<std::optional<rangeRequest>> &requests, QString *error);
+    // Without measureUnasked, auto windows that no request asks for are left unmeasured.
+    bool chooseWindows(const std::vector<std::optional<rangeRequest>> &requests, QString *error,
+                       bool measureUnasked = true);
     const std::vector<intensityWindow> &windows() const { return channelWindows; }
     std::vector<QRgb> colours() const;
     int frameCount() const { return count(true); }
@@ -37,7 +40,9 @@ public:
     // Encodes the frame in the middle of the stack, for an estimate of the dataset's size.
     bool sampleFrameSize(int quality, std::size_t *size, QString *error);
 
+    // progress: a line on a terminal; JSON lines on standard output instead once reportAsJson() is set.
     bool run(datasetwriter &writer, int quality, int threads, bool progress, QString *error);
+    void reportAsJson() { json = true; }
     int framesWritten() const { return written; }
 
 private:
@@ -48,6 +53,7 @@ private:
                      QString *error) const;
     bool stopped() const { return *stop != 0; }
     void showProgress(int done, int total, bool last);
+    void report(const char *stage, int done, int total);
 
     stack &input;
     std::vector<int> channels;
@@ -56,7 +62,11 @@ private:
     std::vector<channelMap> maps;
     QElapsedTimer clock;
     qint64 lastProgress = -1;
+    bool json = false;
     int written = 0;
 };
+
+// Writes one JSON object as a line on standard output, at once.
+void printJsonLine(const QJsonObject &line);
 
 #endif

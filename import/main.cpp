@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QThread>
 
 #include <cmath>
@@ -196,6 +198,80 @@ void describe(const QStringList &inputs, const stack &input, const importer &imp
                   .arg(sizeText(double(frameSize) * frames)));
 }
 
+QJsonValue window(const intensityWindow &w)
+{
+    if (w.unmeasured)
+        return QJsonValue();
+    return QJsonObject { { "low", w.low }, { "high", w.high }, { "source", w.source } };
+}
+
+QJsonValue pair(std::optional<double> low, std::optional<double> high)
+{
+    return low && high ? QJsonValue(QJsonArray { *low, *high }) : QJsonValue();
+}
+
+// What --describe prints: the input as the viewer's import dialog shows it.
+QJsonObject description(const QStringList &inputs, const stack &input, const importer &import,
+                        const std::vector<int> &chosen, const QString &name)
+{
+    QJsonArray files;
+    for (const QString &file : inputs)
+        files.append(QFileInfo(file).absoluteFilePath());
+    QJsonArray images;
+    for (const imageSummary &image : input.images)
+        images.append(QJsonObject { { "name", image.name }, { "width", image.width }, { "height", image.height },
+                                    { "times", image.times }, { "planes", image.planes },
+                                    { "channels", image.channels }, { "type", image.type } });
+    const intensityWindow whole = typeRange(input.bits, input.format);
+    const std::vector<QRgb> colours = import.colours();
+    QJsonArray channels;
+    for (std::size_t c = 0; c < input.channels.size(); ++c) {
+        const channelInfo &info = input.channels[c];
+        channels.append(QJsonObject {
+                { "index", int(c) }, { "name", info.name }, { "colour", colourName(colours[c]) },
+                { "colourFromFile", bool(info.colour) }, { "fileWindow", pair(info.low, info.high) },
+                { "typeWindow", input.format == sampleFormat::floatingPoint ? QJsonValue() : pair(whole.low, whole.high) },
+                { "window", window(import.windows()[c]) },
+                { "selected", std::find(chosen.begin(), chosen.end(), int(c)) != chosen.end() } });
+    }
+    int frames = 0;
+    for (int t = 0; t < input.times; ++t)
+        for (int z = 0; z < input.planes; ++z)
+            frames += std::any_of(chosen.begin(), chosen.end(), [&](int c) { return input.present(t, z, c); }) ? 1 : 0;
+    // JPEG at quality 95 takes about this much a pixel of microscope frames.
+    const double bytesPerPixel = chosen.size() > 1 ? 0.5 : 0.4;
+    return QJsonObject {
+        { "inputs", files }, { "format", input.description }, { "pattern", QString() }, { "images", images },
+        { "image", input.image }, { "width", input.width }, { "height", input.height }, { "times", input.times },
+        { "planes", input.planes }, { "type", sampleTypeText(input.bits, input.format) }, { "channels", channels },
+        { "frames", frames }, { "estimatedBytes", qint64(bytesPerPixel * input.width * input.height * frames) },
+        { "name", name }, { "warnings", QJsonArray::fromStringList(input.warnings) } };
+}
+
+// The options given that shape a dataset, in one order, for its record.
+QStringList arguments(const QCommandLineParser &parser)
+{
+    QStringList result;
+    for (const char *option : { "image", "pattern", "planes", "order", "channel", "range", "quality", "name" })
+        for (const QString &value : parser.values(option))
+            result << QStringLiteral("--") + option << value;
+    return result;
+}
+
+// What the dataset was imported from and how: the viewer reuses an import
+// of an input that has not changed since.
+QByteArray record(const QStringList &inputs, const QStringList &settings)
+{
+    QJsonArray files;
+    for (const QString &input : inputs) {
+        const QFileInfo info(input);
+        files.append(QJsonObject { { "path", info.absoluteFilePath() }, { "size", info.size() },
+                                   { "modified", info.lastModified().toUTC().toString(Qt::ISODateWithMs) } });
+    }
+    return QJsonDocument(QJsonObject { { "inputs", files }, { "settings", QJsonArray::fromStringList(settings) } })
+            .toJson();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -224,6 +300,9 @@ int main(int argc, char *argv[])
             { "threads", "Encode on <n> threads (default: one per core).", "n" },
             { "force", "Replace an existing dataset once the new one is complete." },
             { "dry-run", "Say what would be written, and write nothing." },
+            { "describe", "Print what the input holds as JSON, and write nothing; reads no pixels "
+                          "unless --range asks for auto." },
+            { "json-progress", "Report progress as JSON lines on standard output, for programs." },
             { { "q", "quiet" }, "Print nothing but warnings and errors." },
     });
     parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("A TIFF stack, or the files of a series."),
@@ -259,15 +338,20 @@ int main(int argc, char *argv[])
     const bool dryRun = parser.isSet("dry-run");
     const bool force = parser.isSet("force");
 
-    const QString name = parser.isSet("name") ? parser.value("name") : datasetNameFor(inputs.first());
+    const bool describing = parser.isSet("describe");
+    const bool json = parser.isSet("json-progress");
+    // Each image of a file that holds several has a dataset of its own.
+    const QString name = parser.isSet("name") ? parser.value("name")
+                                              : datasetNameFor(inputs.first())
+                    + (layout.image >= 0 ? QStringLiteral("_image%1").arg(layout.image) : QString());
     if (!isDatasetName(name))
         fail(parser.isSet("name") ? name + QStringLiteral(": a dataset name has only letters, digits, '-', '_' and '.'")
                                   : inputs.first() + QStringLiteral(": no dataset name in this file name; give --name"));
     const QString output = parser.isSet("output") ? parser.value("output") : name;
     const QFileInfo outputInfo(output);
-    if (!force && (outputInfo.exists() || outputInfo.isSymLink()))
+    if (!describing && !force && (outputInfo.exists() || outputInfo.isSymLink()))
         fail(output + QStringLiteral(": exists already; --force replaces it"));
-    if (force) {
+    if (force && !describing) {
         const QString refusal = datasetwriter::cannotReplace(output, inputs);
         if (!refusal.isEmpty())
             fail(refusal);
@@ -287,15 +371,16 @@ int main(int argc, char *argv[])
     std::unique_ptr<stack> input = openStack(inputs, layout, &error);
     if (!input || caught)
         stop(error);
-    for (const QString &warning : std::as_const(input->warnings))
+    for (const QString &warning : describing ? QStringList() : input->warnings)
         std::cerr << "tesseline-import: warning: " << warning.toLocal8Bit().constData() << std::endl;
 
     const int channelCount = int(input->channels.size());
     std::vector<int> channels = chosen;
-    if (channels.empty()) {
-        for (int c = 0; c < channelCount; ++c)
-            channels.push_back(c);
-    }
+    std::vector<int> every;
+    for (int c = 0; c < channelCount; ++c)
+        every.push_back(c);
+    if (channels.empty())
+        channels = every;
     for (int c : channels) {
         if (c >= channelCount)
             misuse(QStringLiteral("--channel %1: the input has %2 channel(s)").arg(c).arg(channelCount));
@@ -305,14 +390,19 @@ int main(int argc, char *argv[])
         if (c >= channelCount)
             misuse(QStringLiteral("--range %1=...: the input has %2 channel(s)").arg(c).arg(channelCount));
     }
-    for (int c : channels) {
+    for (int c : describing ? every : channels) {
         const auto own = requested.perChannel.find(c);
         requests.push_back(own != requested.perChannel.end() ? std::optional(own->second) : requested.all);
     }
 
-    importer import(*input, channels, &caught);
-    if (!import.chooseWindows(requests, &error))
+    // A description tells every channel's window, but measures only those asked for.
+    importer import(*input, describing ? every : channels, &caught);
+    if (!import.chooseWindows(requests, &error, !describing))
         stop(error);
+    if (describing) {
+        printJsonLine(description(inputs, *input, import, channels, name));
+        return 0;
+    }
     if (dryRun) {
         std::size_t frameSize = 0;
         if (!import.sampleFrameSize(quality, &frameSize, &error))
@@ -320,10 +410,13 @@ int main(int argc, char *argv[])
         describe(inputs, *input, import, channels, QDir::cleanPath(outputInfo.absoluteFilePath()), frameSize);
         return 0;
     }
-    if (!quiet)
+    if (!quiet && !json)
         printWindows(import, channels);
 
     datasetwriter writer(output, name);
+    writer.setRecord(record(inputs, arguments(parser)));
+    if (json)
+        import.reportAsJson();
     std::cout.flush();
     const bool done = writer.begin(&error)
             && import.run(writer, quality, threads, !quiet && isatty(STDERR_FILENO), &error) && !caught
@@ -335,7 +428,10 @@ int main(int argc, char *argv[])
         writer.discard();
         stop(error);
     }
-    if (!quiet) {
+    if (json) {
+        printJsonLine({ { "stage", "done" }, { "frames", import.framesWritten() },
+                        { "descriptor", QDir::cleanPath(outputInfo.absoluteFilePath() + QLatin1Char('/') + name + ".tz") } });
+    } else if (!quiet) {
         const double seconds = clock.nsecsElapsed() / 1e9;
         print(QStringLiteral("wrote %1 frames (%2 x %3, %4 x %5, %6) to %7 in %8 s (%9 frames/s)")
                       .arg(import.framesWritten()).arg(input->width).arg(input->height)
