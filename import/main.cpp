@@ -73,7 +73,7 @@ struct ranges
     std::map<int, rangeRequest> perChannel;
 };
 
-// --range LOW:HIGH, C=LOW:HIGH or full, C=full.
+// --range LOW:HIGH, full or auto, for every channel, or as C=... for channel C.
 ranges rangeValues(const QStringList &values)
 {
     ranges result;
@@ -91,6 +91,8 @@ ranges rangeValues(const QStringList &values)
         rangeRequest request;
         if (window == QLatin1String("full")) {
             request.full = true;
+        } else if (window == QLatin1String("auto")) {
+            request.automatic = true;
         } else {
             const QStringList bounds = window.split(u':');
             bool lowOk = false, highOk = false;
@@ -100,7 +102,7 @@ ranges rangeValues(const QStringList &values)
             }
             if (!lowOk || !highOk || !std::isfinite(request.low) || !std::isfinite(request.high)
                 || !(request.low < request.high))
-                misuse(QStringLiteral("--range %1: not LOW:HIGH with LOW below HIGH, or full").arg(value));
+                misuse(QStringLiteral("--range %1: not LOW:HIGH with LOW below HIGH, full or auto").arg(value));
         }
         if (channel < 0)
             result.all = request;
@@ -208,8 +210,9 @@ int main(int argc, char *argv[])
             { "order", "zt: focal planes vary fastest (default); tz: time points do.", "order" },
             { "pattern", "Where the indices are in the file names: {t}, {z} and {c}.", "pattern" },
             { "channel", "Write only these channels (0-based, e.g. 0 or 0,2).", "list" },
-            { "range", "Map LOW..HIGH to 0..255, for all channels or channel C; full: the type's range.",
-              "[C=]LOW:HIGH|full" },
+            { "range", "Map LOW..HIGH to 0..255, for all channels or channel C; full: the type's range; "
+                       "auto: 0.35 % saturated at each end.",
+              "[C=]LOW:HIGH|full|auto" },
             { "quality", "JPEG quality, 1 to 100 (default 95).", "q" },
             { "threads", "Encode on <n> threads (default: one per core).", "n" },
             { "force", "Replace an existing dataset once the new one is complete." },

@@ -323,6 +323,19 @@ void tst_import::brightness_data()
                                              << QByteArray("channel 1: window 7 to 300 (");
     QTest::newRow("--range full") << "ramp.tif" << QStringList { "--range", "full" } << QByteArray("channel 0: window 0 to 65535 (");
     QTest::newRow("8-bit as it is") << "ij8.tif" << QStringList() << QByteArray("channel 0: window 0 to 255 (");
+    QTest::newRow("channel's --range after all channels'") << "ij16.tif" << QStringList { "--range", "0:9", "--range", "1=7:300" }
+                                                           << QByteArray("channel 1: window 7 to 300 (");
+    QTest::newRow("channel's --range before all channels'") << "ij16.tif" << QStringList { "--range", "1=7:300", "--range", "0:9" }
+                                                            << QByteArray("channel 1: window 7 to 300 (");
+    const QByteArray autoWindow = " (auto, 0.35 % saturated)\n";
+    QTest::newRow("--range auto, 8-bit") << "ij8.tif" << QStringList { "--range", "auto" }
+                                         << "channel 0: window 16 to 214" + autoWindow;
+    QTest::newRow("--range auto over the file's") << "ij16.tif" << QStringList { "--range", "auto" }
+                                                  << "channel 1: window 2600 to 22400" + autoWindow;
+    QTest::newRow("--range 1=auto, 8-bit") << "rgb8.tif" << QStringList { "--range", "1=auto" }
+                                           << "channel 1: window 16 to 214" + autoWindow;
+    QTest::newRow("--range 1=auto over 0:9 and the file's") << "ij16.tif" << QStringList { "--range", "0:9", "--range", "1=auto" }
+                                                            << "channel 1: window 2600 to 22400" + autoWindow;
 }
 
 void tst_import::brightness()
