@@ -40,10 +40,13 @@ void onSignal(int signal)
     std::exit(1);
 }
 
-// Ends the program as the signal caught would have.
+// Says so, and ends with 130 for Ctrl+C, or as any other signal caught would have ended it.
 [[noreturn]] void dieOfSignal()
 {
     const int signal = caught;
+    std::cerr << "tesseline-import: interrupted; nothing was written" << std::endl;
+    if (signal == SIGINT)
+        std::exit(128 + SIGINT);
     std::signal(signal, SIG_DFL);
     std::raise(signal);
     std::_Exit(128 + signal);
@@ -250,9 +253,10 @@ int main(int argc, char *argv[])
     const bool force = parser.isSet("force");
 
     const QString name = parser.isSet("name") ? parser.value("name") : datasetNameFor(inputs.first());
+    if (!isDatasetName(name) && parser.isSet("name"))
+        misuse(QStringLiteral("--name %1: a dataset name has only letters, digits, '-', '_' and '.'").arg(name));
     if (!isDatasetName(name))
-        fail(parser.isSet("name") ? name + QStringLiteral(": a dataset name has only letters, digits, '-', '_' and '.'")
-                                  : inputs.first() + QStringLiteral(": no dataset name in this file name; give --name"));
+        fail(inputs.first() + QStringLiteral(": no dataset name in this file name; give --name"));
     const QString output = parser.isSet("output") ? parser.value("output") : name;
     const QFileInfo outputInfo(output);
     if (!force && (outputInfo.exists() || outputInfo.isSymLink()))
