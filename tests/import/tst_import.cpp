@@ -29,6 +29,7 @@ private slots:
     void defaultName();
     void forceReplaces();
     void dryRunWritesNothing();
+    void quality();
     void progressOnTerminal();
     void failure_data();
     void failure();
@@ -396,6 +397,19 @@ void tst_import::dryRunWritesNothing()
                      && r.out.contains("12"),
              r.out.constData());
     QCOMPARE(tree(parent), QStringList());
+}
+
+// Noise takes far more bytes at quality 100 than at 10.
+void tst_import::quality()
+{
+    const QString parent = freshDir();
+    qint64 sizes[2] = {};
+    for (int i : { 0, 1 }) {
+        const QString out = parent + QString("/q%1").arg(i);
+        QCOMPARE(run({ "-q", "--quality", i == 0 ? "100" : "10", "-o", out, "--name", "n", input("noise.tif") }).exitCode, 0);
+        sizes[i] = QFileInfo(frameName(out, "n", 0, 0)).size();
+    }
+    QVERIFY2(sizes[0] > 3 * sizes[1], qPrintable(QString("%1 and %2 bytes").arg(sizes[0]).arg(sizes[1])));
 }
 
 // script(1) gives the importer a terminal.
