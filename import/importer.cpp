@@ -40,20 +40,22 @@ bool importer::chooseWindows(const std::vector<std::optional<rangeRequest>> &req
     for (std::size_t i = 0; i < n; ++i) {
         const channelInfo &info = input.channels[channels[i]];
         const std::optional<rangeRequest> &request = requests[i];
+        const bool given = request && !request->automatic;   // auto asked for is the last choice below
         intensityWindow &w = channelWindows[i];
-        if (request && !request->full) {
+        if (given && !request->full) {
             w = { request->low, request->high, QStringLiteral("--range") };
-        } else if (request) {
+        } else if (given) {
             w = typeRange(input.bits, input.format);
             if (input.format == sampleFormat::floatingPoint) {
                 histograms[i] = std::make_unique<histogram>(input.bits, input.format);
                 rangePass = true;
             }
-        } else if (info.low && info.high && *info.high > *info.low && std::isfinite(*info.high - *info.low)) {
+        } else if (!request && info.low && info.high && *info.high > *info.low
+                   && std::isfinite(*info.high - *info.low)) {
             w = { *info.low, *info.high, QStringLiteral("from the file") };
-        } else if (input.bits == 8 && input.format == sampleFormat::unsignedInt) {
+        } else if (!request && input.bits == 8 && input.format == sampleFormat::unsignedInt) {
             w = { 0, 255, QStringLiteral("8-bit, kept") };
-        } else if (!measureUnasked) {
+        } else if (!request && !measureUnasked) {
             w.source = QStringLiteral("auto, 0.35 % saturated");
             w.unmeasured = true;
         } else {

@@ -13,12 +13,13 @@
 
 class datasetwriter;
 
-// What --range asks of one channel.
+// What --range asks of one channel: LOW:HIGH, full or auto.
 struct rangeRequest
 {
     bool full = false;
     double low = 0;
     double high = 0;
+    bool automatic = false;
 };
 
 // Turns the chosen channels of a stack into frames: first the windows (with a
@@ -29,8 +30,8 @@ class importer
 public:
     importer(stack &input, const std::vector<int> &channels, const volatile std::sig_atomic_t *stop);
 
-    // One window per chosen channel, in order of preference: requests, the file's, 8-bit kept, auto.
-    // Without measureUnasked, auto windows that no request asks for are left unmeasured.
+    // One window per chosen channel, in order of preference: requests (auto among them), the file's,
+    // 8-bit kept, auto.  Without measureUnasked, auto windows that no request asks for are left unmeasured.
     bool chooseWindows(const std::vector<std::optional<rangeRequest>> &requests, QString *error,
                        bool measureUnasked = true);
     const std::vector<intensityWindow> &windows() const { return channelWindows; }

@@ -42,10 +42,13 @@ void onSignal(int signal)
     std::exit(1);
 }
 
-// Ends the program as the signal caught would have.
+// Says so, and ends with 130 for Ctrl+C, or as any other signal caught would have ended it.
 [[noreturn]] void dieOfSignal()
 {
     const int signal = caught;
+    std::cerr << "tesseline-import: interrupted; nothing was written" << std::endl;
+    if (signal == SIGINT)
+        std::exit(128 + SIGINT);
     std::signal(signal, SIG_DFL);
     std::raise(signal);
     std::_Exit(128 + signal);
@@ -75,7 +78,7 @@ struct ranges
     std::map<int, rangeRequest> perChannel;
 };
 
-// --range LOW:HIGH, C=LOW:HIGH or full, C=full.
+// --range LOW:HIGH, full or auto, for every channel, or as C=... for channel C.
 ranges rangeValues(const QStringList &values)
 {
     ranges result;
@@ -93,6 +96,8 @@ ranges rangeValues(const QStringList &values)
         rangeRequest request;
         if (window == QLatin1String("full")) {
             request.full = true;
+        } else if (window == QLatin1String("auto")) {
+            request.automatic = true;
         } else {
             const QStringList bounds = window.split(u':');
             bool lowOk = false, highOk = false;
@@ -102,7 +107,7 @@ ranges rangeValues(const QStringList &values)
             }
             if (!lowOk || !highOk || !std::isfinite(request.low) || !std::isfinite(request.high)
                 || !(request.low < request.high))
-                misuse(QStringLiteral("--range %1: not LOW:HIGH with LOW below HIGH, or full").arg(value));
+                misuse(QStringLiteral("--range %1: not LOW:HIGH with LOW below HIGH, full or auto").arg(value));
         }
         if (channel < 0)
             result.all = request;
@@ -294,8 +299,9 @@ int main(int argc, char *argv[])
             { "image", "Read image <n> (0-based) of a file that holds several.", "n" },
             { "pattern", "Where the indices are in the file names: {t}, {z} and {c}.", "pattern" },
             { "channel", "Write only these channels (0-based, e.g. 0 or 0,2).", "list" },
-            { "range", "Map LOW..HIGH to 0..255, for all channels or channel C; full: the type's range.",
-              "[C=]LOW:HIGH|full" },
+            { "range", "Map LOW..HIGH to 0..255, for all channels or channel C; full: the type's range; "
+                       "auto: 0.35 % saturated at each end.",
+              "[C=]LOW:HIGH|full|auto" },
             { "quality", "JPEG quality, 1 to 100 (default 95).", "q" },
             { "threads", "Encode on <n> threads (default: one per core).", "n" },
             { "force", "Replace an existing dataset once the new one is complete." },
@@ -344,9 +350,10 @@ int main(int argc, char *argv[])
     const QString name = parser.isSet("name") ? parser.value("name")
                                               : datasetNameFor(inputs.first())
                     + (layout.image >= 0 ? QStringLiteral("_image%1").arg(layout.image) : QString());
+    if (!isDatasetName(name) && parser.isSet("name"))
+        misuse(QStringLiteral("--name %1: a dataset name has only letters, digits, '-', '_' and '.'").arg(name));
     if (!isDatasetName(name))
-        fail(parser.isSet("name") ? name + QStringLiteral(": a dataset name has only letters, digits, '-', '_' and '.'")
-                                  : inputs.first() + QStringLiteral(": no dataset name in this file name; give --name"));
+        fail(inputs.first() + QStringLiteral(": no dataset name in this file name; give --name"));
     const QString output = parser.isSet("output") ? parser.value("output") : name;
     const QFileInfo outputInfo(output);
     if (!describing && !force && (outputInfo.exists() || outputInfo.isSymLink()))

@@ -70,6 +70,8 @@ private slots:
     void encoderError();
     void failedImportLeavesNothing_data();
     void failedImportLeavesNothing();
+    void stopEndsReading_data();
+    void stopEndsReading();
     void existingOutput();
     void replaceRefused_data();
     void replaceRefused();
@@ -281,6 +283,7 @@ void tst_importwrite::merge_data()
     QTest::newRow("colour scales the value") << QList<int> { 255, 100 } << QList<QRgb> { 0x800040, 0x800000 }
                                              << QRgb(0xb20040);
     QTest::newRow("dim colour rounds") << QList<int> { 100 } << QList<QRgb> { 0x800000 } << QRgb(0x320000);
+    QTest::newRow("dim colour rounds up") << QList<int> { 100 } << QList<QRgb> { 0x7f0000 } << QRgb(0x320000);
     QTest::newRow("missing channel adds nothing") << QList<int> { -1, 90 } << QList<QRgb> { 0xffffff, 0x0000ff }
                                                   << QRgb(0x00005a);
     QTest::newRow("RGB comes out unchanged") << QList<int> { 12, 250, 77 }
@@ -410,6 +413,39 @@ void tst_importwrite::failedImportLeavesNothing()
     QCOMPARE(QDir(parent.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
 }
 
+void tst_importwrite::stopEndsReading_data()
+{
+    QTest::addColumn<bool>("histogram");
+    QTest::newRow("histogram pass") << true;
+    QTest::newRow("frames") << false;
+}
+
+// A stop (Ctrl+C) that comes during a read makes it the last read.
+void tst_importwrite::stopEndsReading()
+{
+    QFETCH(bool, histogram);
+    QTemporaryDir parent;
+    fakeStack input = ramp(16, sampleFormat::unsignedInt, 16, 16);
+    input.times = 4;
+    input.planes = 3;
+    volatile std::sig_atomic_t stop = 0;
+    input.value = [&stop](int t, int, int, int, int) {
+        if (t == 1)
+            stop = SIGINT;
+        return 0.0;
+    };
+    importer import(input, { 0 }, &stop);
+    datasetwriter writer(parent.filePath("out"), "fake");
+    QString error;
+    if (histogram) {
+        QVERIFY(!import.chooseWindows({ std::nullopt }, &error));
+    } else {
+        QVERIFY(import.chooseWindows({ rangeRequest { false, 0, 100 } }, &error) && writer.begin(&error));
+        QVERIFY(!import.run(writer, 90, 2, false, &error));
+    }
+    QCOMPARE(input.reads, 4);   // t 0 and the read of t 1, z 0
+}
+
 // Without replacing, an output made meanwhile is kept and the new one removed;
 // with it, the old one is replaced and nothing else is left.
 void tst_importwrite::existingOutput()
@@ -444,7 +480,7 @@ void tst_importwrite::existingOutput()
 
 void tst_importwrite::replaceRefused_data()
 {
-    QTest::addColumn<QString>("output");    // in a folder that holds a/stack.tif, b/, the dataset d/, the file f and link l to d
+    QTest::addColumn<QString>("output");    // in a folder that holds a/stack.tif, d2/stack.tif, b/, the dataset d/, the file f and link l to d
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("current");
     QTest::addColumn<QString>("refusal");   // "" when replacing is fine
@@ -455,6 +491,7 @@ void tst_importwrite::replaceRefused_data()
     QTest::newRow("a folder of other files") << "a" << "f" << "." << ": not a dataset (it holds stack.tif)";
     QTest::newRow("a file") << "f" << "a/stack.tif" << "." << ": not a folder";
     QTest::newRow("a link to a dataset") << "l" << "a/stack.tif" << "." << ": not a folder";
+    QTest::newRow("a dataset beside a folder named like it") << "d" << "d2/stack.tif" << "d2" << "";
     QTest::newRow("a dataset holding the input") << "d" << frame << "." << ": holds the input ";
     QTest::newRow("the same, written another way") << "b/../d/" << frame << "." << ": holds the input ";
     QTest::newRow("a dataset holding the current folder") << "d" << "a/stack.tif" << "d/img" << ": holds the current folder";
@@ -469,8 +506,8 @@ void tst_importwrite::replaceRefused()
     QFETCH(QString, refusal);
     QTemporaryDir base;
     QDir dir(base.path());
-    QVERIFY(dir.mkpath("a") && dir.mkpath("b") && dir.mkpath("d/img"));
-    for (const char *file : { "a/stack.tif", "d/x.tz", "d/img/x_t000_z000_ch000.jpg", "f" })
+    QVERIFY(dir.mkpath("a") && dir.mkpath("b") && dir.mkpath("d/img") && dir.mkpath("d2"));
+    for (const char *file : { "a/stack.tif", "d2/stack.tif", "d/x.tz", "d/img/x_t000_z000_ch000.jpg", "f" })
         QVERIFY(QFile(dir.filePath(file)).open(QIODevice::WriteOnly));
     QVERIFY(QFile::link(dir.filePath("d"), dir.filePath("l")));
     const QString before = QDir::currentPath();
@@ -519,12 +556,13 @@ void tst_importwrite::frames()
                 const QRgb pixel = image.pixel(20, 12);
                 const int red = qRound(1000 * (t * 2 + z) * 255 / 5100.0);
                 QVERIFY2(std::abs(qRed(pixel) - red) <= 2, qPrintable(name));
+                QFile file(name);
+                QVERIFY(file.open(QIODevice::ReadOnly));
+                const QByteArray jpeg = file.readAll();
+                QVERIFY2(jpeg.endsWith("\xff\xd9"), qPrintable(name));   // nothing after the end-of-image marker
                 if (channels.size() == 2) {
                     QVERIFY(std::abs(qBlue(pixel) - 128) <= 2);
                     // Start of frame: every component sampled 1x1.
-                    QFile file(name);
-                    QVERIFY(file.open(QIODevice::ReadOnly));
-                    const QByteArray jpeg = file.readAll();
                     const int sof = jpeg.indexOf("\xff\xc2") >= 0 ? jpeg.indexOf("\xff\xc2") : jpeg.indexOf("\xff\xc0");
                     QVERIFY(sof > 0);
                     QCOMPARE(int(jpeg[sof + 9]), 3);

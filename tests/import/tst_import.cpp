@@ -29,6 +29,7 @@ private slots:
     void defaultName();
     void forceReplaces();
     void dryRunWritesNothing();
+    void quality();
     void progressOnTerminal();
     void failure_data();
     void failure();
@@ -155,6 +156,7 @@ void tst_import::misuse_data()
     QTest::newRow("planes 0") << QStringList { "--planes", "0", "x.tif" } << 2;
     QTest::newRow("range upside down") << QStringList { "--range", "5:2", "x.tif" } << 2;
     QTest::newRow("order xy") << QStringList { "--order", "xy", "x.tif" } << 2;
+    QTest::newRow("name with spaces") << QStringList { "--name", "my data", input("ij8.tif") } << 2;
     QTest::newRow("help") << QStringList { "--help" } << 0;
     QTest::newRow("version") << QStringList { "--version" } << 0;
 }
@@ -169,6 +171,8 @@ void tst_import::misuse()
         QCOMPARE(r.out, QByteArray("tesseline-import " VERSION "\n"));
     if (arguments == QStringList { "--help" })
         QVERIFY(r.out.contains("--range") && r.out.contains("--pattern"));
+    if (exitCode == 2)
+        QVERIFY2(r.errLines.size() == 2 && r.errLines[1] == "Try 'tesseline-import --help'.", r.errLines.join('\n'));
     QVERIFY(tree(outputs.path()).isEmpty());
 }
 
@@ -276,7 +280,7 @@ void tst_import::frames()
              r.out.constData());
 
     QCOMPARE(readAll(out + "/cell.tz"), descriptorText("cell", 64, 48, times, planes));
-    QCOMPARE(tree(parent).size(), 3 + times * planes);   // out, out/cell.tz, out/img and its frames
+    QCOMPARE(tree(parent).size(), 4 + times * planes);   // out, out/cell.tz, out/cell.import.json, out/img and its frames
     for (int t = 0; t < times; ++t)
         for (int z = 0; z < planes; ++z) {
             const QImage frame(frameName(out, "cell", t, z));
@@ -323,6 +327,19 @@ void tst_import::brightness_data()
                                              << QByteArray("channel 1: window 7 to 300 (");
     QTest::newRow("--range full") << "ramp.tif" << QStringList { "--range", "full" } << QByteArray("channel 0: window 0 to 65535 (");
     QTest::newRow("8-bit as it is") << "ij8.tif" << QStringList() << QByteArray("channel 0: window 0 to 255 (");
+    QTest::newRow("channel's --range after all channels'") << "ij16.tif" << QStringList { "--range", "0:9", "--range", "1=7:300" }
+                                                           << QByteArray("channel 1: window 7 to 300 (");
+    QTest::newRow("channel's --range before all channels'") << "ij16.tif" << QStringList { "--range", "1=7:300", "--range", "0:9" }
+                                                            << QByteArray("channel 1: window 7 to 300 (");
+    const QByteArray autoWindow = " (auto, 0.35 % saturated)\n";
+    QTest::newRow("--range auto, 8-bit") << "ij8.tif" << QStringList { "--range", "auto" }
+                                         << "channel 0: window 16 to 214" + autoWindow;
+    QTest::newRow("--range auto over the file's") << "ij16.tif" << QStringList { "--range", "auto" }
+                                                  << "channel 1: window 2600 to 22400" + autoWindow;
+    QTest::newRow("--range 1=auto, 8-bit") << "rgb8.tif" << QStringList { "--range", "1=auto" }
+                                           << "channel 1: window 16 to 214" + autoWindow;
+    QTest::newRow("--range 1=auto over 0:9 and the file's") << "ij16.tif" << QStringList { "--range", "0:9", "--range", "1=auto" }
+                                                            << "channel 1: window 2600 to 22400" + autoWindow;
 }
 
 void tst_import::brightness()
@@ -382,6 +399,19 @@ void tst_import::dryRunWritesNothing()
     QCOMPARE(tree(parent), QStringList());
 }
 
+// Noise takes far more bytes at quality 100 than at 10.
+void tst_import::quality()
+{
+    const QString parent = freshDir();
+    qint64 sizes[2] = {};
+    for (int i : { 0, 1 }) {
+        const QString out = parent + QString("/q%1").arg(i);
+        QCOMPARE(run({ "-q", "--quality", i == 0 ? "100" : "10", "-o", out, "--name", "n", input("noise.tif") }).exitCode, 0);
+        sizes[i] = QFileInfo(frameName(out, "n", 0, 0)).size();
+    }
+    QVERIFY2(sizes[0] > 3 * sizes[1], qPrintable(QString("%1 and %2 bytes").arg(sizes[0]).arg(sizes[1])));
+}
+
 // script(1) gives the importer a terminal.
 void tst_import::progressOnTerminal()
 {
@@ -412,7 +442,6 @@ void tst_import::failure_data()
                                                      << QByteArray("omelie.ome.tif: ");
     QTest::newRow("--planes 3 over 10 pages") << QStringList { "--planes", "3", input("ten.tif") } << ""
                                               << QByteArray("ten.tif: ");
-    QTest::newRow("name with spaces") << QStringList { "--name", "my data", input("ij8.tif") } << "" << QByteArray("my data");
     QTest::newRow("output exists") << QStringList { input("ij8.tif") } << "old" << QByteArray("/out: ");
     QTest::newRow("--force, input fails: old dataset kept") << QStringList { "--force", input("truncated.tif") } << "old"
                                                             << QByteArray("truncated.tif: ");
@@ -455,6 +484,7 @@ void tst_import::interrupt_data()
     QTest::addColumn<bool>("force");   // over an old dataset, which must stay
     QTest::newRow("SIGINT") << SIGINT << false;
     QTest::newRow("SIGTERM") << SIGTERM << false;
+    QTest::newRow("SIGHUP") << SIGHUP << false;
     QTest::newRow("SIGINT, --force over a dataset") << SIGINT << true;
 }
 
@@ -479,8 +509,10 @@ void tst_import::interrupt()
     QVERIFY2(process.state() == QProcess::Running, "finished before a frame appeared");
     ::kill(process.processId(), signal);
     QVERIFY(process.waitForFinished(60000));
-    QCOMPARE(process.exitStatus(), QProcess::CrashExit);
-    QCOMPARE(process.exitCode(), signal);
+    // Ctrl+C ends with 130, the others as the signal does.
+    QCOMPARE(process.exitStatus(), signal == SIGINT ? QProcess::NormalExit : QProcess::CrashExit);
+    QCOMPARE(process.exitCode(), signal == SIGINT ? 130 : signal);
+    QCOMPARE(process.readAllStandardError(), QByteArray("tesseline-import: interrupted; nothing was written\n"));
     QCOMPARE(tree(parent), was);
 }
 
