@@ -203,7 +203,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption versionOption = parser.addVersionOption();
     parser.addOptions({
             { { "o", "output" }, "Write the dataset into folder <dir> (default: ./NAME).", "dir" },
-            { "name", "Name the dataset <name> (default: the first input's base name).", "name" },
+            { "name", "Name the dataset <name> (default: from the input names, without indices).", "name" },
             { "planes", "Each time point has <n> focal planes (input without metadata).", "n" },
             { "order", "zt: focal planes vary fastest (default); tz: time points do.", "order" },
             { "pattern", "Where the indices are in the file names: {t}, {z} and {c}.", "pattern" },
@@ -246,7 +246,7 @@ int main(int argc, char *argv[])
     const bool dryRun = parser.isSet("dry-run");
     const bool force = parser.isSet("force");
 
-    const QString name = parser.isSet("name") ? parser.value("name") : datasetNameFor(inputs.first());
+    const QString name = parser.isSet("name") ? parser.value("name") : datasetNameFor(inputs);
     if (!isDatasetName(name))
         fail(parser.isSet("name") ? name + QStringLiteral(": a dataset name has only letters, digits, '-', '_' and '.'")
                                   : inputs.first() + QStringLiteral(": no dataset name in this file name; give --name"));
