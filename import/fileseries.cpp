@@ -1,5 +1,6 @@
 #include "fileseries.h"
 
+#include "indexnames.h"
 #include "pagelayout.h"
 
 #include <QFileInfo>
@@ -12,43 +13,6 @@ namespace {
 constexpr qint64 maxSlots = 16 * 1024 * 1024;
 // Files kept open between reads.
 constexpr size_t openFiles = 4;
-
-const char *const axisNames[3] = { "time points", "focal planes", "channels" };
-
-// Compares names as people do: digit runs by their value, so t2 comes before t10.
-bool naturalLess(const QString &a, const QString &b)
-{
-    qsizetype i = 0;
-    qsizetype j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (a.at(i).isDigit() && b.at(j).isDigit()) {
-            qsizetype ei = i;
-            qsizetype ej = j;
-            while (ei < a.size() && a.at(ei).isDigit())
-                ++ei;
-            while (ej < b.size() && b.at(ej).isDigit())
-                ++ej;
-            QStringView da = QStringView(a).mid(i, ei - i);
-            QStringView db = QStringView(b).mid(j, ej - j);
-            while (da.size() > 1 && da.front() == u'0')
-                da = da.mid(1);
-            while (db.size() > 1 && db.front() == u'0')
-                db = db.mid(1);
-            if (da.size() != db.size())
-                return da.size() < db.size();
-            if (const int order = da.compare(db))
-                return order < 0;
-            i = ei;
-            j = ej;
-        } else {
-            if (a.at(i) != b.at(j))
-                return a.at(i) < b.at(j);
-            ++i;
-            ++j;
-        }
-    }
-    return a.size() - i < b.size() - j;
-}
 
 QString baseName(const QString &fileName)
 {
@@ -111,11 +75,20 @@ bool fileSeries::setMembers(const QStringList &inputs, QString *error)
         std::stable_sort(mMembers.begin(), mMembers.end(), [](const member &a, const member &b) {
             return naturalLess(baseName(a.fileName), baseName(b.fileName));
         });
+        QStringList names;
+        for (const member &m : mMembers)
+            names << m.fileName;
+        nameLayout layout;
+        if (!layoutNames(names, &layout, error))
+            return false;
         for (size_t i = 0; i < mMembers.size(); ++i)
-            mMembers[i].index[0] = qint64(i);
-        mNamed[0] = true;
+            std::copy(layout.index[i].begin(), layout.index[i].end(), mMembers[i].index);
+        std::copy(layout.named, layout.named + 3, mNamed);
+        pattern = layout.pattern;
+        warnings = layout.warnings;
         return true;
     }
+    pattern = mOptions.pattern;
 
     // The pattern as a regular expression: {t}, {z} and {c} are digit runs, the rest is literal.
     static const QRegularExpression placeholder(QStringLiteral("\\{([tzc])\\}"));
@@ -210,7 +183,7 @@ bool fileSeries::inspect(QString *error)
     for (int a = 0; a < 3; ++a) {
         if (mNamed[a] && mLocal[a] != 1) {
             *error = QStringLiteral("%1: holds %2 %3, but the file names give one per file")
-                         .arg(mMembers.front().fileName).arg(mLocal[a]).arg(axisNames[a]);
+                         .arg(mMembers.front().fileName).arg(mLocal[a]).arg(axisName(nameAxis(a)));
             return false;
         }
         extent[a] = mLocal[a];
@@ -221,7 +194,8 @@ bool fileSeries::inspect(QString *error)
             slotCount *= extent[a];
         }
         if (extent[a] > maxSlots || slotCount > maxSlots) {
-            *error = QStringLiteral("%1: the numbers in the file names span too many %2").arg(mMembers.front().fileName, axisNames[a]);
+            *error = QStringLiteral("%1: the numbers in the file names span too many %2")
+                             .arg(mMembers.front().fileName, axisName(nameAxis(a)));
             return false;
         }
     }
@@ -255,11 +229,13 @@ bool fileSeries::inspect(QString *error)
             if (namedChannels[c])
                 channels[c] = *namedChannels[c];
     }
-    description = QStringLiteral("%1 files (%2), %3 each")
-                      .arg(mMembers.size())
-                      .arg(mOptions.pattern.isEmpty() ? QStringLiteral("in the order of the numbers in their names")
-                                                      : QStringLiteral("by --pattern"))
-                      .arg(first->description);
+    for (int m : mSlots)
+        if (m >= 0)
+            files << mMembers[size_t(m)].fileName;
+    const QString rule = !mOptions.pattern.isEmpty() ? QStringLiteral("by --pattern")
+            : pattern.isEmpty()                      ? QStringLiteral("in the order of the numbers in their names")
+                                                     : QStringLiteral("by the indices in their names");
+    description = QStringLiteral("%1 files (%2), %3 each").arg(mMembers.size()).arg(rule, first->description);
     warnMissing();
     return true;
 }
@@ -301,7 +277,7 @@ void fileSeries::warnMissing()
                 missing << QStringLiteral("…");
         }
         if (!missing.isEmpty())
-            warnings << QStringLiteral("missing %1 %2 (no file)").arg(axisNames[a], missing.join(", "));
+            warnings << QStringLiteral("missing %1 %2 (no file)").arg(axisName(nameAxis(a)), missing.join(", "));
     }
     // Planes absent although each of their indices has files of its own.
     static const char *const singular[3] = { "time point", "focal plane", "channel" };

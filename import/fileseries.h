@@ -6,8 +6,8 @@
 #include <QRegularExpression>
 
 // Several files, each one plane or a stack of its own; their names say
-// which time point, focal plane or channel each holds: by the order of the
-// numbers in the names, or by a pattern.
+// which time point, focal plane or channel each holds: by the index words
+// in the names, by the order of their numbers, or by a pattern.
 class fileSeries : public stack
 {
 public:

@@ -220,7 +220,7 @@ QJsonObject description(const QStringList &inputs, const stack &input, const imp
                         const std::vector<int> &chosen, const QString &name)
 {
     QJsonArray files;
-    for (const QString &file : inputs)
+    for (const QString &file : input.files.isEmpty() ? inputs : input.files)
         files.append(QFileInfo(file).absoluteFilePath());
     QJsonArray images;
     for (const imageSummary &image : input.images)
@@ -246,7 +246,7 @@ QJsonObject description(const QStringList &inputs, const stack &input, const imp
     // JPEG at quality 95 takes about this much a pixel of microscope frames.
     const double bytesPerPixel = chosen.size() > 1 ? 0.5 : 0.4;
     return QJsonObject {
-        { "inputs", files }, { "format", input.description }, { "pattern", QString() }, { "images", images },
+        { "inputs", files }, { "format", input.description }, { "pattern", input.pattern }, { "images", images },
         { "image", input.image }, { "width", input.width }, { "height", input.height }, { "times", input.times },
         { "planes", input.planes }, { "type", sampleTypeText(input.bits, input.format) }, { "channels", channels },
         { "frames", frames }, { "estimatedBytes", qint64(bytesPerPixel * input.width * input.height * frames) },
@@ -293,7 +293,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption versionOption = parser.addVersionOption();
     parser.addOptions({
             { { "o", "output" }, "Write the dataset into folder <dir> (default: ./NAME).", "dir" },
-            { "name", "Name the dataset <name> (default: the first input's base name).", "name" },
+            { "name", "Name the dataset <name> (default: from the input names, without indices).", "name" },
             { "planes", "Each time point has <n> focal planes (input without metadata).", "n" },
             { "order", "zt: focal planes vary fastest (default); tz: time points do.", "order" },
             { "image", "Read image <n> (0-based) of a file that holds several.", "n" },
@@ -348,7 +348,7 @@ int main(int argc, char *argv[])
     const bool json = parser.isSet("json-progress");
     // Each image of a file that holds several has a dataset of its own.
     const QString name = parser.isSet("name") ? parser.value("name")
-                                              : datasetNameFor(inputs.first())
+                                              : datasetNameFor(inputs)
                     + (layout.image >= 0 ? QStringLiteral("_image%1").arg(layout.image) : QString());
     if (!isDatasetName(name) && parser.isSet("name"))
         misuse(QStringLiteral("--name %1: a dataset name has only letters, digits, '-', '_' and '.'").arg(name));

@@ -1,5 +1,7 @@
 #include "names.h"
 
+#include "indexnames.h"
+
 #include <QFileInfo>
 
 #include <algorithm>
@@ -26,12 +28,22 @@ bool isDatasetName(const QString &name)
     return !name.isEmpty() && std::all_of(name.begin(), name.end(), isNameCharacter);
 }
 
-QString datasetNameFor(const QString &input)
+// Other characters as '_'.
+static QString sanitized(QString name)
 {
-    QString name = QFileInfo(input).baseName();
     for (QChar &c : name) {
         if (!isNameCharacter(c))
             c = u'_';
     }
     return name;
+}
+
+QString datasetNameFor(const QString &input)
+{
+    return sanitized(QFileInfo(input).baseName());
+}
+
+QString datasetNameFor(const QStringList &inputs)
+{
+    return inputs.size() == 1 ? datasetNameFor(inputs.first()) : sanitized(seriesName(inputs));
 }

@@ -2,6 +2,7 @@
 #define NAMES_H
 
 #include <QString>
+#include <QStringList>
 
 // The index text of frame names: at least three digits, padded with '0'.
 QString digit3(int a);
@@ -11,5 +12,8 @@ QString frameFileName(const QString &dataset, int t, int z);
 bool isDatasetName(const QString &name);
 // The name for an input: its base name without extensions, other characters as '_'.
 QString datasetNameFor(const QString &input);
+// The name for the inputs: one input's as above; for several, what their
+// names share before their indices, or else their folder's name.
+QString datasetNameFor(const QStringList &inputs);
 
 #endif

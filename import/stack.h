@@ -72,6 +72,8 @@ public:
     QStringList warnings;       // e.g. the indices of missing files
     std::vector<imageSummary> images;   // every image of the input, the one read among them
     int image = 0;                      // which one is read
+    QStringList files;          // a file series' files in the order read
+    QString pattern;            // a file series' --pattern, or its names read as one; empty for the natural order
 
     // Whether the input holds this plane at all (a gap in a file series does not).
     virtual bool present(int t, int z, int c) const = 0;
@@ -89,8 +91,8 @@ QString sampleTypeText(int bits, sampleFormat format);
 
 // Opens the inputs, recognised by their content: one TIFF file (with
 // ImageJ, OME-XML or tifffile metadata, or none), or several TIFF, PNG or
-// JPEG files, one time point each.  On failure returns null and sets
-// *error to "FILE: what is wrong".
+// JPEG files laid out by the indices in their names or by --pattern.  On
+// failure returns null and sets *error to "FILE: what is wrong".
 std::unique_ptr<stack> openStack(const QStringList &inputs, const stackOptions &options, QString *error);
 
 // Opens one file the same way, whatever its name; a file series opens its

@@ -134,6 +134,19 @@ w('odd/a_t0.tif', pages(1)); w('odd/a_t1.tif', pages(1)[:, :20, :20])
 w('dup/d_t1.tif', pages(1)); w('dup/d_t01.tif', pages(1))
 w('nomatch/m_t0.tif', pages(1)); w('nomatch/other.tif', pages(1))
 w('timelapses/x_t0.tif', cube(2, 2, 1).reshape(2, 2, H, W), imagej=True, metadata={'axes': 'TZYX'})
+# Series whose names say what their numbers index, by rank; and what they cannot say.
+for d in ['letters', 'mm', 'mitocheck', 'positions', 'unnamed', 'twotimes']:
+    os.makedirs(out + '/' + d, exist_ok=True)
+for t, z in np.ndindex(2, 3):
+    w('letters/cells_T%d_Z%d.tif' % (7 * t, z + 1), cube(2, 3, 1)[t, z, 0])
+for t, z, c in np.ndindex(2, 2, 2):
+    w('mm/img_channel%03d_position000_time%09d_z%03d.tif' % (c, t, z), cube(2, 2, 2)[t, z, c])
+for t in range(3):
+    w('mitocheck/EMBO_2012_Group3--W0002--P001--T%05d--Z000--C.tif' % t, cube(3, 1, 1)[t, 0, 0])
+for a, b in np.ndindex(2, 2):
+    w('positions/P%d_T%d.tif' % (a + 1, b), pages(1))
+    w('unnamed/img-%d-%d.tif' % (a + 1, b + 5), pages(1))
+    w('twotimes/x_t%d_t%d.tif' % (a, b), pages(1))
 
 # ImageJ's layout for large stacks: one page, the samples of the others after its own.
 for name, order in [('imagej-onepage.tif', '<'), ('imagej-onepage-be.tif', '>')]:

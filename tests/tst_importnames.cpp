@@ -13,6 +13,8 @@ private slots:
     void frameNames();
     void datasetNames_data();
     void datasetNames();
+    void seriesNames_data();
+    void seriesNames();
 };
 
 void tst_importnames::frameNames_data()
@@ -66,6 +68,29 @@ void tst_importnames::datasetNames()
     QVERIFY(!isDatasetName("two words"));
     QVERIFY(!isDatasetName("a/b"));
     QVERIFY(isDatasetName("v1.2-final_x"));
+}
+
+void tst_importnames::seriesNames_data()
+{
+    QTest::addColumn<QStringList>("inputs");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("ImageJ's split channels") << QStringList { "/d/C1-MAX_mitosis.tif", "/d/C2-MAX_mitosis.tif" } << "MAX_mitosis";
+    QTest::newRow("split channels over time") << QStringList { "c1/C1-MAX_mitosis_t0.tif", "c2/C2-MAX_mitosis_t1.tif" } << "MAX_mitosis";
+    QTest::newRow("mitocheck") << QStringList { "EMBO_2012_Group3--empty--empty--W0002--P001--T00000--Z000--C.tif",
+                                                "EMBO_2012_Group3--empty--empty--W0002--P001--T00001--Z000--C.tif" }
+                               << "EMBO_2012_Group3--empty--empty--W0002";
+    QTest::newRow("Micro-Manager") << QStringList { "img_channel000_position000_time000000000_z000.tif",
+                                                    "img_channel001_position000_time000000000_z000.tif" } << "img";
+    QTest::newRow("common start, no number cut") << QStringList { "run12_a.ome.tif", "run13_b.ome.tif" } << "run";
+    QTest::newRow("nothing shared: the folder") << QStringList { "/data/run 7/P1_T0.tif", "/data/run 7/P2_T0.tif" } << "run_7";
+    QTest::newRow("one input keeps its indices") << QStringList { "/d/C1-MAX_mitosis_t3.tif" } << "C1-MAX_mitosis_t3";
+}
+
+void tst_importnames::seriesNames()
+{
+    QFETCH(QStringList, inputs);
+    QFETCH(QString, name);
+    QCOMPARE(datasetNameFor(inputs), name);
 }
 
 QTEST_MAIN(tst_importnames)

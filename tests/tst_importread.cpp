@@ -243,6 +243,10 @@ void tst_importread::planes_data()
     QTest::newRow("pattern {c}, pages as time") << "chan" << "C{c}-x.tif" << 0 << "u16" << 3 << 1 << 2 << 0 << QString();
     QTest::newRow("pattern {c} {t}, two folders") << "ct" << "C{c}-m_t{t}.tif" << 0 << "u16" << 3 << 1 << 2 << 0 << QString();
     QTest::newRow("pattern with a gap") << "gap" << "g_t{t}.tif" << 0 << "u16" << 4 << 1 << 1 << 0 << "2,0,0";
+    row("channels by C1-, C2-, pages as time", "chan", 3, 1, 2);
+    row("T and Z in the names, by rank", "letters", 2, 3, 1);
+    row("Micro-Manager's names", "mm", 2, 2, 2);
+    row("well and position fixed, time varying", "mitocheck", 3, 1, 1);
 }
 
 void tst_importread::planes()
@@ -259,8 +263,12 @@ void tst_importread::planes()
 
     stackOptions options = optionsFor(pattern, planesOption);
     QString error;
-    std::unique_ptr<stack> s = openStack(inputs(input), options, &error);
+    QStringList files = inputs(input);
+    std::unique_ptr<stack> s = openStack(files, options, &error);
     QVERIFY2(s, qPrintable(error));
+    QStringList read = s->files;
+    std::sort(read.begin(), read.end(), std::greater<QString>());
+    QCOMPARE(read, files.size() > 1 ? files : QStringList());
     QCOMPARE(s->width, width);
     QCOMPARE(s->height, height);
     QCOMPARE(s->times, times);
@@ -372,6 +380,13 @@ void tst_importread::errors_data()
     QTest::newRow("--image of a file of one") << "plain.tif" << "image=1" << 0 << "plain.tif: --image 1: the file holds 1 image";
     QTest::newRow("LSM counts that lie") << "lsm-lies.lsm" << "" << 0 << "lsm-lies.lsm: the LSM header counts 2 × 4 planes in 1 images, the file has 6 pages";
     QTest::newRow("time-lapse per time point") << "timelapses" << "x_t{t}.tif" << 0 << "x_t0.tif: holds 2 time points, but the file names give one per file";
+    QTest::newRow("a pattern anchored at the name's start") << "odd" << "t{t}.tif" << 0 << "a_t1.tif: does not match --pattern 't{t}.tif'";
+    QTest::newRow("two stage positions") << "positions" << "" << 0
+            << "P1_T0.tif: the names number 2 stage positions (P1, P2), and a dataset holds one: import one position's files, e.g. --pattern 'P1_T{t}.tif' with ";
+    QTest::newRow("two numbers without index words") << "unnamed" << "" << 0
+            << "img-1-5.tif: the names vary in 2 numbers (1 and 5 here) with no letters saying which is time, focal plane or channel; give --pattern, e.g. --pattern 'img-{z}-{t}.tif'";
+    QTest::newRow("two numbers of time") << "twotimes" << "" << 0
+            << "x_t0_t0.tif: the names vary in 2 numbers (t0 and t0 here), and more than one numbers time points; give --pattern, e.g. --pattern 'x_t{t}_t{z}.tif'";
 }
 
 void tst_importread::errors()

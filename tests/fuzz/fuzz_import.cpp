@@ -1,14 +1,17 @@
 // Reads every input with tesseline-import's reader: as metadata text for
-// each parser, and as a file that openFile() recognises by its content,
-// reading every plane of a stack that opens.  What comes back must be
-// consistent: sizes that agree, and one-line errors that name the file.
+// each parser, as the names of a file series, and as a file that openFile()
+// recognises by its content, reading every plane of a stack that opens.
+// What comes back must be consistent: sizes that agree, indices within the
+// names, and one-line errors that name the file.
 
+#include "indexnames.h"
 #include "metadata.h"
 #include "pagelayout.h"
 #include "stack.h"
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -85,6 +88,35 @@ void parse(const QByteArray &bytes)
     }
 }
 
+// The bytes as the names of a few files, one a line: the numbers in each
+// name, and the layout of the series they give.
+void layoutAsNames(const QByteArray &bytes)
+{
+    QStringList names;
+    for (const QByteArray &line : bytes.split('\n').mid(0, 8))
+        names << QString::fromUtf8(line);
+    std::stable_sort(names.begin(), names.end(), naturalLess);
+    for (const QString &name : names) {
+        const QString base = indexBaseName(name);
+        require(name.contains(base), "a base name that is not in its name");
+        for (const nameNumber &n : nameNumbers(base))
+            require(n.start >= 0 && n.length > 0 && n.start + n.length <= base.size() && n.wordStart < n.start
+                            && (n.wordStart >= 0) == (n.axis != nameAxis::none),
+                    "a number outside its name");
+    }
+    nameLayout layout;
+    QString error;
+    if (!layoutNames(names, &layout, &error)) {
+        require(error.startsWith(names.first() + ": ") && !error.contains('\n'), "an error that is not one line naming the first file");
+        return;
+    }
+    require(layout.index.size() == size_t(names.size()), "a layout of other files");
+    for (const auto &index : layout.index)
+        for (int a = 0; a < 3; ++a)
+            require(layout.named[a] ? index[a] >= 0 && index[a] < names.size() : index[a] == -1, "an index outside the names");
+    seriesName(names);
+}
+
 void readAll(stack &s)
 {
     require(s.width > 0 && s.height > 0 && s.times > 0 && s.planes > 0, "a stack without planes");
@@ -124,6 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
     parse(bytes);
+    layoutAsNames(bytes);
 
     require(ftruncate(fd, 0) == 0 && pwrite(fd, data, size, 0) == ssize_t(size), "cannot write the file");
     stackOptions options;
