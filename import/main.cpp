@@ -404,6 +404,8 @@ int main(int argc, char *argv[])
 
     // A description tells every channel's window, but measures only those asked for.
     importer import(*input, describing ? every : channels, &caught);
+    if (json)
+        import.reportAsJson();
     if (!import.chooseWindows(requests, &error, !describing))
         stop(error);
     if (describing) {
@@ -422,8 +424,6 @@ int main(int argc, char *argv[])
 
     datasetwriter writer(output, name);
     writer.setRecord(record(inputs, arguments(parser)));
-    if (json)
-        import.reportAsJson();
     std::cout.flush();
     const bool done = writer.begin(&error)
             && import.run(writer, quality, threads, !quiet && isatty(STDERR_FILENO), &error) && !caught

@@ -29,6 +29,9 @@ private slots:
     void defaultName();
     void forceReplaces();
     void dryRunWritesNothing();
+    void describe_data();
+    void describe();
+    void jsonProgress();
     void quality();
     void progressOnTerminal();
     void failure_data();
@@ -382,10 +385,18 @@ void tst_import::defaultName()
 void tst_import::forceReplaces()
 {
     const QString out = freshDir() + "/out";
-    QVERIFY(writeFile(out + "/old.tz", "dataset old\n") && writeFile(out + "/img/old_t000_z000_ch000.jpg", "x"));
+    QVERIFY(writeFile(out + "/old.tz", "dataset old\n") && writeFile(out + "/img/old_t000_z000_ch000.jpg", "x")
+            && writeFile(out + "/old.import.json", "{}"));
     QCOMPARE(run({ "-q", "--force", "-o", out, "--name", "new", input("ij8.tif") }).exitCode, 0);
     QCOMPARE(readAll(out + "/new.tz"), descriptorText("new", 64, 48, 3, 4));
     QVERIFY(!QFile::exists(out + "/old.tz") && !QFile::exists(out + "/img/old_t000_z000_ch000.jpg"));
+
+    // What the new dataset was made from, and how.
+    const QJsonObject record = QJsonDocument::fromJson(readAll(out + "/new.import.json")).object();
+    const QJsonObject from = record["inputs"].toArray().first().toObject();
+    QCOMPARE(from["path"].toString(), input("ij8.tif"));
+    QCOMPARE(from["size"].toInteger(), QFileInfo(input("ij8.tif")).size());
+    QCOMPARE(record["settings"].toVariant().toStringList(), QStringList({ "--name", "new" }));
 }
 
 void tst_import::dryRunWritesNothing()
@@ -425,6 +436,69 @@ void tst_import::progressOnTerminal()
     const QByteArray quiet = onTerminal(QString("%1 -q -o %2/q %3").arg(IMPORTER, out, input("ij8.tif")));
     QVERIFY2(!quiet.contains("frames"), quiet.constData());
     QVERIFY(QFile::exists(out + "/q/ij8.tz"));
+}
+
+void tst_import::describe_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("channels");   // per channel: colour, the file's window, the window used or null
+    QTest::newRow("ImageJ LUTs and ranges") << "ij16.tif" << QStringList()
+                                            << "#00ff00 0:25500 0:25500; #ff00ff 1000:26500 1000:26500";
+    QTest::newRow("auto asked for is measured") << "ij16.tif" << QStringList { "--range", "1=auto" }
+                                                << "#00ff00 0:25500 0:25500; #ff00ff 1000:26500 2600:22400";
+    QTest::newRow("auto by default is not") << "shape.tif" << QStringList() << "#ff0000 - null";
+    QTest::newRow("--channel picks, all are told") << "ij3.tif" << QStringList { "--channel", "2", "--range", "2=0:9" }
+                                                   << "#ff0000 - null; #00ff00 - null; #0000ff - 0:9";
+}
+
+// --describe: what the viewer's import dialog shows, read from the metadata.
+void tst_import::describe()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, options);
+    QFETCH(QString, channels);
+    const QString parent = freshDir();
+    const result r = run(options + QStringList { "--describe", input(file) }, IMPORTER, parent);
+    QCOMPARE(r.exitCode, 0);
+    const QJsonObject d = QJsonDocument::fromJson(r.out).object();
+    QCOMPARE(d["inputs"].toArray().first().toString(), input(file));
+    QCOMPARE(QString("%1 %2 %3").arg(d["times"].toInt()).arg(d["planes"].toInt()).arg(d["frames"].toInt()), QString("3 4 12"));
+    QStringList seen;
+    for (const QJsonValue &value : d["channels"].toArray()) {
+        const QJsonObject c = value.toObject();
+        const auto range = [](const QJsonValue &low, const QJsonValue &high) {
+            return low.isUndefined() ? QString("-") : QString("%1:%2").arg(low.toDouble()).arg(high.toDouble());
+        };
+        const QJsonObject w = c["window"].toObject();
+        seen << QString("%1 %2 %3").arg(c["colour"].toString(),
+                                         range(c["fileWindow"].toArray().at(0), c["fileWindow"].toArray().at(1)),
+                                         c["window"].isNull() ? "null" : range(w["low"], w["high"]));
+    }
+    QCOMPARE(seen.join("; "), channels);
+    QCOMPARE(tree(parent), QStringList());
+}
+
+// --json-progress: only JSON lines on standard output, ending with the descriptor.
+void tst_import::jsonProgress()
+{
+    const QString out = freshDir() + "/out";
+    const result r = run({ "--json-progress", "--threads", "1", "-o", out, input("ramp2.tif") });
+    QCOMPARE(r.exitCode, 0);
+    QStringList stages;
+    QJsonObject last;
+    for (const QByteArray &line : r.out.trimmed().split('\n')) {
+        QJsonParseError error;
+        last = QJsonDocument::fromJson(line, &error).object();
+        QVERIFY2(error.error == QJsonParseError::NoError, line.constData());
+        if (!stages.contains(last["stage"].toString()))
+            stages << last["stage"].toString();
+        QVERIFY(last["done"].toInt() <= last["total"].toInt());
+    }
+    QCOMPARE(stages, QStringList({ "measuring", "writing", "done" }));
+    QCOMPARE(last["descriptor"].toString(), out + "/ramp2.tz");
+    QCOMPARE(last["frames"].toInt(), 2);
+    QVERIFY(QFile::exists(out + "/ramp2.tz"));
 }
 
 void tst_import::failure_data()
