@@ -60,7 +60,7 @@ importdialog::importdialog(QWidget *parent)
     channelGrid = new QGridLayout(channelBox);
 
     nameEdit = new QLineEdit;
-    nameEdit->setValidator(new QRegularExpressionValidator(QRegularExpression("[A-Za-z0-9._-]+"), nameEdit));
+    nameEdit->setValidator(new QRegularExpressionValidator(QRegularExpression("(?!\\.\\.?$)[A-Za-z0-9._-]+"), nameEdit));
     nameEdit->setToolTip(tr("Letters, digits, '-', '_' and '.'"));
     folderEdit = new QLineEdit;
     folderEdit->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('x')) * 40);
@@ -99,7 +99,7 @@ importdialog::importdialog(QWidget *parent)
     connect(nameEdit, &QLineEdit::textEdited, this, &importdialog::nameEdited);
     connect(folderEdit, &QLineEdit::textEdited, this, [this] {
         folderEdited = true;
-        updateChannels();
+        settingsChanged();
     });
     connect(browseButton, &QPushButton::clicked, this, &importdialog::browse);
     connect(buttonBox, &QDialogButtonBox::accepted, this, &importdialog::accept);
@@ -167,63 +167,7 @@ void importdialog::setDescription(const QJsonObject &description)
         nameEdit->setText(name);
         folderEdit->setText(defaultFolder(name));
     }
-    updateChannels();
-}
-
-// Choices of brightness: the importer's default first (the file's display
-// range, 8-bit samples as stored, or else Auto), then Auto, then the user's own.
-void importdialog::addChannel(const QJsonObject &channel)
-{
-    channelRow row;
-    row.index = channel[QLatin1String("index")].toInt();
-    const int line = int(channels.size());
-    QString name = channel[QLatin1String("name")].toString();
-    if (name.isEmpty())
-        name = tr("Channel %1").arg(row.index);
-    row.include = new QCheckBox(name);
-    row.include->setChecked(channel[QLatin1String("selected")].toBool(true));
-
-    auto *colour = new QLabel;
-    const QString colourName = channel[QLatin1String("colour")].toString();
-    colour->setPixmap(swatch(QColor(colourName)));
-    colour->setToolTip(channel[QLatin1String("colourFromFile")].toBool() ? tr("%1, from the file").arg(colourName)
-                                                                       : tr("%1, the default").arg(colourName));
-
-    row.choice = new QComboBox;
-    double low = 0, high = 0;
-    if (readWindow(channel[QLatin1String("window")], &low, &high)) {
-        const bool fromFile = !channel[QLatin1String("fileWindow")].isNull();
-        row.choice->addItem((fromFile ? tr("From the file: %1") : tr("As stored: %1")).arg(windowText(low, high)),
-                            QStringLiteral("default"));
-    } else if (!readWindow(channel[QLatin1String("typeWindow")], &low, &high)) {
-        high = 1;
-    }
-    row.choice->addItem(tr("Auto (0.35 %)"), QStringLiteral("auto"));
-    row.choice->addItem(tr("Your own:"), QStringLiteral("own"));
-
-    // Integer samples get whole values within their type's range.
-    double typeLow = -1e9, typeHigh = 1e9;
-    const bool integers = readWindow(channel[QLatin1String("typeWindow")], &typeLow, &typeHigh);
-    row.low = new QDoubleSpinBox;
-    row.high = new QDoubleSpinBox;
-    for (QDoubleSpinBox *box : { row.low, row.high }) {
-        box->setDecimals(integers ? 0 : 3);
-        box->setRange(typeLow, typeHigh);
-        connect(box, &QDoubleSpinBox::valueChanged, this, &importdialog::updateChannels);
-    }
-    row.low->setValue(low);
-    row.high->setValue(high);
-    row.low->setAccessibleName(tr("Low"));
-    row.high->setAccessibleName(tr("High"));
-
-    channelGrid->addWidget(row.include, line, 0);
-    channelGrid->addWidget(colour, line, 1);
-    channelGrid->addWidget(row.choice, line, 2);
-    channelGrid->addWidget(row.low, line, 3);
-    channelGrid->addWidget(row.high, line, 4);
-    connect(row.include, &QCheckBox::toggled, this, &importdialog::updateChannels);
-    connect(row.choice, &QComboBox::currentIndexChanged, this, &importdialog::updateChannels);
-    channels << row;
+    settingsChanged();
 }
 
 void importdialog::setAutoWindow(int image, int channel, const QJsonObject &window)
@@ -304,7 +248,7 @@ void importdialog::nameEdited(const QString &name)
 {
     if (!folderEdited)
         folderEdit->setText(defaultFolder(name));
-    updateChannels();
+    settingsChanged();
 }
 
 void importdialog::browse()
@@ -315,12 +259,12 @@ void importdialog::browse()
         return;
     folderEdit->setText(QDir::toNativeSeparators(QDir(parent).filePath(nameEdit->text())));
     folderEdited = true;
-    updateChannels();
+    settingsChanged();
 }
 
 // Asks for the auto windows now wanted, lets the user's own values be typed
 // only where chosen, and allows Import only for settings the importer takes.
-void importdialog::updateChannels()
+void importdialog::settingsChanged()
 {
     bool valid = nameEdit->hasAcceptableInput() && !folderEdit->text().isEmpty();
     bool any = false;
@@ -341,6 +285,62 @@ void importdialog::updateChannels()
         }
     }
     importButton->setEnabled(valid && any);
+}
+
+// Choices of brightness: the importer's default first (the file's display
+// range, 8-bit samples as stored, or else Auto), then Auto, then the user's own.
+void importdialog::addChannel(const QJsonObject &channel)
+{
+    channelRow row;
+    row.index = channel[QLatin1String("index")].toInt();
+    const int line = int(channels.size());
+    QString name = channel[QLatin1String("name")].toString();
+    if (name.isEmpty())
+        name = tr("Channel %1").arg(row.index);
+    row.include = new QCheckBox(name);
+    row.include->setChecked(channel[QLatin1String("selected")].toBool(true));
+
+    auto *colour = new QLabel;
+    const QString colourName = channel[QLatin1String("colour")].toString();
+    colour->setPixmap(swatch(QColor(colourName)));
+    colour->setToolTip(channel[QLatin1String("colourFromFile")].toBool() ? tr("%1, from the file").arg(colourName)
+                                                                       : tr("%1, the default").arg(colourName));
+
+    row.choice = new QComboBox;
+    double low = 0, high = 0;
+    if (readWindow(channel[QLatin1String("window")], &low, &high)) {
+        const bool fromFile = !channel[QLatin1String("fileWindow")].isNull();
+        row.choice->addItem((fromFile ? tr("From the file: %1") : tr("As stored: %1")).arg(windowText(low, high)),
+                            QStringLiteral("default"));
+    } else if (!readWindow(channel[QLatin1String("typeWindow")], &low, &high)) {
+        high = 1;
+    }
+    row.choice->addItem(tr("Auto (0.35 %)"), QStringLiteral("auto"));
+    row.choice->addItem(tr("Your own:"), QStringLiteral("own"));
+
+    // Integer samples get whole values within their type's range.
+    double typeLow = -1e9, typeHigh = 1e9;
+    const bool integers = readWindow(channel[QLatin1String("typeWindow")], &typeLow, &typeHigh);
+    row.low = new QDoubleSpinBox;
+    row.high = new QDoubleSpinBox;
+    for (QDoubleSpinBox *box : { row.low, row.high }) {
+        box->setDecimals(integers ? 0 : 3);
+        box->setRange(typeLow, typeHigh);
+        connect(box, &QDoubleSpinBox::valueChanged, this, &importdialog::settingsChanged);
+    }
+    row.low->setValue(low);
+    row.high->setValue(high);
+    row.low->setAccessibleName(tr("Low"));
+    row.high->setAccessibleName(tr("High"));
+
+    channelGrid->addWidget(row.include, line, 0);
+    channelGrid->addWidget(colour, line, 1);
+    channelGrid->addWidget(row.choice, line, 2);
+    channelGrid->addWidget(row.low, line, 3);
+    channelGrid->addWidget(row.high, line, 4);
+    connect(row.include, &QCheckBox::toggled, this, &importdialog::settingsChanged);
+    connect(row.choice, &QComboBox::currentIndexChanged, this, &importdialog::settingsChanged);
+    channels << row;
 }
 
 // Beside the (first) input, or in the user's pictures where that cannot be written.

@@ -49,7 +49,7 @@ public slots:
 private slots:
     void nameEdited(const QString &name);
     void browse();
-    void updateChannels();
+    void settingsChanged();
 
 private:
     enum autoState { unmeasured, measuring, measured };

@@ -337,7 +337,8 @@ void importflow::open(const QString &descriptor)
 
 void importflow::showError(const QString &text)
 {
-    auto *box = new QMessageBox(QMessageBox::Warning, tr("Import"), text, QMessageBox::Ok, window);
+    auto *box = new QMessageBox(QMessageBox::Warning, tr("Import"), text, QMessageBox::Ok,
+                                dialog ? static_cast<QWidget *>(dialog) : window);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
 }

@@ -127,6 +127,7 @@ void tst_importflow::commandLine_data()
                                                       << QSL { "--image", "0", "--channel", "0", "--name", "two" };
     QTest::newRow("only name characters are typed") << "grey8.tif" << -1 << QList<int>() << "" << "cell 1/b"
                                                     << QSL { "--name", "cell1b" };
+    QTest::newRow("no name of a folder's own") << "grey8.tif" << -1 << QList<int>() << "" << ".." << QSL();
 }
 
 void tst_importflow::commandLine()
