@@ -132,7 +132,7 @@ int main(int argc, char *argv[])
         const QString fileName = descriptors.first();
         const QString reason = unreadable(fileName);
         if (reason.isEmpty())
-            w.openDescriptor(fileName);
+            w.openFile(fileName);
         else
             std::cerr << "tesseline: cannot read " << fileName.toLocal8Bit().constData() << ": "
                       << reason.toLocal8Bit().constData() << std::endl;

@@ -1,6 +1,7 @@
 #include "window.h"
 #include "framereader.h"
 #include "frameview.h"
+#include "importflow.h"
 
 #include <QtWidgets>
 
@@ -95,6 +96,8 @@ window::window(QWidget *parent)
     connect(scrollFocal, &QScrollBar::valueChanged, focalPlane, qOverload<int>(&QLCDNumber::display));
     connect(imageLabel, &frameview::regionNeeded, this, &window::reloadFrame);
     connect(imageLabel, &frameview::doubleClicked, this, &window::frameDoubleClicked);
+    importFlow = new importflow(this);
+    connect(importFlow, &importflow::datasetReady, this, &window::openDescriptor);
 
     createActions();
     createMenus();
@@ -110,6 +113,7 @@ window::window(QWidget *parent)
 void window::openDescriptor(const QString &fileName)
 {
     path = QFileInfo(fileName).absolutePath();
+    importFlow->setLastFile(fileName);
     readDescriptor(fileName);
     fitOnScreen();
     imageLabel->resetView();
@@ -136,6 +140,15 @@ void window::open()
     const QString fileName = QFileDialog::getOpenFileName(this, tr("OpenFile"), QDir::currentPath(),
                                                           tr("TZ files (*.tz)"));
     if (!fileName.isEmpty())
+        openFile(fileName);
+}
+
+// A descriptor, or an image stack (by its content) to import.
+void window::openFile(const QString &fileName)
+{
+    if (importflow::isStack(fileName))
+        importFlow->start({ fileName });
+    else
         openDescriptor(fileName);
 }
 
@@ -304,17 +317,22 @@ void window::moveEvent(QMoveEvent *e)
 
 void window::dragEnterEvent(QDragEnterEvent *e)
 {
-    if (!droppedDescriptor(e->mimeData()).isEmpty())
+    if (!droppedDescriptor(e->mimeData()).isEmpty() || !importflow::droppedInputs(e->mimeData()).isEmpty())
         e->acceptProposedAction();
 }
 
+// A descriptor opens; a stack, a folder of images or several images are imported.
 void window::dropEvent(QDropEvent *e)
 {
     const QString fileName = droppedDescriptor(e->mimeData());
-    if (fileName.isEmpty())
+    const QStringList inputs = fileName.isEmpty() ? importflow::droppedInputs(e->mimeData()) : QStringList();
+    if (fileName.isEmpty() && inputs.isEmpty())
         return;
     e->acceptProposedAction();
-    openDescriptor(fileName);
+    if (fileName.isEmpty())
+        importFlow->start(inputs);
+    else
+        openDescriptor(fileName);
 }
 
 // The one local ".tz" file a drag carries, or nothing.
@@ -333,6 +351,10 @@ void window::createActions()
     openAct = new QAction(tr("&Open..."), this);
     openAct->setShortcut(QKeySequence(tr("Ctrl+O")));
     connect(openAct, &QAction::triggered, this, &window::open);
+
+    importAct = new QAction(tr("&Import..."), this);
+    importAct->setShortcut(QKeySequence(tr("Ctrl+I")));
+    connect(importAct, &QAction::triggered, importFlow, &importflow::chooseFile);
 
     exitAct = new QAction(tr("E&xit"), this);
     exitAct->setShortcut(QKeySequence(tr("Ctrl+Q")));
@@ -366,6 +388,7 @@ void window::createMenus()
 {
     fileMenu = new QMenu(tr("&File"), this);
     fileMenu->addAction(openAct);
+    fileMenu->addAction(importAct);
     fileMenu->addSeparator();
     fileMenu->addAction(exitAct);
 

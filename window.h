@@ -14,6 +14,7 @@ class QMenu;
 class QMimeData;
 class QScrollBar;
 QT_END_NAMESPACE
+class importflow;
 
 class window : public QMainWindow
 {
@@ -23,6 +24,7 @@ public:
     explicit window(QWidget *parent = nullptr);
 
     void openDescriptor(const QString &fileName);
+    void openFile(const QString &fileName);
 
 protected:
     void wheelEvent(QWheelEvent *e) override;
@@ -90,6 +92,7 @@ private:
     QSize decoration;
 
     QAction *openAct;
+    QAction *importAct;
     QAction *exitAct;
     QAction *aboutAct;
     QAction *aboutQtAct;
@@ -100,6 +103,7 @@ private:
     QMenu *fileMenu;
     QMenu *viewMenu;
     QMenu *helpMenu;
+    importflow *importFlow;
 
     friend class descriptorFuzzer;
     friend class tst_descriptor;
@@ -111,6 +115,7 @@ private:
     friend class tst_view;
     friend class tst_importnames;
     friend class tst_zoom;
+    friend class tst_importflow;
 };
 
 #endif

@@ -56,6 +56,7 @@ mkfifo "$work/fifo.tz"
 printf 'dataset dash width 40 height 30\n' >"$work/-x.tz"
 printf 'dataset plain width 40 height 30\n' >"$work/plain.tz"
 printf 'dataset bogus width 40 height 30\n' >"$work/-style=bogus"
+printf 'II*\0dataset tiff width 40 height 30\n' >"$work/stack.tif"
 
 check "--help" 0 '^Usage: tesseline \[options\] \[descriptor.tz\]' - -- --help
 check "-h" 0 'man tesseline' - -- -h
@@ -76,6 +77,8 @@ check "-- before a Qt option" 124 - "=bogus"$'\n'"40"$'\n'"30"$'\n'"$work/img/bo
       -- -- -style=bogus
 check "-platform offscreen passes through" 124 - '^plain$' -- -platform offscreen plain.tz
 check "-style=fusion passes through" 124 - '^plain$' -- -style=fusion plain.tz
+# A TIFF goes to the importer, and is not read as a descriptor.
+check "a TIFF stack" 124 - '!^(tiff|40|30)$' -- stack.tif
 
 # Over plain ssh: one line that says what is missing, instead of Qt's abort.
 launch=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)

@@ -121,14 +121,17 @@ void tst_window::menus()
     QCOMPARE(w.helpMenu->title(), QString("&Help"));
 
     const QList<QAction *> file = w.fileMenu->actions();
-    QCOMPARE(file.size(), 3);
+    QCOMPARE(file.size(), 4);
     QCOMPARE(file.at(0), w.openAct);
-    QVERIFY(file.at(1)->isSeparator());
-    QCOMPARE(file.at(2), w.exitAct);
+    QCOMPARE(file.at(1), w.importAct);
+    QVERIFY(file.at(2)->isSeparator());
+    QCOMPARE(file.at(3), w.exitAct);
     QCOMPARE(w.helpMenu->actions(), (QList<QAction *> { w.aboutAct, w.aboutQtAct }));
 
     QCOMPARE(w.openAct->text(), QString("&Open..."));
     QCOMPARE(w.openAct->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+    QCOMPARE(w.importAct->text(), QString("&Import..."));
+    QCOMPARE(w.importAct->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_I));
     QCOMPARE(w.exitAct->text(), QString("E&xit"));
     QCOMPARE(w.exitAct->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
     QCOMPARE(w.aboutAct->text(), QString("&About"));

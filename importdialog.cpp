@@ -1,0 +1,358 @@
+#include "importdialog.h"
+
+#include <QtWidgets>
+
+namespace {
+
+QString number(double value)
+{
+    return QString::number(value, 'g', 12);
+}
+
+QString windowText(double low, double high)
+{
+    return QStringLiteral("%1 – %2").arg(number(low), number(high));
+}
+
+// A window as the importer writes it: [low, high], or an object with low and high.
+bool readWindow(const QJsonValue &value, double *low, double *high)
+{
+    if (value.isArray() && value.toArray().size() == 2) {
+        *low = value[0].toDouble();
+        *high = value[1].toDouble();
+        return true;
+    }
+    if (value.isObject()) {
+        *low = value[QLatin1String("low")].toDouble();
+        *high = value[QLatin1String("high")].toDouble();
+        return true;
+    }
+    return false;
+}
+
+QPixmap swatch(const QColor &colour)
+{
+    QPixmap pixmap(16, 16);
+    pixmap.fill(colour);
+    return pixmap;
+}
+
+} // namespace
+
+importdialog::importdialog(QWidget *parent)
+    : QDialog(parent)
+{
+    fileLabel = new QLabel;
+    fileLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    fileList = new QListWidget;
+    fileList->setMaximumHeight(120);
+    patternLabel = new QLabel;
+    formatLabel = new QLabel;
+    imageBox = new QComboBox;
+    sizeLabel = new QLabel;
+    frameLabel = new QLabel;
+    typeLabel = new QLabel;
+    bytesLabel = new QLabel;
+    warningsLabel = new QLabel;
+    warningsLabel->setWordWrap(true);
+
+    channelBox = new QGroupBox(tr("Channels"));
+    channelGrid = new QGridLayout(channelBox);
+
+    nameEdit = new QLineEdit;
+    nameEdit->setValidator(new QRegularExpressionValidator(QRegularExpression("(?!\\.\\.?$)[A-Za-z0-9._-]+"), nameEdit));
+    nameEdit->setToolTip(tr("Letters, digits, '-', '_' and '.'"));
+    folderEdit = new QLineEdit;
+    folderEdit->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('x')) * 40);
+    browseButton = new QPushButton(tr("&Browse..."));
+    auto *folderRow = new QHBoxLayout;
+    folderRow->addWidget(folderEdit);
+    folderRow->addWidget(browseButton);
+
+    buttonBox = new QDialogButtonBox;
+    importButton = buttonBox->addButton(tr("&Import"), QDialogButtonBox::AcceptRole);
+    buttonBox->addButton(QDialogButtonBox::Cancel);
+    importButton->setDefault(true);
+
+    form = new QFormLayout;
+    form->addRow(tr("File:"), fileLabel);
+    form->addRow(tr("Files:"), fileList);
+    form->addRow(tr("Names:"), patternLabel);
+    form->addRow(tr("Format:"), formatLabel);
+    form->addRow(tr("Image:"), imageBox);
+    form->addRow(tr("Time points × focal planes × channels:"), sizeLabel);
+    form->addRow(tr("Frame size:"), frameLabel);
+    form->addRow(tr("Samples:"), typeLabel);
+    form->addRow(tr("Dataset size:"), bytesLabel);
+    form->addRow(tr("Warnings:"), warningsLabel);
+    form->addRow(channelBox);
+    form->addRow(tr("&Name:"), nameEdit);
+    auto *folderLabel = new QLabel(tr("&Folder:"));
+    folderLabel->setBuddy(folderEdit);
+    form->addRow(folderLabel, folderRow);
+
+    auto *mainLayout = new QVBoxLayout(this);
+    mainLayout->addLayout(form);
+    mainLayout->addWidget(buttonBox);
+
+    connect(imageBox, &QComboBox::activated, this, &importdialog::imageChosen);
+    connect(nameEdit, &QLineEdit::textEdited, this, &importdialog::nameEdited);
+    connect(folderEdit, &QLineEdit::textEdited, this, [this] {
+        folderEdited = true;
+        settingsChanged();
+    });
+    connect(browseButton, &QPushButton::clicked, this, &importdialog::browse);
+    connect(buttonBox, &QDialogButtonBox::accepted, this, &importdialog::accept);
+    connect(buttonBox, &QDialogButtonBox::rejected, this, &importdialog::reject);
+
+    setWindowTitle(tr("Import"));
+}
+
+// Fills the dialog from the importer's --describe output; the name and folder
+// only the first time, so that what the user typed stays when another image is picked.
+void importdialog::setDescription(const QJsonObject &description)
+{
+    inputs.clear();
+    for (const QJsonValue &input : description[QLatin1String("inputs")].toArray())
+        inputs << input.toString();
+    const bool series = inputs.size() > 1;
+    fileLabel->setText(inputs.value(0));
+    fileList->clear();
+    for (const QString &input : inputs)
+        fileList->addItem(QFileInfo(input).fileName());
+    const QString pattern = description[QLatin1String("pattern")].toString();
+    patternLabel->setText(pattern.isEmpty() ? tr("in the order of the numbers in them") : pattern);
+    form->setRowVisible(fileLabel, !series);
+    form->setRowVisible(fileList, series);
+    form->setRowVisible(patternLabel, series);
+    formatLabel->setText(description[QLatin1String("format")].toString());
+
+    const QJsonArray imageList = description[QLatin1String("images")].toArray();
+    images = int(imageList.size());
+    {
+        const QSignalBlocker blocker(imageBox);
+        imageBox->clear();
+        for (const QJsonValue &item : imageList)
+            imageBox->addItem(tr("%1: %2").arg(imageBox->count()).arg(item[QLatin1String("name")].toString()));
+        imageBox->setCurrentIndex(description[QLatin1String("image")].toInt());
+    }
+    form->setRowVisible(imageBox, images > 1);
+
+    const QJsonArray channelList = description[QLatin1String("channels")].toArray();
+    sizeLabel->setText(QStringLiteral("%1 × %2 × %3")
+                               .arg(description[QLatin1String("times")].toInt())
+                               .arg(description[QLatin1String("planes")].toInt())
+                               .arg(channelList.size()));
+    frameLabel->setText(tr("%1 × %2 pixels").arg(description[QLatin1String("width")].toInt())
+                                .arg(description[QLatin1String("height")].toInt()));
+    typeLabel->setText(description[QLatin1String("type")].toString());
+    bytesLabel->setText(tr("about %1 (%2 frames)")
+                                .arg(locale().formattedDataSize(description[QLatin1String("estimatedBytes")].toInteger(),
+                                                                1, QLocale::DataSizeSIFormat))
+                                .arg(description[QLatin1String("frames")].toInt()));
+    QStringList warnings;
+    for (const QJsonValue &warning : description[QLatin1String("warnings")].toArray())
+        warnings << warning.toString();
+    warningsLabel->setText(warnings.join(QLatin1Char('\n')));
+    form->setRowVisible(warningsLabel, !warnings.isEmpty());
+
+    for (QWidget *child : channelBox->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+        delete child;
+    channels.clear();
+    for (const QJsonValue &channel : channelList)
+        addChannel(channel.toObject());
+
+    if (nameEdit->text().isEmpty()) {
+        const QString name = description[QLatin1String("name")].toString();
+        nameEdit->setText(name);
+        folderEdit->setText(defaultFolder(name));
+    }
+    settingsChanged();
+}
+
+void importdialog::setAutoWindow(int image, int channel, const QJsonObject &window)
+{
+    if (image != this->image())
+        return;
+    for (channelRow &row : channels) {
+        if (row.index != channel)
+            continue;
+        double low, high;
+        const bool known = readWindow(window, &low, &high);
+        row.state = measured;
+        row.choice->setItemText(row.choice->findData(QStringLiteral("auto")),
+                                tr("Auto (0.35 %): %1").arg(known ? windowText(low, high) : tr("not known")));
+    }
+}
+
+// An earlier import of the same, unchanged input: offered as the default.
+void importdialog::offerExisting(const QString &descriptor)
+{
+    existingDescriptor = descriptor;
+    existingButton = buttonBox->addButton(tr("Open &Existing"), QDialogButtonBox::ActionRole);
+    existingButton->setToolTip(QDir::toNativeSeparators(descriptor));
+    connect(existingButton, &QPushButton::clicked, this, [this] { done(OpenExisting); });
+    importButton->setDefault(false);
+    existingButton->setDefault(true);
+}
+
+QString importdialog::folder() const
+{
+    return QFileInfo(folderEdit->text()).absoluteFilePath();
+}
+
+// The importer's options for these settings (without the inputs).
+QStringList importdialog::arguments() const
+{
+    QStringList options;
+    if (images > 1)
+        options << QStringLiteral("--image") << QString::number(image());
+    QStringList included;
+    for (const channelRow &row : channels) {
+        if (row.include->isChecked())
+            included << QString::number(row.index);
+    }
+    if (included.size() < channels.size())
+        options << QStringLiteral("--channel") << included.join(QLatin1Char(','));
+    for (const channelRow &row : channels) {
+        if (!row.include->isChecked() || row.choice->currentIndex() == 0)
+            continue;
+        const QString window = row.choice->currentData() == QLatin1String("auto")
+                ? QStringLiteral("auto")
+                : number(row.low->value()) + QLatin1Char(':') + number(row.high->value());
+        options << QStringLiteral("--range") << QStringLiteral("%1=%2").arg(row.index).arg(window);
+    }
+    options << QStringLiteral("--name") << nameEdit->text() << QStringLiteral("-o") << folder();
+    if (force)
+        options << QStringLiteral("--force");
+    return options;
+}
+
+// An existing folder is replaced only when the user says so.
+void importdialog::accept()
+{
+    force = false;
+    if (QFileInfo::exists(folder())) {
+        if (QMessageBox::question(this, tr("Import"),
+                                  tr("%1 exists already. Replace it with the new dataset?")
+                                          .arg(QDir::toNativeSeparators(folder())))
+            != QMessageBox::Yes)
+            return;
+        force = true;
+    }
+    QDialog::accept();
+}
+
+// The folder follows the name until the user picks one.
+void importdialog::nameEdited(const QString &name)
+{
+    if (!folderEdited)
+        folderEdit->setText(defaultFolder(name));
+    settingsChanged();
+}
+
+void importdialog::browse()
+{
+    const QString parent = QFileDialog::getExistingDirectory(this, tr("Folder for the Dataset"),
+                                                             QFileInfo(folder()).absolutePath());
+    if (parent.isEmpty())
+        return;
+    folderEdit->setText(QDir::toNativeSeparators(QDir(parent).filePath(nameEdit->text())));
+    folderEdited = true;
+    settingsChanged();
+}
+
+// Asks for the auto windows now wanted, lets the user's own values be typed
+// only where chosen, and allows Import only for settings the importer takes.
+void importdialog::settingsChanged()
+{
+    bool valid = nameEdit->hasAcceptableInput() && !folderEdit->text().isEmpty();
+    bool any = false;
+    for (channelRow &row : channels) {
+        const QVariant kind = row.choice->currentData();
+        const bool own = kind == QLatin1String("own");
+        row.low->setEnabled(own);
+        row.high->setEnabled(own);
+        if (!row.include->isChecked())
+            continue;
+        any = true;
+        if (own && row.low->value() >= row.high->value())
+            valid = false;
+        if (kind == QLatin1String("auto") && row.state == unmeasured) {
+            row.state = measuring;
+            row.choice->setItemText(row.choice->findData(kind), tr("Auto (0.35 %): measuring…"));
+            emit measureWanted(image(), row.index);
+        }
+    }
+    importButton->setEnabled(valid && any);
+}
+
+// Choices of brightness: the importer's default first (the file's display
+// range, 8-bit samples as stored, or else Auto), then Auto, then the user's own.
+void importdialog::addChannel(const QJsonObject &channel)
+{
+    channelRow row;
+    row.index = channel[QLatin1String("index")].toInt();
+    const int line = int(channels.size());
+    QString name = channel[QLatin1String("name")].toString();
+    if (name.isEmpty())
+        name = tr("Channel %1").arg(row.index);
+    row.include = new QCheckBox(name);
+    row.include->setChecked(channel[QLatin1String("selected")].toBool(true));
+
+    auto *colour = new QLabel;
+    const QString colourName = channel[QLatin1String("colour")].toString();
+    colour->setPixmap(swatch(QColor(colourName)));
+    colour->setToolTip(channel[QLatin1String("colourFromFile")].toBool() ? tr("%1, from the file").arg(colourName)
+                                                                       : tr("%1, the default").arg(colourName));
+
+    row.choice = new QComboBox;
+    double low = 0, high = 0;
+    if (readWindow(channel[QLatin1String("window")], &low, &high)) {
+        const bool fromFile = !channel[QLatin1String("fileWindow")].isNull();
+        row.choice->addItem((fromFile ? tr("From the file: %1") : tr("As stored: %1")).arg(windowText(low, high)),
+                            QStringLiteral("default"));
+    } else if (!readWindow(channel[QLatin1String("typeWindow")], &low, &high)) {
+        high = 1;
+    }
+    row.choice->addItem(tr("Auto (0.35 %)"), QStringLiteral("auto"));
+    row.choice->addItem(tr("Your own:"), QStringLiteral("own"));
+
+    // Integer samples get whole values within their type's range.
+    double typeLow = -1e9, typeHigh = 1e9;
+    const bool integers = readWindow(channel[QLatin1String("typeWindow")], &typeLow, &typeHigh);
+    row.low = new QDoubleSpinBox;
+    row.high = new QDoubleSpinBox;
+    for (QDoubleSpinBox *box : { row.low, row.high }) {
+        box->setDecimals(integers ? 0 : 3);
+        box->setRange(typeLow, typeHigh);
+        connect(box, &QDoubleSpinBox::valueChanged, this, &importdialog::settingsChanged);
+    }
+    row.low->setValue(low);
+    row.high->setValue(high);
+    row.low->setAccessibleName(tr("Low"));
+    row.high->setAccessibleName(tr("High"));
+
+    channelGrid->addWidget(row.include, line, 0);
+    channelGrid->addWidget(colour, line, 1);
+    channelGrid->addWidget(row.choice, line, 2);
+    channelGrid->addWidget(row.low, line, 3);
+    channelGrid->addWidget(row.high, line, 4);
+    connect(row.include, &QCheckBox::toggled, this, &importdialog::settingsChanged);
+    connect(row.choice, &QComboBox::currentIndexChanged, this, &importdialog::settingsChanged);
+    channels << row;
+}
+
+// Beside the (first) input, or in the user's pictures where that cannot be written.
+QString importdialog::defaultFolder(const QString &name) const
+{
+    QString parent = QFileInfo(inputs.value(0)).absolutePath();
+    if (!QFileInfo(parent).isWritable())
+        parent = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    return QDir::toNativeSeparators(QDir(parent).filePath(name));
+}
+
+int importdialog::image() const
+{
+    return std::max(imageBox->currentIndex(), 0);
+}
