@@ -65,6 +65,8 @@ importdialog::importdialog(QWidget *parent)
     folderEdit = new QLineEdit;
     folderEdit->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('x')) * 40);
     browseButton = new QPushButton(tr("&Browse..."));
+    // Enter is for the default button, wherever the focus is.
+    browseButton->setAutoDefault(false);
     auto *folderRow = new QHBoxLayout;
     folderRow->addWidget(folderEdit);
     folderRow->addWidget(browseButton);
@@ -73,6 +75,7 @@ importdialog::importdialog(QWidget *parent)
     importButton = buttonBox->addButton(tr("&Import"), QDialogButtonBox::AcceptRole);
     buttonBox->addButton(QDialogButtonBox::Cancel);
     importButton->setDefault(true);
+    importButton->setFocus();
 
     form = new QFormLayout;
     form->addRow(tr("File:"), fileLabel);
@@ -108,10 +111,12 @@ importdialog::importdialog(QWidget *parent)
     setWindowTitle(tr("Import"));
 }
 
-// Fills the dialog from the importer's --describe output; the name and folder
-// only the first time, so that what the user typed stays when another image is picked.
+// Fills the dialog from the importer's --describe output; the name and
+// folder as long as the user has not typed their own, since each image of a
+// file has a name of its own.
 void importdialog::setDescription(const QJsonObject &description)
 {
+    describedImage = description[QLatin1String("image")].toInt();
     inputs.clear();
     for (const QJsonValue &input : description[QLatin1String("inputs")].toArray())
         inputs << input.toString();
@@ -162,12 +167,19 @@ void importdialog::setDescription(const QJsonObject &description)
     for (const QJsonValue &channel : channelList)
         addChannel(channel.toObject());
 
-    if (nameEdit->text().isEmpty()) {
+    if (!nameTyped) {
         const QString name = description[QLatin1String("name")].toString();
         nameEdit->setText(name);
-        folderEdit->setText(defaultFolder(name));
+        if (!folderEdited)
+            folderEdit->setText(defaultFolder(name));
     }
     settingsChanged();
+}
+
+// Back to the image described, when another could not be.
+void importdialog::keepImage()
+{
+    imageBox->setCurrentIndex(describedImage);
 }
 
 void importdialog::setAutoWindow(int image, int channel, const QJsonObject &window)
@@ -194,6 +206,7 @@ void importdialog::offerExisting(const QString &descriptor)
     connect(existingButton, &QPushButton::clicked, this, [this] { done(OpenExisting); });
     importButton->setDefault(false);
     existingButton->setDefault(true);
+    existingButton->setFocus();
 }
 
 QString importdialog::folder() const
@@ -243,9 +256,17 @@ void importdialog::accept()
     QDialog::accept();
 }
 
+// The auto windows wanted are measured once the dialog is seen.
+void importdialog::showEvent(QShowEvent *e)
+{
+    QDialog::showEvent(e);
+    settingsChanged();
+}
+
 // The folder follows the name until the user picks one.
 void importdialog::nameEdited(const QString &name)
 {
+    nameTyped = true;
     if (!folderEdited)
         folderEdit->setText(defaultFolder(name));
     settingsChanged();
@@ -278,7 +299,9 @@ void importdialog::settingsChanged()
         any = true;
         if (own && row.low->value() >= row.high->value())
             valid = false;
-        if (kind == QLatin1String("auto") && row.state == unmeasured) {
+        // While an earlier import is offered, only an Auto picked by hand is measured.
+        if (kind == QLatin1String("auto") && row.state == unmeasured && isVisible()
+            && (existingDescriptor.isEmpty() || autoPicked)) {
             row.state = measuring;
             row.choice->setItemText(row.choice->findData(kind), tr("Auto (0.35 %): measuring…"));
             emit measureWanted(image(), row.index);
@@ -307,6 +330,7 @@ void importdialog::addChannel(const QJsonObject &channel)
                                                                        : tr("%1, the default").arg(colourName));
 
     row.choice = new QComboBox;
+    row.choice->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     double low = 0, high = 0;
     if (readWindow(channel[QLatin1String("window")], &low, &high)) {
         const bool fromFile = !channel[QLatin1String("fileWindow")].isNull();
@@ -340,6 +364,10 @@ void importdialog::addChannel(const QJsonObject &channel)
     channelGrid->addWidget(row.high, line, 4);
     connect(row.include, &QCheckBox::toggled, this, &importdialog::settingsChanged);
     connect(row.choice, &QComboBox::currentIndexChanged, this, &importdialog::settingsChanged);
+    connect(row.choice, &QComboBox::activated, this, [this] {
+        autoPicked = true;
+        settingsChanged();
+    });
     channels << row;
 }
 

@@ -34,6 +34,7 @@ public:
 
     void setDescription(const QJsonObject &description);
     void setAutoWindow(int image, int channel, const QJsonObject &window);
+    void keepImage();
     void offerExisting(const QString &descriptor);
     QString existing() const { return existingDescriptor; }
     QString folder() const;
@@ -45,6 +46,9 @@ signals:
 
 public slots:
     void accept() override;
+
+protected:
+    void showEvent(QShowEvent *e) override;
 
 private slots:
     void nameEdited(const QString &name);
@@ -70,6 +74,9 @@ private:
     QStringList inputs;
     int images = 1;
     QString existingDescriptor;
+    int describedImage = 0;
+    bool nameTyped = false;
+    bool autoPicked = false;
     bool folderEdited = false;
     bool force = false;
 

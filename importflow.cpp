@@ -133,11 +133,21 @@ void importflow::chooseFile()
         start({ fileName });
 }
 
-// Asks the importer what the files hold, then shows the dialog.  One import at a time.
+// Asks the importer what the files hold, then shows the dialog.  One import
+// at a time: while one runs, its dialog comes to the front instead.
 void importflow::start(const QStringList &files)
 {
-    if (active || files.isEmpty())
+    if (files.isEmpty())
         return;
+    if (active) {
+        for (QWidget *shown : { static_cast<QWidget *>(dialog), static_cast<QWidget *>(progress) }) {
+            if (shown) {
+                shown->raise();
+                shown->activateWindow();
+            }
+        }
+        return;
+    }
     command = importerPath();
     if (command.isEmpty()) {
         showError(tr("\"%1\" was not found beside %2 nor on PATH.")
@@ -167,10 +177,12 @@ void importflow::describeImage(int image)
     describe({ QStringLiteral("--image"), QString::number(image) }, dialog,
              [this](const QJsonObject &description, const QString &error) {
                  dialog->unsetCursor();
-                 if (error.isEmpty())
+                 if (error.isEmpty()) {
                      dialog->setDescription(description);
-                 else
+                 } else {
+                     dialog->keepImage();
                      showError(error);
+                 }
              });
 }
 

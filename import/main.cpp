@@ -346,23 +346,8 @@ int main(int argc, char *argv[])
 
     const bool describing = parser.isSet("describe");
     const bool json = parser.isSet("json-progress");
-    // Each image of a file that holds several has a dataset of its own.
-    const QString name = parser.isSet("name") ? parser.value("name")
-                                              : datasetNameFor(inputs)
-                    + (layout.image >= 0 ? QStringLiteral("_image%1").arg(layout.image) : QString());
-    if (!isDatasetName(name) && parser.isSet("name"))
-        misuse(QStringLiteral("--name %1: a dataset name has only letters, digits, '-', '_' and '.'").arg(name));
-    if (!isDatasetName(name))
-        fail(inputs.first() + QStringLiteral(": no dataset name in this file name; give --name"));
-    const QString output = parser.isSet("output") ? parser.value("output") : name;
-    const QFileInfo outputInfo(output);
-    if (!describing && !force && (outputInfo.exists() || outputInfo.isSymLink()))
-        fail(output + QStringLiteral(": exists already; --force replaces it"));
-    if (force && !describing) {
-        const QString refusal = datasetwriter::cannotReplace(output, inputs);
-        if (!refusal.isEmpty())
-            fail(refusal);
-    }
+    if (parser.isSet("name") && !isDatasetName(parser.value("name")))
+        misuse(QStringLiteral("--name %1: a dataset name has only letters, digits, '-', '_' and '.'").arg(parser.value("name")));
 
     struct sigaction action = {};
     action.sa_handler = onSignal;
@@ -380,6 +365,22 @@ int main(int argc, char *argv[])
         stop(error);
     for (const QString &warning : describing ? QStringList() : input->warnings)
         std::cerr << "tesseline-import: warning: " << warning.toLocal8Bit().constData() << std::endl;
+
+    // Each image of a file that holds several has a dataset of its own.
+    const QString name = parser.isSet("name") ? parser.value("name")
+                                              : datasetNameFor(inputs)
+                    + (input->images.size() > 1 ? QStringLiteral("_image%1").arg(input->image) : QString());
+    if (!isDatasetName(name))
+        fail(inputs.first() + QStringLiteral(": no dataset name in this file name; give --name"));
+    const QString output = parser.isSet("output") ? parser.value("output") : name;
+    const QFileInfo outputInfo(output);
+    if (!describing && !force && (outputInfo.exists() || outputInfo.isSymLink()))
+        fail(output + QStringLiteral(": exists already; --force replaces it"));
+    if (force && !describing) {
+        const QString refusal = datasetwriter::cannotReplace(output, inputs);
+        if (!refusal.isEmpty())
+            fail(refusal);
+    }
 
     const int channelCount = int(input->channels.size());
     std::vector<int> channels = chosen;
@@ -423,7 +424,7 @@ int main(int argc, char *argv[])
         printWindows(import, channels);
 
     datasetwriter writer(output, name);
-    writer.setRecord(record(inputs, arguments(parser)));
+    writer.setRecord(record(input->files.isEmpty() ? inputs : input->files, arguments(parser)));
     std::cout.flush();
     const bool done = writer.begin(&error)
             && import.run(writer, quality, threads, !quiet && isatty(STDERR_FILENO), &error) && !caught
