@@ -4,14 +4,15 @@
 # and on a two-channel stack of 10 time points, in a temporary folder on disk:
 # frames per second on two threads and on one, against cjpeg's rate on the
 # same frames mapped to 8 bits and against ImageMagick; the cost of the
-# histogram pass; peak memory.  Prints figures and ratios; asserts nothing.
+# histogram pass; peak memory; and the same import through the viewer's
+# import dialog on a virtual display.  Prints figures and ratios; asserts nothing.
 # TESSELINE_BUILD names another build folder than build/; TMPDIR another
 # place for the 2.5 GB of input than /var/tmp.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${TESSELINE_BUILD:-$root/build}
-"$root/scripts/setup.sh" "$build" --target tesseline-import >/dev/null
+"$root/scripts/setup.sh" "$build" --target tesseline-import tesseline >/dev/null
 importer=$build/tesseline-import
 
 work=$(mktemp -d "${TMPDIR:-/var/tmp}/bench-import.XXXXXX")
@@ -77,6 +78,51 @@ echo "importer, 2 threads:        $rate2 frames/s ($given2 s)"
 echo "importer, 1 thread:         $rate1 frames/s ($given1 s); 2 threads / 1: $(ratio "$rate2" "$rate1") (goal >= 1.7)"
 echo "auto window, 2 threads:     $(ratio $frames "$auto2") frames/s ($auto2 s); histogram pass $(ratio "$(awk -v a="$auto2" -v b="$given2" 'BEGIN { print a - b }')" "$given2") x the encoding (goal <= 0.3)"
 echo "peak memory:                $((automem / 1024)) MiB with the auto window, $((givenmem / 1024)) MiB with --range (goal <= 100)"
+
+# Through the viewer, on a virtual display: from choosing the stack to the
+# import dialog (its description reads no pixels), and the same import as
+# above with the auto window, from Enter in the dialog to the first frame on
+# screen, with the viewer's own CPU time against the importer's.
+viewer=$build/tesseline
+if [ -x "$viewer" ] && command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
+    source "$root/scripts/xvfb.sh"
+    start_xvfb "$work" 1280x1024
+    xvfb=$!
+    now() { date +%s.%N; }
+    since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }
+    shown() { until xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; do sleep 0.01; done; }
+    cpu() { awk '{ printf "%.2f", ($14 + $15) / 100 }' "/proc/$1/stat"; }
+    for round in 1 2; do
+        rm -rf "$work/stack"
+        start=$(now)
+        "$viewer" 2>/dev/null & pid=$!
+        shown '^Tesseline$'
+        bare=$(since "$start")
+        kill $pid; wait $pid 2>/dev/null || true
+        start=$(now)
+        "$viewer" "$work/stack.tif" 2>"$work/trace" & pid=$!
+        shown '^Import$'
+        dialog=$(since "$start")
+        before=$(cpu $pid)
+        start=$(now)
+        xdotool search --onlyvisible --name '^Import$' | head -n 1 | xargs -I{} xdotool windowfocus --sync {} key Return
+        until grep -q '_t000_z' "$work/trace"; do sleep 0.01; done
+        through=$(since "$start")
+        spent=$(awk -v a="$before" -v b="$(cpu $pid)" 'BEGIN { print b - a }')
+        kill $pid; wait $pid 2>/dev/null || true
+        echo "$through $dialog $bare $spent"
+    done | sort -n | head -1 >"$work/viewer"
+    read -r through dialog bare spent <"$work/viewer"
+    start=$(now)
+    "$importer" --describe "$work/stack.tif" >/dev/null
+    describe=$(since "$start")
+    read -r cli _ clicpu < <(timed "$work/stack.tif")
+    rm -rf "$work/stack"
+    kill "$xvfb"
+    echo "viewer, to the import dialog: $dialog s, of which starting the viewer alone $bare s: $(awk -v a="$dialog" -v b="$bare" 'BEGIN { printf "%.3f", a - b }') s for the stack (goal <= 0.3); tesseline-import --describe alone $describe s"
+    echo "viewer, Enter to the first frame: $through s; the importer alone: $cli s; ratio $(ratio "$through" "$cli") (goal <= 1.1)"
+    echo "viewer's own CPU while importing: $spent s; the importer's: $clicpu s; ratio $(ratio "$spent" "$clicpu") (goal < 0.05)"
+fi
 
 # The encoder's limit: cjpeg on 20 of the same frames, mapped to 8 bits beforehand.
 mkdir "$work/pgm"
