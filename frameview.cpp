@@ -55,24 +55,26 @@ bool frameview::setFit(bool on)
     return covered();
 }
 
-// Goes to level, the frame point under at (in the image area) staying under
-// it as far as the frame's edges let it.  Returns whether the picture
-// already holds what is to be shown.
-bool frameview::zoom(const zoomlevel &level, const QPoint &at)
+// Goes to level in an area resized to size, the frame point under at (in the
+// area as it was) coming under to as far as the frame's edges let it: the
+// offset is clamped to the new size.  Returns whether the picture already
+// holds what is to be shown.
+bool frameview::zoom(const zoomlevel &level, const QPoint &at, const QPoint &to, const QSize &size)
 {
     const QPoint offset = viewOffset();
     const auto [nx, dx] = axisScale(Qt::Horizontal);
     const auto [ny, dy] = axisScale(Qt::Vertical);
     fit = false;
     mLevel = level;
+    resize(size);
     // The centre of the pixel under at, from the old view into the frame and
     // on into the new one; a centre on a frame pixel's edge counts, as for
     // QPainter, as the pixel before it.
-    auto moved = [](qint64 at, qint64 offset, qint64 num, qint64 den, qint64 toNum, qint64 toDen) {
-        return int(((2 * (at + offset) + 1) * den * toNum - 1) / (2 * num * toDen) - at);
+    auto moved = [](qint64 at, qint64 offset, qint64 num, qint64 den, qint64 toNum, qint64 toDen, qint64 to) {
+        return int(((2 * (at + offset) + 1) * den * toNum - 1) / (2 * num * toDen) - to);
     };
-    mOffset = clamped(QPoint(moved(at.x(), offset.x(), nx, dx, level.numerator(), level.denominator()),
-                             moved(at.y(), offset.y(), ny, dy, level.numerator(), level.denominator())));
+    mOffset = clamped(QPoint(moved(at.x(), offset.x(), nx, dx, level.numerator(), level.denominator(), to.x()),
+                             moved(at.y(), offset.y(), ny, dy, level.numerator(), level.denominator(), to.y())));
     regionAsked = false;
     viewChanged();
     return covered();

@@ -29,7 +29,7 @@ public:
     part wanted(const QSize &frame);
     void showFrame(QImage image, const part &read);
     bool setFit(bool on);
-    bool zoom(const zoomlevel &level, const QPoint &at);
+    bool zoom(const zoomlevel &level, const QPoint &at, const QPoint &to, const QSize &size);
     void resetView();
     void centreOn(const QPoint &framePoint);
 

@@ -222,17 +222,17 @@ void window::imageFocalChanged(int a)
 
 void window::zoomIn()
 {
-    zoomBy(true, areaCentre());
+    zoomBy(true);
 }
 
 void window::zoomOut()
 {
-    zoomBy(false, areaCentre());
+    zoomBy(false);
 }
 
 void window::normalSize()
 {
-    zoomTo(zoomlevel(), areaCentre());
+    zoomTo(zoomlevel());
 }
 
 void window::fitToWindow(bool on)
@@ -276,7 +276,7 @@ void window::wheelEvent(QWheelEvent *e)
     if (e->modifiers() & Qt::ControlModifier) {
         const QPoint at = imageLabel->mapFrom(this, e->position().toPoint());
         if (delta != 0)
-            zoomBy(delta > 0, imageLabel->rect().contains(at) ? at : areaCentre());
+            zoomBy(delta > 0, imageLabel->rect().contains(at) ? std::optional<QPoint>(at) : std::nullopt);
         return;
     }
     if (delta > 0)
@@ -312,7 +312,7 @@ void window::moveEvent(QMoveEvent *e)
 {
     QMainWindow::moveEvent(e);
     if (opened && decoration.isNull() && !(frameGeometry().size() - geometry().size()).isNull())
-        fitOnScreen();
+        fitOnScreen(imageLabel->level());
 }
 
 void window::dragEnterEvent(QDragEnterEvent *e)
@@ -463,24 +463,31 @@ void window::layOut(const QSize &area)
     place(scrollFocal, 60, h + 74, w - 63, 16);
 }
 
-// One level up or down from the scale shown, about the point at in the image area.
-void window::zoomBy(bool in, const QPoint &at)
+// One level up or down from the scale shown, about the point at in the image
+// area or about its middle.
+void window::zoomBy(bool in, const std::optional<QPoint> &at)
 {
     const auto [num, den] = imageLabel->scale();
     if (const std::optional<zoomlevel> next = in ? zoomlevel::above(num, den) : zoomlevel::below(num, den))
         zoomTo(*next, at);
 }
 
-// Zooming leaves the fit view; a file is read only when the pixels decoded
-// do not cover the new view.
-void window::zoomTo(const zoomlevel &level, const QPoint &at)
+// Zooming leaves the fit view and lays the window out around the frame at
+// the new level; a file is read only when the pixels decoded do not cover
+// the new view.  The frame point at stays under the pointer though the
+// window moves back onto the screen; the one in the middle of the area stays
+// in its middle.
+void window::zoomTo(const zoomlevel &level, const std::optional<QPoint> &at)
 {
     {
         const QSignalBlocker blocker(fitAct);
         fitAct->setChecked(false);
     }
-    if (!imageLabel->zoom(level, at))
+    const QSize area = imageArea(level);
+    const QPoint to = at ? *at + frameGeometry().topLeft() - placed(area) : QPoint(area.width() / 2, area.height() / 2);
+    if (!imageLabel->zoom(level, at.value_or(areaCentre()), to, area))
         reloadFrame();
+    fitOnScreen(level);
     updateZoom();
 }
 
@@ -528,36 +535,47 @@ QByteArray window::frameName() const
     return name;
 }
 
-// Lays the window out around the frame, or the part of it that fits on the
-// screen, and brings a window that has grown past the screen's edge back onto it.
-void window::fitOnScreen()
+// Lays the window out around the frame at level, or the part of it that
+// fits on the screen, and brings a window that has grown past the screen's
+// edge back onto it.
+void window::fitOnScreen(const zoomlevel &level)
 {
     decoration = frameGeometry().size() - geometry().size();
-    const QSize area = imageArea();
+    const QSize area = imageArea(level);
     layOut(area);
     resize(clampCoordinate(qint64(area.width()) + 10), clampCoordinate(qint64(area.height()) + 125));
-    const QRect available = screen()->availableGeometry();
-    const QRect frame = frameGeometry();
-    if (!available.contains(frame))
-        move(std::clamp(frame.x(), available.left(), std::max(available.left(), available.right() + 1 - frame.width())),
-             std::clamp(frame.y(), available.top(), std::max(available.top(), available.bottom() + 1 - frame.height())));
+    const QPoint at = placed(area);
+    if (at != frameGeometry().topLeft())
+        move(at);
 }
 
-// The image area the window is laid out around: the frame size, unless the
-// window would then not fit in the available area of its screen, title bar
-// and frame included; then the largest part of it for which it does.  On a
-// screen too small even for that, the area keeps 160 x 32 pixels (or the
-// frame's size, if smaller), so that the name, counters and sliders stay
-// whole and usable.
-QSize window::imageArea() const
+// The image area the window is laid out around: the frame's size at level,
+// unless the window would then not fit in the available area of its screen,
+// title bar and frame included; then the largest part of it for which it
+// does.  On a screen too small even for that, the area keeps 160 x 32 pixels
+// (or the frame's size, if smaller), so that the name, counters and sliders
+// stay whole and usable.
+QSize window::imageArea(const zoomlevel &level) const
 {
+    const QSize shown = level.scaled(QSize(width, height));
     const QRect available = screen()->availableGeometry();
     const qint64 roomW = qint64(available.width()) - decoration.width() - 10;
     const qint64 roomH = qint64(available.height()) - decoration.height() - 125;
-    if (width <= roomW && height <= roomH)
-        return QSize(width, height);
-    return QSize(int(std::min<qint64>(width, std::max<qint64>(roomW, std::min(width, 160)))),
-                 int(std::min<qint64>(height, std::max<qint64>(roomH, std::min(height, 32)))));
+    if (shown.width() <= roomW && shown.height() <= roomH)
+        return shown;
+    return QSize(int(std::min<qint64>(shown.width(), std::max<qint64>(roomW, std::min(shown.width(), 160)))),
+                 int(std::min<qint64>(shown.height(), std::max<qint64>(roomH, std::min(shown.height(), 32)))));
+}
+
+// Where the window's frame goes when the window is laid out around area:
+// where it is, or as far back onto the screen as it fits.
+QPoint window::placed(const QSize &area) const
+{
+    const QRect available = screen()->availableGeometry();
+    const QPoint at = frameGeometry().topLeft();
+    const QSize frame = QSize(area.width() + 10, area.height() + 125) + decoration;
+    return QPoint(std::clamp(at.x(), available.left(), std::max(available.left(), available.right() + 1 - frame.width())),
+                  std::clamp(at.y(), available.top(), std::max(available.top(), available.bottom() + 1 - frame.height())));
 }
 
 // Tooltips and names for screen readers: what each counter and slider moves,

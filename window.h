@@ -6,6 +6,8 @@
 
 #include <QMainWindow>
 
+#include <optional>
+
 QT_BEGIN_NAMESPACE
 class QAction;
 class QLabel;
@@ -55,12 +57,13 @@ private:
     void createActions();
     void createMenus();
     void readDescriptor(const QString &fileName);
-    void fitOnScreen();
+    void fitOnScreen(const zoomlevel &level = zoomlevel());
     void layOut(const QSize &area);
-    QSize imageArea() const;
+    QSize imageArea(const zoomlevel &level) const;
+    QPoint placed(const QSize &area) const;
     void describeControls();
-    void zoomBy(bool in, const QPoint &at);
-    void zoomTo(const zoomlevel &level, const QPoint &at);
+    void zoomBy(bool in, const std::optional<QPoint> &at = std::nullopt);
+    void zoomTo(const zoomlevel &level, const std::optional<QPoint> &at = std::nullopt);
     QPoint areaCentre() const;
     void updateZoom();
     void requestFrame();

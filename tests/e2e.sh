@@ -149,16 +149,18 @@ expect_trace "tesseline: cannot read $work/none.tz: No such file or directory"
 quit
 
 # Zoom on a 256 x 256 frame of 8 x 8 blocks with a 32-pixel square in each
-# corner; the image area starts at 5, 24 in the window.
-step "zoom: Ctrl++ twice enlarges about the centre, each frame pixel a 2 x 2 square"
+# corner; the image area starts at 5, 24 in the window, which is laid out
+# around the frame at each level.
+step "zoom: Ctrl++ twice lays the window out around the frame at 200 %, each frame pixel a 2 x 2 square"
 mkdir -p "$work/marks/img"
 printf 'dataset marks width 256 height 256\n' >"$work/marks/marks.tz"
 marks=$work/marks/img/marks_t000_z000_ch000.jpg
 "$xprobe" blocks "$marks" 256 256 7
-# Waits until the image area's pixel at X, Y shows the frame's pixel at FX, FY.
-zoomed() { # X Y FX FY
+# Waits until the image area's pixel at X, Y shows the pixel at FX, FY of
+# FILE (the marks unless given).
+zoomed() { # X Y FX FY [FILE]
     local want shown=""
-    want=$("$xprobe" filepixel "$marks" "$3" "$4")
+    want=$("$xprobe" filepixel "${5:-$marks}" "$3" "$4")
     for _ in $(seq 50); do
         shown=$("$xprobe" pixel "$win" $((5 + $1)) $((24 + $2)))
         [ "$shown" = "$want" ] && return 0
@@ -168,25 +170,31 @@ zoomed() { # X Y FX FY
 }
 start "$work/marks/marks.tz"
 expect_trace marks 256 256 "$marks"
+expect_size "$win" 266x381
 "$xprobe" compare "$win" 5 24 "$marks" || fail "the frame is not shown at 100 %"
 xdotool key ctrl+plus ctrl+plus
-# 200 % about the centre: the area shows the frame from 64, 64 on.
-for p in "0 0 64 64" "1 1 64 64" "2 0 65 64" "129 77 128 102" "255 255 191 191"; do
+expect_size "$win" 522x637
+# The whole frame at 200 % in a 512 x 512 area.
+for p in "0 0 0 0" "1 1 0 0" "2 0 1 0" "129 77 64 38" "511 511 255 255"; do
     read -r x y fx fy <<<"$p"
     zoomed "$x" "$y" "$fx" "$fy"
 done
 expect_trace marks 256 256 "$marks"
 
-step "zoom: Ctrl+0, then Ctrl + wheel over the corner of a mark keeps it under the pointer"
+step "zoom: Ctrl+0 shrinks the window again; Ctrl + wheel over the corner of a mark zooms about it"
 xdotool key ctrl+0
+expect_size "$win" 266x381
 "$xprobe" compare "$win" 5 24 "$marks" || fail "Ctrl+0 does not show the frame at 100 %"
-# The bottom-right square's top-left pixel is at 224, 224.
+# The bottom-right square's top-left pixel is at 224, 224; at 200 % the frame
+# is shown whole, so it comes to 448, 448.
 xdotool mousemove --window "$win" $((5 + 224)) $((24 + 224)) keydown ctrl click 4 click 4 keyup ctrl
-for p in "224 224 224 224" "225 225 224 224" "223 223 223 223" "222 223 223 223" "226 226 225 225"; do
+expect_size "$win" 522x637
+for p in "448 448 224 224" "449 449 224 224" "447 447 223 223" "446 447 223 223" "450 450 225 225"; do
     read -r x y fx fy <<<"$p"
     zoomed "$x" "$y" "$fx" "$fy"
 done
 xdotool keydown ctrl click 5 click 5 keyup ctrl
+expect_size "$win" 266x381
 "$xprobe" compare "$win" 5 24 "$marks" || fail "Ctrl + wheel down does not come back to 100 %"
 expect_trace marks 256 256 "$marks"
 quit
@@ -321,6 +329,17 @@ drag 1000 600 -50 -400
 shows "$(big 0)" 50 400
 drag 1000 100 300 800
 shows "$(big 0)" 0 0
+
+step "Ctrl + wheel keeps the frame point under the pointer in a window as large as the screen"
+xdotool mousemove --window "$win" $((5 + 600)) $((24 + 300)) keydown ctrl click 4 keyup ctrl
+for p in "600 300 600 300" "601 301 600 300" "599 299 599 299"; do
+    read -r x y fx fy <<<"$p"
+    zoomed "$x" "$y" "$fx" "$fy" "$(big 0)"
+done
+expect_size "$win" 1920x1080
+xdotool keydown ctrl click 5 keyup ctrl
+shows "$(big 0)" 0 0
+expect_trace "${trace[@]}"
 
 step "Ctrl+F fits the whole frame, a double-click shows 100 % around the point"
 xdotool key ctrl+f

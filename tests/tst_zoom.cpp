@@ -94,6 +94,10 @@ private slots:
     void centreStays();
     void pointerStays_data();
     void pointerStays();
+    void windowFollowsZoom_data();
+    void windowFollowsZoom();
+    void pointerStaysAsTheWindowGrows_data();
+    void pointerStaysAsTheWindowGrows();
     void plainWheelStillSteps();
     void clamp_data();
     void clamp();
@@ -113,7 +117,7 @@ private slots:
     void reads();
 
 private:
-    window *openOn(const QString &descriptor);
+    window *openOn(const QString &descriptor, int screen = 0, const QPoint &at = QPoint());
     QString coded(const QSize &size);
     QString jpeg(const QString &name, const QSize &size, int times = 1);
     void startAt(window *w, const QString &start);
@@ -130,12 +134,12 @@ void tst_zoom::initTestCase()
     QCOMPARE(QGuiApplication::screens().size(), 4);
 }
 
-window *tst_zoom::openOn(const QString &descriptor)
+window *tst_zoom::openOn(const QString &descriptor, int screen, const QPoint &at)
 {
     w.reset(new window);
-    QScreen *laptop = QGuiApplication::screens().first();
-    w->setScreen(laptop);
-    w->move(laptop->availableGeometry().topLeft());
+    QScreen *on = QGuiApplication::screens().at(screen);
+    w->setScreen(on);
+    w->move(on->availableGeometry().topLeft() + at);
     w->activateWindow();
     if (!QTest::qWaitForWindowActive(w.get()))
         return nullptr;
@@ -387,6 +391,70 @@ void tst_zoom::pointerStays()
     QCOMPARE(level(w), after);
     QCOMPARE(shownPlace(w, at), before);
     QCOMPARE(w->mFocalPlane, 0);
+}
+
+// The window is laid out around the frame at each level, as far as the screen
+// allows: 1906 x 951 on the laptop, 160 x 32 kept on the tiny screen.
+void tst_zoom::windowFollowsZoom_data()
+{
+    QTest::addColumn<QSize>("frame");
+    QTest::addColumn<int>("screen");
+    QTest::addColumn<QString>("levels");
+    QTest::addColumn<QSize>("area");
+    const QSize cell(171, 196), big(2048, 2048);
+    QTest::newRow("171 x 196 at 200 %") << cell << 0 << "2" << QSize(342, 392);
+    QTest::newRow("171 x 196 back at 100 %") << cell << 0 << "2 1" << cell;
+    QTest::newRow("171 x 196 at 600 %: as high as the screen") << cell << 0 << "6" << QSize(1026, 951);
+    QTest::newRow("2048 x 2048 at 1/2: as high as the screen") << big << 0 << "1/2" << QSize(1024, 951);
+    QTest::newRow("2048 x 2048 at 1/3: whole") << big << 0 << "1/3" << QSize(683, 683);
+    QTest::newRow("tiny screen, 64 x 24 at 200 %") << QSize(64, 24) << 3 << "2" << QSize(128, 32);
+}
+
+void tst_zoom::windowFollowsZoom()
+{
+    QFETCH(QSize, frame);
+    QFETCH(int, screen);
+    QFETCH(QString, levels);
+    QFETCH(QSize, area);
+    window *w = openOn(coded(frame), screen);
+    QVERIFY(w);
+    for (const QString &level : levels.split(' '))
+        startAt(w, level);
+    QCOMPARE(w->imageLabel->geometry(), QRect(QPoint(5, 5), area));
+    QCOMPARE(w->scrollTime->geometry(), QRect(60, area.height() + 44, area.width() - 63, 16));
+    QCOMPARE(w->size(), area + QSize(10, 125));
+}
+
+// Zooming in on a 1200 x 800 frame the area grows to 1800 x 951: the frame
+// point under the pointer stays under it on the screen though the window
+// moves back onto it, but for the width, now shown whole; the keys keep the
+// point in the middle of the area in its middle.
+void tst_zoom::pointerStaysAsTheWindowGrows_data()
+{
+    QTest::addColumn<QPoint>("place");
+    QTest::addColumn<QPoint>("at");
+    QTest::addColumn<bool>("wheel");
+    QTest::addColumn<QPoint>("shown");
+    QTest::newRow("wheel, the window moved back") << QPoint(300, 100) << QPoint(555, 333) << true << QPoint(499, 333);
+    QTest::newRow("Ctrl++, the window moved back") << QPoint(300, 100) << QPoint(600, 400) << false << QPoint(600, 400);
+}
+
+void tst_zoom::pointerStaysAsTheWindowGrows()
+{
+    QFETCH(QPoint, place);
+    QFETCH(QPoint, at);
+    QFETCH(bool, wheel);
+    QFETCH(QPoint, shown);
+    window *w = openOn(coded(QSize(1200, 800)), 0, place);
+    QVERIFY(w);
+    const QPoint global = w->imageLabel->mapToGlobal(at);
+    if (wheel)
+        this->wheel(w, at, 120, Qt::ControlModifier);
+    else
+        QTest::keyClick(w, Qt::Key_Equal, Qt::ControlModifier);
+    settleAll();
+    QCOMPARE(w->imageLabel->size(), QSize(1800, 951));
+    QCOMPARE(shownPlace(w, wheel ? w->imageLabel->mapFromGlobal(global) : w->areaCentre()), shown);
 }
 
 // Without Ctrl the wheel steps focal planes at any level; with it, it never does.
