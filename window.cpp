@@ -235,8 +235,12 @@ void window::normalSize()
     zoomTo(zoomlevel());
 }
 
+// The fit view, and 100 % when it ends, are laid out around the frame as
+// opening lays them out, whatever level was shown before.
 void window::fitToWindow(bool on)
 {
+    if (opened)
+        fitOnScreen();
     if (!imageLabel->setFit(on))
         reloadFrame();
     updateZoom();

@@ -408,6 +408,8 @@ void tst_zoom::windowFollowsZoom_data()
     QTest::newRow("2048 x 2048 at 1/2: as high as the screen") << big << 0 << "1/2" << QSize(1024, 951);
     QTest::newRow("2048 x 2048 at 1/3: whole") << big << 0 << "1/3" << QSize(683, 683);
     QTest::newRow("tiny screen, 64 x 24 at 200 %") << QSize(64, 24) << 3 << "2" << QSize(128, 32);
+    QTest::newRow("171 x 196 at 200 %, then fit: as opened") << cell << 0 << "2 fit" << cell;
+    QTest::newRow("2048 x 2048 at 1/3, then fit: as opened") << big << 0 << "1/3 fit" << QSize(1906, 951);
 }
 
 void tst_zoom::windowFollowsZoom()
