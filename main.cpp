@@ -84,8 +84,9 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(
             "Viewer for z-stack time-lapse image series: opens a .tz descriptor and steps through\n"
-            "its JPEG frames by time point and focal plane. Qt's standard options (-platform,\n"
-            "-style, -geometry, ...) are accepted too. The full manual: man tesseline.");
+            "its JPEG frames by time point and focal plane; a microscope's TIFF file is imported\n"
+            "first, through a dialog. Qt's standard options (-platform, -style, -geometry, ...)\n"
+            "are accepted too. The full manual: man tesseline.");
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({ "h", "help" }, "Displays this help.");
     parser.addOption(help);
@@ -100,7 +101,8 @@ int main(int argc, char *argv[])
         option.setFlags(QCommandLineOption::HiddenFromHelp);
         parser.addOption(option);
     }
-    parser.addPositionalArgument("descriptor", "The dataset descriptor (.tz) to open.", "[descriptor.tz]");
+    parser.addPositionalArgument("descriptor", "The dataset descriptor (.tz) to open, or a TIFF stack to import.",
+                                 "[descriptor.tz|stack.tif]");
     if (!parser.parse(arguments))
         misuse(parser.errorText());
     if (parser.isSet(help)) {
@@ -111,7 +113,7 @@ int main(int argc, char *argv[])
         parser.showVersion();
     const QStringList descriptors = parser.positionalArguments();
     if (descriptors.size() > 1)
-        misuse(QString("only one descriptor can be opened, %1 were given").arg(descriptors.size()));
+        misuse(QString("only one descriptor or stack can be opened, %1 were given").arg(descriptors.size()));
     if (!hasDisplay(parser)) {
         std::cerr << "tesseline: no display to open a window on (DISPLAY and WAYLAND_DISPLAY are unset); "
                      "use ssh -X, or Tesseline's scripts/headless.sh to serve it over VNC"

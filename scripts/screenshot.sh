@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots: the real viewer on the sample dataset under
-# Xvfb, a few steps into the time-lapse (docs/screenshot.png), and the headless
-# run as a VNC user sees it through TigerVNC's viewer, after the same steps
-# typed into that viewer (docs/vnc.png).
+# Xvfb, a few steps into the time-lapse (docs/screenshot.png), the import
+# dialog for a two-channel OME-TIFF written here (docs/import.png), and the
+# headless run as a VNC user sees it through TigerVNC's viewer, after the same
+# steps typed into that viewer (docs/vnc.png).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-"$root/scripts/setup.sh" "$root/build" --target tesseline tesseline-gensample xprobe
+"$root/scripts/setup.sh" "$root/build" --target tesseline tesseline-import tesseline-gensample xprobe
 [ -f "$root/build/sample/sample.tz" ] || "$root/build/tesseline-gensample" "$root/build/sample"
 sample=$root/build/sample/sample.tz
 shown="_t014_z006_ch000.jpg"
@@ -34,6 +35,29 @@ steps "$work/trace"
 mkdir -p "$root/docs"
 "$root/build/tests/xprobe" shot "$win" "$root/docs/screenshot.png"
 echo "wrote docs/screenshot.png"
+kill "$viewer"
+
+# Two channels with their names and colours, 12 time points of 5 focal planes.
+/usr/bin/python3 - "$work/cells.ome.tif" <<'PY'
+import sys, numpy as np, tifffile
+rng = np.random.default_rng(5)
+y, x = np.mgrid[0:256, 0:320]
+planes = np.empty((12, 2, 5, 256, 320), np.uint16)
+for t in range(12):
+    for z in range(5):
+        blur = 1 + abs(z - 2)
+        for c, (cy, cx) in enumerate([(110 + 4 * t, 140 + 3 * t), (120, 170)]):
+            cell = np.exp(-((y - cy) ** 2 + (x - cx) ** 2) / (2 * (30 + 8 * c) ** 2 * blur))
+            planes[t, c, z] = 800 + 9000 * cell / blur + rng.normal(0, 120, (256, 320)).clip(-700, 700)
+tifffile.imwrite(sys.argv[1], planes, photometric='minisblack', metadata={
+    'axes': 'TCZYX', 'Channel': {'Name': ['H2B-mCherry', 'Tubulin-GFP'], 'Color': [-16776961, 16711935]}})
+PY
+"$root/build/tesseline" "$work/cells.ome.tif" 2>/dev/null &
+viewer=$!
+dialog=$(xdotool search --sync --onlyvisible --name '^Import$' | head -n 1)
+sleep 3  # until the auto windows are measured
+"$root/build/tests/xprobe" shot "$dialog" "$root/docs/import.png"
+echo "wrote docs/import.png"
 kill "$viewer"
 
 env -u DISPLAY "$root/scripts/headless.sh" "$root/build/tesseline" "$sample" >"$work/headless" &
