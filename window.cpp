@@ -577,7 +577,10 @@ QPoint window::placed(const QSize &area) const
 {
     const QRect available = screen()->availableGeometry();
     const QPoint at = frameGeometry().topLeft();
-    const QSize frame = QSize(area.width() + 10, area.height() + 125) + decoration;
+    // The size resize() gives the window, whatever a descriptor says.
+    const QSize frame = QSize(clampCoordinate(qint64(area.width()) + 10), clampCoordinate(qint64(area.height()) + 125))
+                                .expandedTo(QSize(0, 0))
+            + decoration;
     return QPoint(std::clamp(at.x(), available.left(), std::max(available.left(), available.right() + 1 - frame.width())),
                   std::clamp(at.y(), available.top(), std::max(available.top(), available.bottom() + 1 - frame.height())));
 }
