@@ -90,7 +90,15 @@ if [ -x "$viewer" ] && command -v Xvfb >/dev/null && command -v xdotool >/dev/nu
     xvfb=$!
     now() { date +%s.%N; }
     since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }
-    shown() { until xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; do sleep 0.01; done; }
+    # Waits up to a minute for a window, or for a line of the viewer's trace.
+    shown() {
+        for _ in $(seq 6000); do xdotool search --onlyvisible --name "$1" >/dev/null 2>&1 && return; sleep 0.01; done
+        echo "no window $1" >&2; exit 1
+    }
+    traced() {
+        for _ in $(seq 6000); do grep -q "$1" "$work/trace" && return; sleep 0.01; done
+        echo "no $1 in the viewer's trace: $(tail -n 3 "$work/trace")" >&2; exit 1
+    }
     cpu() { awk '{ printf "%.2f", ($14 + $15) / 100 }' "/proc/$1/stat"; }
     for round in 1 2; do
         rm -rf "$work/stack"
@@ -104,9 +112,9 @@ if [ -x "$viewer" ] && command -v Xvfb >/dev/null && command -v xdotool >/dev/nu
         shown '^Import$'
         dialog=$(since "$start")
         before=$(cpu $pid)
-        start=$(now)
         xdotool search --onlyvisible --name '^Import$' | head -n 1 | xargs -I{} xdotool windowfocus --sync {} key Return
-        until grep -q '_t000_z' "$work/trace"; do sleep 0.01; done
+        start=$(now)  # once the key is sent
+        traced '_t000_z'
         through=$(since "$start")
         spent=$(awk -v a="$before" -v b="$(cpu $pid)" 'BEGIN { print b - a }')
         kill $pid; wait $pid 2>/dev/null || true
