@@ -90,13 +90,18 @@ if [ -x "$viewer" ] && command -v Xvfb >/dev/null && command -v xdotool >/dev/nu
     xvfb=$!
     now() { date +%s.%N; }
     since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }
-    # Waits up to a minute for a window, or for a line of the viewer's trace.
+    # Wait up to a minute for a window, or for a line of the viewer's trace.
     shown() {
         for _ in $(seq 6000); do xdotool search --onlyvisible --name "$1" >/dev/null 2>&1 && return; sleep 0.01; done
         echo "no window $1" >&2; exit 1
     }
+    # Read by the shell itself, without a process a look, to leave the importer its CPU.
     traced() {
-        for _ in $(seq 6000); do grep -q "$1" "$work/trace" && return; sleep 0.01; done
+        local line
+        for _ in $(seq 1200); do
+            while IFS= read -r line; do [[ $line == *"$1"* ]] && return; done <"$work/trace"
+            sleep 0.05
+        done
         echo "no $1 in the viewer's trace: $(tail -n 3 "$work/trace")" >&2; exit 1
     }
     cpu() { awk '{ printf "%.2f", ($14 + $15) / 100 }' "/proc/$1/stat"; }
