@@ -65,40 +65,37 @@ bool importer::chooseWindows(const std::vector<std::optional<rangeRequest>> &req
         }
     }
 
-    // Reads every plane of the channels that have a histogram; counting one
-    // plane on a thread of its own overlaps reading the next.
-    const bool histogramPass = std::find(autoWindow.begin(), autoWindow.end(), true) != autoWindow.end();
-    int measured = 0;
-    int toMeasure = 0;
+    // The planes of the channels that have a histogram, read once a pass;
+    // counting one plane on a thread of its own overlaps reading the next.
+    struct place { int t, z; std::size_t i; };
+    std::vector<place> toRead;
     for (int t = 0; t < input.times; ++t)
         for (int z = 0; z < input.planes; ++z)
             for (std::size_t i = 0; i < n; ++i)
-                toMeasure += histograms[i] && input.present(t, z, channels[i]) ? int(rangePass) + int(histogramPass) : 0;
+                if (histograms[i] && input.present(t, z, channels[i]))
+                    toRead.push_back({ t, z, i });
+    const bool histogramPass = std::find(autoWindow.begin(), autoWindow.end(), true) != autoWindow.end();
+    const int toMeasure = int(toRead.size()) * (int(rangePass) + int(histogramPass));
+    int measured = 0;
     clock.start();
     lastProgress = -1;
     const auto eachPlane = [&](const std::function<void(std::size_t, const planeData &)> &use) {
         planeData buffers[2];
         int next = 0;
         std::future<void> counting;   // waited for at the latest when it goes out of scope
-        for (int t = 0; t < input.times; ++t) {
-            for (int z = 0; z < input.planes; ++z) {
-                for (std::size_t i = 0; i < n; ++i) {
-                    if (!histograms[i] || !input.present(t, z, channels[i]))
-                        continue;
-                    if (stopped())
-                        return false;
-                    if (!input.read(t, z, channels[i], buffers[next])) {
-                        *error = input.error();
-                        return false;
-                    }
-                    if (counting.valid())
-                        counting.wait();
-                    counting = std::async(std::launch::async, use, i, std::cref(buffers[next]));
-                    next ^= 1;
-                    if (json && (++measured == toMeasure || clock.elapsed() - lastProgress >= 250))
-                        report("measuring", measured, toMeasure);
-                }
+        for (const place &p : toRead) {
+            if (stopped())
+                return false;
+            if (!input.read(p.t, p.z, channels[p.i], buffers[next])) {
+                *error = input.error();
+                return false;
             }
+            if (counting.valid())
+                counting.wait();
+            counting = std::async(std::launch::async, use, p.i, std::cref(buffers[next]));
+            next ^= 1;
+            if (json && (++measured == toMeasure || clock.elapsed() - lastProgress >= 250))
+                report("measuring", measured, toMeasure);
         }
         return true;
     };
@@ -141,13 +138,13 @@ std::vector<QRgb> importer::colours() const
 }
 
 // Counts the (t, z) pairs with planes present in any chosen channel, or every plane present.
-int importer::count(bool frames) const
+int importer::count(const std::vector<int> &of, bool frames) const
 {
     int count = 0;
     for (int t = 0; t < input.times; ++t) {
         for (int z = 0; z < input.planes; ++z) {
             int present = 0;
-            for (int c : channels)
+            for (int c : of)
                 present += input.present(t, z, c) ? 1 : 0;
             count += frames ? std::min(present, 1) : present;
         }

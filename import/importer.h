@@ -36,8 +36,10 @@ public:
                        bool measureUnasked = true);
     const std::vector<intensityWindow> &windows() const { return channelWindows; }
     std::vector<QRgb> colours() const;
-    int frameCount() const { return count(true); }
-    int planeCount() const { return count(false); }
+    int frameCount() const { return count(channels, true); }
+    // The frames these channels of the input would give.
+    int frameCount(const std::vector<int> &of) const { return count(of, true); }
+    int planeCount() const { return count(channels, false); }
     // Encodes the frame in the middle of the stack, for an estimate of the dataset's size.
     bool sampleFrameSize(int quality, std::size_t *size, QString *error);
 
@@ -48,7 +50,7 @@ public:
 
 private:
     struct frame;
-    int count(bool frames) const;
+    int count(const std::vector<int> &of, bool frames) const;
     bool readFrame(int t, int z, frame &f, QString *error);
     bool encodeFrame(const frame &f, class framewriter &encoder, std::vector<unsigned char> &rows,
                      QString *error) const;

@@ -180,13 +180,10 @@ void describe(const QStringList &inputs, const stack &input, const importer &imp
                            counted(image.channels, "channel"), image.type)
                       .arg(int(i) == input.image ? QStringLiteral(" (read)") : QString()));
     }
-    print(QStringLiteral("size: %1 x %2, %3, %4, %5 of %6-bit %7")
+    print(QStringLiteral("size: %1 x %2, %3, %4, %5 of %6")
                   .arg(input.width).arg(input.height)
                   .arg(counted(input.times, "time point"), counted(input.planes, "focal plane"),
-                       counted(qint64(input.channels.size()), "channel")).arg(input.bits)
-                  .arg(input.format == sampleFormat::floatingPoint ? "float"
-                       : input.format == sampleFormat::signedInt   ? "signed integers"
-                                                                   : "unsigned integers"));
+                       counted(qint64(input.channels.size()), "channel"), sampleTypeText(input.bits, input.format)));
     for (std::size_t i = 0; i < channels.size(); ++i) {
         const channelInfo &info = input.channels[channels[i]];
         print(QStringLiteral("channel %1: %2%3").arg(channels[i])
@@ -239,10 +236,7 @@ QJsonObject description(const QStringList &inputs, const stack &input, const imp
                 { "window", window(import.windows()[c]) },
                 { "selected", std::find(chosen.begin(), chosen.end(), int(c)) != chosen.end() } });
     }
-    int frames = 0;
-    for (int t = 0; t < input.times; ++t)
-        for (int z = 0; z < input.planes; ++z)
-            frames += std::any_of(chosen.begin(), chosen.end(), [&](int c) { return input.present(t, z, c); }) ? 1 : 0;
+    const int frames = import.frameCount(chosen);
     // JPEG at quality 95 takes about this much a pixel of microscope frames.
     const double bytesPerPixel = chosen.size() > 1 ? 0.5 : 0.4;
     return QJsonObject {

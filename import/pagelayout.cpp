@@ -101,9 +101,9 @@ bool layoutPlain(qint64 pages, const pageFacts &facts, const stackOptions &optio
     return layoutAxes(options.timeFastest ? std::vector<axis> { z, t } : std::vector<axis> { t, z }, 0, facts, out, error);
 }
 
-// ImageJ's display ranges and LUT colours, where the file has them for
-// every channel; min and max alone go to the first channel, or to every
-// channel held in one page's samples.
+// ImageJ's display ranges, and LUT colours where no other metadata gave
+// one, where the file has them for every channel; min and max alone go to
+// the first channel, or to every channel held in one page's samples.
 void applyImagejDisplay(const std::optional<imagejDescription> &d, const imagejExtras &extras, bool minMaxForAll,
                         pageLayout *out)
 {
@@ -121,7 +121,8 @@ void applyImagejDisplay(const std::optional<imagejDescription> &d, const imagejE
     }
     if (extras.colours.size() == channels)
         for (size_t c = 0; c < channels; ++c)
-            out->channels[c].colour = extras.colours[c];
+            if (!out->channels[c].colour)
+                out->channels[c].colour = extras.colours[c];
 }
 
 // *byOptions: whether --planes and --order laid the pages out.
@@ -281,17 +282,8 @@ bool layoutOmeImages(const std::vector<omeImage> &images, const pageFacts &facts
             out->images.push_back({ image.name, int(image.sizeX), int(image.sizeY), image.sizeT, image.sizeZ, image.sizeC,
                                     sampleTypeText(facts.bits, facts.format) });
     }
-    std::optional<imagejDescription> imagej = parseImagejDescription(metadata.imagejDescription);
-    if (facts.samples == 1 && (imagej || !metadata.imagej.ranges.empty())) {
-        // Only what OME-XML leaves open: colours where it gives none.
-        std::vector<std::optional<QRgb>> colours;
-        for (const channelInfo &c : out->channels)
-            colours.push_back(c.colour);
-        applyImagejDisplay(imagej, metadata.imagej, false, out);
-        for (size_t c = 0; c < colours.size(); ++c)
-            if (colours[c])
-                out->channels[c].colour = colours[c];
-    }
+    if (facts.samples == 1)
+        applyImagejDisplay(parseImagejDescription(metadata.imagejDescription), metadata.imagej, false, out);
     return true;
 }
 
@@ -433,8 +425,8 @@ bool layoutPages(const pageFacts &facts, const pageMetadata &metadata, const sta
             return false;
         out->description = facts.pages == 1 ? QStringLiteral("one page") : QStringLiteral("%1 pages").arg(facts.pages);
     }
-    if (out->images.empty() && options.image > 0)
-        return failWith(error, QStringLiteral("--image %1: the file holds 1 image, numbered from 0").arg(options.image));
+    if (out->images.empty() && !chooseImage(1, options, out, error))
+        return false;
     if (byMetadata && options.planes > 0)
         out->warnings << QStringLiteral("--planes is ignored: the file's metadata gives the focal planes");
     if (byMetadata && options.orderGiven)

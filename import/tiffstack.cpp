@@ -18,7 +18,7 @@ constexpr qint64 maxPages = 10'000'000;
 constexpr ttag_t imagejByteCountsTag = 50838;
 constexpr ttag_t imagejMetadataTag = 50839;
 constexpr ttag_t lsmInfoTag = 34412;
-// Longest LSM block of channel colours and names read.
+// Longest LSM block of channel colours and names read; it says how long it is.
 constexpr qint64 maxLsmBlock = 1 << 16;
 
 TIFFExtendProc parentExtender = nullptr;
@@ -220,8 +220,9 @@ bool tiffStack::openFile(const stackOptions &options)
     QString error;
     if (!layoutPages(facts, metadata, options, &mLayout, &error))
         return fail(error);
-    if (metadata.lsm)
-        mWarnings.removeIf([](const QString &w) { return w.contains(QLatin1String("thumbnails")); });
+    // Every LSM page has its thumbnail.
+    if (mThumbnails > 0 && !metadata.lsm)
+        mWarnings << QStringLiteral("%1 reduced-resolution pages (thumbnails) are left out").arg(mThumbnails);
 
     mContiguous = mPages == 1 && *std::max_element(mLayout.pages.begin(), mLayout.pages.end()) > 0;
     width = facts.width;
@@ -281,12 +282,8 @@ pageMetadata tiffStack::readMetadata()
     uint8_t *data = nullptr;
     if (TIFFGetField(mTiff, lsmInfoTag, &size, &data) && data)
         metadata.lsm = parseLsmInfo(QByteArray(reinterpret_cast<const char *>(data), qsizetype(std::min<uint32_t>(size, 4096))));
-    if (metadata.lsm && metadata.lsm->colourOffset > 0) {
-        const QByteArray header = readAt(metadata.lsm->colourOffset, 24);
-        if (header.size() == 24)
-            metadata.lsmChannels = parseLsmColours(readAt(metadata.lsm->colourOffset,
-                                                          std::min<qint64>(qFromLittleEndian<quint32>(header.constData()), maxLsmBlock)));
-    }
+    if (metadata.lsm && metadata.lsm->colourOffset > 0)
+        metadata.lsmChannels = parseLsmColours(readAt(metadata.lsm->colourOffset, maxLsmBlock));
     return metadata;
 }
 
@@ -332,15 +329,21 @@ QByteArrayList tiffStack::descriptions()
 QByteArray tiffStack::readAt(qint64 offset, qint64 size)
 {
     QByteArray bytes(qsizetype(std::max<qint64>(size, 0)), Qt::Uninitialized);
+    bytes.truncate(qsizetype(readInto(offset, bytes.data(), bytes.size())));
+    return bytes;
+}
+
+// Reads size bytes of the file from offset into dest, past libtiff; returns how many there were.
+qint64 tiffStack::readInto(qint64 offset, char *dest, qint64 size)
+{
     qint64 done = 0;
     while (offset >= 0 && done < size) {
-        const ssize_t n = pread(TIFFFileno(mTiff), bytes.data() + done, size_t(size - done), off_t(offset + done));
+        const ssize_t n = pread(TIFFFileno(mTiff), dest + done, size_t(size - done), off_t(offset + done));
         if (n <= 0)
             break;
         done += n;
     }
-    bytes.truncate(qsizetype(done));
-    return bytes;
+    return done;
 }
 
 bool tiffStack::checkForm(const pageForm &first)
@@ -405,13 +408,12 @@ bool tiffStack::countPages(const pageForm &first)
 {
     mMessage.clear();
     mDirectories = { 0 };
-    int reduced = 0;
     while (TIFFReadDirectory(mTiff)) {
         if (++mDirectory > maxPages)
             return fail(QStringLiteral("more than %1 pages").arg(maxPages));
         uint32_t subfileType = 0;
         if (TIFFGetField(mTiff, TIFFTAG_SUBFILETYPE, &subfileType) && (subfileType & FILETYPE_REDUCEDIMAGE)) {
-            ++reduced;
+            ++mThumbnails;
             continue;
         }
         const pageForm form = currentForm();
@@ -425,8 +427,6 @@ bool tiffStack::countPages(const pageForm &first)
     // A failed read of a directory is an error; reaching the last one is not.
     if (!mMessage.isEmpty())
         return libtiffFailed(QStringLiteral("page %1 is unreadable").arg(mDirectory + 2));
-    if (reduced > 0)
-        mWarnings << QStringLiteral("%1 reduced-resolution pages (thumbnails) are left out").arg(reduced);
     mPages = qint64(mDirectories.size());
     return true;
 }
@@ -461,13 +461,8 @@ qint64 tiffStack::contiguousPages()
 bool tiffStack::readContiguous(unsigned char *dest, qsizetype pixelBytes)
 {
     const qint64 size = qint64(width) * height * pixelBytes;
-    const qint64 offset = mDataOffset + mPage * size;
-    for (qint64 done = 0; done < size;) {
-        const ssize_t n = pread(TIFFFileno(mTiff), dest + done, size_t(size - done), off_t(offset + done));
-        if (n <= 0)
-            return fail(QStringLiteral("image %1 is truncated").arg(mPage + 1));
-        done += n;
-    }
+    if (readInto(mDataOffset + mPage * size, reinterpret_cast<char *>(dest), size) != size)
+        return fail(QStringLiteral("image %1 is truncated").arg(mPage + 1));
     if (TIFFIsByteSwapped(mTiff)) {
         const size_t count = size_t(size) / (mForm.bits / 8);
         if (mForm.bits == 16)

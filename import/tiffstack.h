@@ -48,6 +48,7 @@ private:
     pageMetadata readMetadata();
     QByteArrayList descriptions();
     QByteArray readAt(qint64 offset, qint64 size);
+    qint64 readInto(qint64 offset, char *dest, qint64 size);
     bool colourMap(uint8_t levels[3][256]);
     bool colourPaletteChannels();
     bool setPage(int page);
@@ -71,6 +72,7 @@ private:
     bool mYcbcr = false;       // JPEG-compressed YCbCr, which libtiff turns into RGB
     bool mPaletteIndices = false;   // palette pages read as one channel's intensities
     qint64 mPages = 0;
+    int mThumbnails = 0;       // reduced-resolution pages left out
     bool mContiguous = false;  // ImageJ's large stacks: one page, the samples of all images after it
     qint64 mDataOffset = 0;
     qint64 mMaxBytes = 0;
