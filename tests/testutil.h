@@ -12,6 +12,8 @@
 #include <QBuffer>
 #include <QDialog>
 #include <QImage>
+#include <QMimeData>
+#include <QDropEvent>
 #include <QTimer>
 
 #include <functional>
@@ -110,6 +112,16 @@ void whenDialogOpens(QObject *context, std::function<void(Dialog *)> act)
         else
             whenDialogOpens<Dialog>(context, act);
     });
+}
+
+// Drags data over the widget and drops it there; returns whether the drag was accepted.
+inline bool dragAndDrop(QWidget *widget, QMimeData *data)
+{
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &enter);
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &drop);
+    return enter.isAccepted();
 }
 
 // Lets queued events, and the repaints they request, run to the end.

@@ -17,7 +17,6 @@ private slots:
     void describedDialog();
     void commandLine_data();
     void commandLine();
-    void progressAndCancel();
     void failure_data();
     void failure();
     void reuse();
@@ -73,33 +72,25 @@ QList<QStringList> tst_importflow::imports() const
     return runs;
 }
 
+// Each channel as described, its auto window measured in the background
+// when Auto is its default or is chosen; another image, described anew.
 void tst_importflow::describedDialog()
 {
     window w;
     importdialog *d = startDialog(w, { dir.filePath("two.tif") });
-    QCOMPARE(d->fileLabel->text(), dir.filePath("two.tif"));
     QCOMPARE(d->imageBox->count(), 2);
-    QVERIFY(d->imageBox->isVisible());
-    QCOMPARE(d->sizeLabel->text(), QString("3 × 1 × 2"));
-    QCOMPARE(d->nameEdit->text(), QString("two"));
-    QCOMPARE(d->folder(), dir.filePath("two"));
-    QCOMPARE(d->channels.size(), 2);
     QCOMPARE(d->channels[1].include->text(), QString("GFP"));
     auto *swatch = qobject_cast<QLabel *>(d->channelGrid->itemAtPosition(1, 1)->widget());
     QCOMPARE(swatch->pixmap().toImage().pixelColor(0, 0), QColor(Qt::green));
     QCOMPARE(d->channels[0].choice->itemText(0), QString("From the file: 100 – 2000"));
-    // GFP has no range of its own: its default, Auto, is measured in the
-    // background; DAPI's once it is chosen.
     QTRY_COMPARE(d->channels[1].choice->itemText(0), QString("Auto (0.35 %): 20 – 901"));
     QCOMPARE(d->channels[0].choice->itemText(1), QString("Auto (0.35 %)"));
     d->channels[0].choice->setCurrentIndex(1);
-    QCOMPARE(d->channels[0].choice->itemText(1), QString("Auto (0.35 %): measuring…"));
     QTRY_COMPARE(d->channels[0].choice->itemText(1), QString("Auto (0.35 %): 10 – 900"));
 
     d->imageBox->setCurrentIndex(1);
     emit d->imageBox->activated(1);
     QTRY_COMPARE(d->channels.size(), 1);
-    QCOMPARE(d->channels[0].include->text(), QString("Brightfield"));
     QCOMPARE(d->channels[0].choice->itemText(0), QString("As stored: 0 – 255"));
     d->reject();
     QTRY_VERIFY(!w.importFlow->active);
@@ -163,33 +154,18 @@ void tst_importflow::commandLine()
     d->reject();
 }
 
-void tst_importflow::progressAndCancel()
-{
-    window w;
-    w.openDescriptor(writeDescriptor(dir.path(), "dataset old width 8 height 8"));
-    startDialog(w, { dir.filePath("slow.tif") })->accept();
-    QProgressDialog *progress = nullptr;
-    QTRY_VERIFY((progress = shown<QProgressDialog>()) && progress->value() >= 2);
-    QCOMPARE(progress->maximum(), 40);
-    QVERIFY2(QRegularExpression("^Writing frames…\n\\d+ of 40 frames, \\d s left$").match(progress->labelText()).hasMatch(),
-             qPrintable(progress->labelText()));
-    progress->findChild<QPushButton *>()->click();
-    QTRY_VERIFY(!w.importFlow->active);
-    QVERIFY(!QFileInfo::exists(dir.filePath("slow")));
-    QVERIFY(!QFileInfo::exists(dir.filePath(".slow.part")));
-    QCOMPARE(w.dataset, QByteArray("old"));
-    QVERIFY(!shown<QMessageBox>());
-}
-
 void tst_importflow::failure_data()
 {
     QTest::addColumn<QString>("input");
-    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("message");   // none: cancelled in the progress dialog
     QTest::newRow("cannot be described") << "broken.tif" << "tesseline-import: " + dir.filePath("broken.tif") + ": not a TIFF file";
     QTest::newRow("cannot be imported") << "fails.tif" << "tesseline-import: " + dir.filePath("fails.tif") + ": cannot read plane 2";
+    QTest::newRow("cancelled while writing") << "slow.tif" << "";
     QTest::newRow("no importer") << "" << "\"tesseline-import\" was not found beside " + QCoreApplication::applicationDirPath() + " nor on PATH.";
 }
 
+// An import that ends in no dataset leaves nothing, says why unless it was
+// cancelled, and the dataset shown before stays.
 void tst_importflow::failure()
 {
     QFETCH(QString, input);
@@ -201,12 +177,24 @@ void tst_importflow::failure()
     qputenv("PATH", dir.path().toLocal8Bit());
     w.importFlow->program = input.isEmpty() ? QString() : QString(STANDIN);
     w.importFlow->start({ dir.filePath(input.isEmpty() ? "two.tif" : input) });
-    if (input == "fails.tif")
+    if (input == "fails.tif" || input == "slow.tif")
         startDialog(w)->accept();
-    QMessageBox *box = nullptr;
-    QTRY_VERIFY((box = shown<QMessageBox>()));
-    QCOMPARE(box->text(), message);
-    box->close();
+    if (message.isEmpty()) {
+        QProgressDialog *progress = nullptr;
+        QTRY_VERIFY((progress = shown<QProgressDialog>()) && progress->value() >= 2);
+        QCOMPARE(progress->maximum(), 40);
+        QVERIFY2(QRegularExpression("^Writing frames…\n\\d+ of 40 frames, \\d s left$").match(progress->labelText()).hasMatch(),
+                 qPrintable(progress->labelText()));
+        progress->findChild<QPushButton *>()->click();
+        QTRY_VERIFY(!w.importFlow->active);
+        QVERIFY(!shown<QMessageBox>());
+        QVERIFY(!QFileInfo::exists(dir.filePath("slow")) && !QFileInfo::exists(dir.filePath(".slow.part")));
+    } else {
+        QMessageBox *box = nullptr;
+        QTRY_VERIFY((box = shown<QMessageBox>()));
+        QCOMPARE(box->text(), message);
+        box->close();
+    }
     QVERIFY(!w.importFlow->active);
     QCOMPARE(w.dataset, QByteArray("old"));
 }
@@ -273,17 +261,13 @@ void tst_importflow::routes()
     QFETCH(QStringList, inputs);
     window w;
     w.importFlow->program = STANDIN;
-    QMimeData data;
     if (dropped) {
+        QMimeData data;
         QList<QUrl> urls;
         for (const QString &file : files)
             urls << QUrl::fromLocalFile(file);
         data.setUrls(urls);
-        QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(&w, &enter);
-        QCOMPARE(enter.isAccepted(), !inputs.isEmpty());
-        QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(&w, &drop);
+        QCOMPARE(dragAndDrop(&w, &data), !inputs.isEmpty());
     } else {
         whenDialogOpens<QFileDialog>(this, [&](QFileDialog *dialog) {
             dialog->findChild<QLineEdit *>("fileNameEdit")->setText(files.first());

@@ -378,11 +378,7 @@ void tst_window::drop()
     QMimeData data;
     data.setUrls(urls);
     data.setText("dataset text");
-    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&w, &enter);
-    QCOMPARE(enter.isAccepted(), accepted);
-    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&w, &drop);
+    QCOMPARE(dragAndDrop(&w, &data), accepted);
     QCOMPARE(w.opened, accepted);
     QCOMPARE(w.dataset, accepted ? QByteArray("dropped") : QByteArray());
 }

@@ -440,41 +440,39 @@ void tst_import::progressOnTerminal()
 
 void tst_import::describe_data()
 {
-    QTest::addColumn<QString>("file");
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QString>("channels");   // per channel: colour, the file's window, the window used or null
-    QTest::newRow("ImageJ LUTs and ranges") << "ij16.tif" << QStringList()
-                                            << "#00ff00 0:25500 0:25500; #ff00ff 1000:26500 1000:26500";
-    QTest::newRow("auto asked for is measured") << "ij16.tif" << QStringList { "--range", "1=auto" }
-                                                << "#00ff00 0:25500 0:25500; #ff00ff 1000:26500 2600:22400";
-    QTest::newRow("auto by default is not") << "shape.tif" << QStringList() << "#ff0000 - null";
-    QTest::newRow("--channel picks, all are told") << "ij3.tif" << QStringList { "--channel", "2", "--range", "2=0:9" }
-                                                   << "#ff0000 - null; #00ff00 - null; #0000ff - 0:9";
+    QTest::newRow("ImageJ LUTs and ranges") << QStringList { "ij16.tif" }
+                                            << "#00ff00 [0,25500] {0,25500}; #ff00ff [1000,26500] {1000,26500}";
+    QTest::newRow("auto asked for is measured") << QStringList { "--range", "1=auto", "ij16.tif" }
+                                                << "#00ff00 [0,25500] {0,25500}; #ff00ff [1000,26500] {2600,22400}";
+    QTest::newRow("auto by default is not") << QStringList { "shape.tif" } << "#ff0000 null null";
+    QTest::newRow("--channel picks, all are told") << QStringList { "--channel", "2", "--range", "2=0:9", "ij3.tif" }
+                                                   << "#ff0000 null null; #00ff00 null null; #0000ff null {0,9}";
 }
 
-// --describe: what the viewer's import dialog shows, read from the metadata.
+// --describe: what the viewer's import dialog shows, read from the metadata
+// of files with 3 time points of 4 focal planes, writing nothing.
 void tst_import::describe()
 {
-    QFETCH(QString, file);
     QFETCH(QStringList, options);
     QFETCH(QString, channels);
     const QString parent = freshDir();
-    const result r = run(options + QStringList { "--describe", input(file) }, IMPORTER, parent);
+    const QString file = input(options.takeLast());
+    const result r = run(options + QStringList { "--describe", file }, IMPORTER, parent);
     QCOMPARE(r.exitCode, 0);
     const QJsonObject d = QJsonDocument::fromJson(r.out).object();
-    QCOMPARE(d["inputs"].toArray().first().toString(), input(file));
+    QCOMPARE(d["inputs"].toArray().first().toString(), file);
     QCOMPARE(QString("%1 %2 %3").arg(d["times"].toInt()).arg(d["planes"].toInt()).arg(d["frames"].toInt()), QString("3 4 12"));
+    // A window as the rows write it: [low,high] from an array, {low,high} from an object.
+    const auto text = [](const QJsonValue &v) {
+        return v.isArray()    ? QString("[%1,%2]").arg(v[0].toDouble()).arg(v[1].toDouble())
+               : v.isObject() ? QString("{%1,%2}").arg(v["low"].toDouble()).arg(v["high"].toDouble())
+                              : QString("null");
+    };
     QStringList seen;
-    for (const QJsonValue &value : d["channels"].toArray()) {
-        const QJsonObject c = value.toObject();
-        const auto range = [](const QJsonValue &low, const QJsonValue &high) {
-            return low.isUndefined() ? QString("-") : QString("%1:%2").arg(low.toDouble()).arg(high.toDouble());
-        };
-        const QJsonObject w = c["window"].toObject();
-        seen << QString("%1 %2 %3").arg(c["colour"].toString(),
-                                         range(c["fileWindow"].toArray().at(0), c["fileWindow"].toArray().at(1)),
-                                         c["window"].isNull() ? "null" : range(w["low"], w["high"]));
-    }
+    for (const QJsonValue &c : d["channels"].toArray())
+        seen << QString("%1 %2 %3").arg(c["colour"].toString(), text(c["fileWindow"]), text(c["window"]));
     QCOMPARE(seen.join("; "), channels);
     QCOMPARE(tree(parent), QStringList());
 }
@@ -488,16 +486,13 @@ void tst_import::jsonProgress()
     QStringList stages;
     QJsonObject last;
     for (const QByteArray &line : r.out.trimmed().split('\n')) {
-        QJsonParseError error;
-        last = QJsonDocument::fromJson(line, &error).object();
-        QVERIFY2(error.error == QJsonParseError::NoError, line.constData());
+        last = QJsonDocument::fromJson(line).object();
+        QVERIFY2(!last.isEmpty() && last["done"].toInt() <= last["total"].toInt(), line.constData());
         if (!stages.contains(last["stage"].toString()))
             stages << last["stage"].toString();
-        QVERIFY(last["done"].toInt() <= last["total"].toInt());
     }
     QCOMPARE(stages, QStringList({ "measuring", "writing", "done" }));
     QCOMPARE(last["descriptor"].toString(), out + "/ramp2.tz");
-    QCOMPARE(last["frames"].toInt(), 2);
     QVERIFY(QFile::exists(out + "/ramp2.tz"));
 }
 
