@@ -14,11 +14,6 @@ constexpr qint64 maxSlots = 16 * 1024 * 1024;
 // Files kept open between reads.
 constexpr size_t openFiles = 4;
 
-QString baseName(const QString &fileName)
-{
-    return QFileInfo(fileName).fileName();
-}
-
 QString sampleText(const stack &s)
 {
     const char *kind = s.format == sampleFormat::floatingPoint ? "float" : s.format == sampleFormat::signedInt ? "signed" : "unsigned";
@@ -28,6 +23,12 @@ QString sampleText(const stack &s)
 QString countsText(const stack &s)
 {
     return QStringLiteral("%1 time points, %2 focal planes, %3 channels").arg(s.times).arg(s.planes).arg(s.channels.size());
+}
+
+// A file per time point holds focal planes, whatever its pages say.
+bool holdsPlanes(bool timesNamed, bool planesNamed, const int own[3])
+{
+    return timesNamed && !planesNamed && own[0] > 1 && own[1] == 1;
 }
 
 } // namespace
@@ -70,16 +71,16 @@ bool fileSeries::read(int t, int z, int c, planeData &out)
 bool fileSeries::setMembers(const QStringList &inputs, QString *error)
 {
     for (const QString &input : inputs)
-        mMembers.push_back({ input, { -1, -1, -1 } });
+        mMembers.push_back({ input, QFileInfo(input).fileName(), { -1, -1, -1 } });
     if (mOptions.pattern.isEmpty()) {
         std::stable_sort(mMembers.begin(), mMembers.end(), [](const member &a, const member &b) {
-            return naturalLess(baseName(a.fileName), baseName(b.fileName));
+            return naturalLess(a.name, b.name);
         });
         QStringList names;
         for (const member &m : mMembers)
             names << m.fileName;
         nameLayout layout;
-        if (!layoutNames(names, &layout, error))
+        if (!layoutNames(names, &layout, error) || (!layout.positions.isEmpty() && !choosePosition(&layout, error)))
             return false;
         for (size_t i = 0; i < mMembers.size(); ++i)
             std::copy(layout.index[i].begin(), layout.index[i].end(), mMembers[i].index);
@@ -114,7 +115,7 @@ bool fileSeries::setMembers(const QStringList &inputs, QString *error)
     const QRegularExpression regex(expression);
     QStringList unmatched;
     for (member &m : mMembers) {
-        const QRegularExpressionMatch match = regex.match(baseName(m.fileName));
+        const QRegularExpressionMatch match = regex.match(m.name);
         if (!match.hasMatch()) {
             unmatched << m.fileName;
             continue;
@@ -141,40 +142,66 @@ bool fileSeries::setMembers(const QStringList &inputs, QString *error)
     return true;
 }
 
+// Keeps the files of the stage position --image picks, laid out by their
+// own names.  The counts of each position's image that its names do not give
+// stay 0 until inspect() has read the first file.
+bool fileSeries::choosePosition(nameLayout *layout, QString *error)
+{
+    const int count = int(layout->positions.size());
+    if (mOptions.image >= count) {
+        *error = QStringLiteral("%1: --image %2: the names number %3 stage positions, numbered from 0")
+                         .arg(mMembers.front().fileName).arg(mOptions.image).arg(count);
+        return false;
+    }
+    image = std::max(mOptions.image, 0);
+    std::vector<std::vector<member>> byPosition(layout->positions.size());
+    for (size_t i = 0; i < mMembers.size(); ++i)
+        byPosition[size_t(layout->position[i])].push_back(mMembers[i]);
+    const QStringList positions = layout->positions;
+    for (int p = 0; p < count; ++p) {
+        QStringList names;
+        for (const member &m : byPosition[size_t(p)])
+            names << m.fileName;
+        nameLayout own;
+        if (!layoutNames(names, &own, error))
+            return false;
+        imageSummary summary;
+        summary.name = positions[p];
+        qint64 *counts[3] = { &summary.times, &summary.planes, &summary.channels };
+        for (const auto &index : own.index)
+            for (int a = 0; a < 3; ++a)
+                *counts[a] = std::max(*counts[a], index[size_t(a)] + 1);
+        images.push_back(summary);
+        if (p == image)
+            *layout = own;
+    }
+    if (mOptions.image < 0)
+        layout->warnings.prepend(QStringLiteral("the names number %1 stage positions; image 0 (%2) is read (--image N picks another)")
+                                         .arg(count).arg(positions.front()));
+    mMembers = byPosition[size_t(image)];
+    mOptions.image = -1;
+    return true;
+}
+
 bool fileSeries::inspect(QString *error)
 {
-    std::unique_ptr<stack> first;
-    std::vector<std::optional<channelInfo>> namedChannels;
-    for (const member &m : mMembers) {
-        std::unique_ptr<stack> s = openFile(m.fileName, mOptions, error);
-        if (!s)
-            return false;
-        if (first && (s->width != first->width || s->height != first->height || s->bits != first->bits || s->format != first->format)) {
-            *error = QStringLiteral("%1: %2, but %3: %4").arg(m.fileName, sampleText(*s), mMembers.front().fileName, sampleText(*first));
-            return false;
-        }
-        if (first && (s->times != first->times || s->planes != first->planes || s->channels.size() != first->channels.size())) {
-            *error = QStringLiteral("%1: %2, but %3: %4").arg(m.fileName, countsText(*s), mMembers.front().fileName, countsText(*first));
-            return false;
-        }
-        if (mNamed[2] && m.index[2] < maxChannels) {
-            if (namedChannels.size() <= size_t(m.index[2]))
-                namedChannels.resize(size_t(m.index[2]) + 1);
-            if (!namedChannels[size_t(m.index[2])])
-                namedChannels[size_t(m.index[2])] = s->channels.front();
-        }
-        for (const QString &warning : s->warnings)
+    const QString &firstName = mMembers.front().fileName;
+    std::unique_ptr<stack> first = openFile(firstName, mOptions, error);
+    if (!first)
+        return false;
+    mFirstSamples = sampleText(*first);
+    mFirstCounts = countsText(*first);
+    const auto addWarnings = [this](const stack &s) {
+        for (const QString &warning : s.warnings)
             if (!warnings.contains(warning))
                 warnings << warning;
-        if (!first)
-            first = std::move(s);
-    }
+    };
+    addWarnings(*first);
 
     mLocal[0] = first->times;
     mLocal[1] = first->planes;
     mLocal[2] = int(first->channels.size());
-    // A file per time point holds focal planes, whatever its pages say.
-    mSwapped = mNamed[0] && !mNamed[1] && mLocal[0] > 1 && mLocal[1] == 1;
+    mSwapped = holdsPlanes(mNamed[0], mNamed[1], mLocal);
     if (mSwapped)
         std::swap(mLocal[0], mLocal[1]);
 
@@ -183,7 +210,7 @@ bool fileSeries::inspect(QString *error)
     for (int a = 0; a < 3; ++a) {
         if (mNamed[a] && mLocal[a] != 1) {
             *error = QStringLiteral("%1: holds %2 %3, but the file names give one per file")
-                         .arg(mMembers.front().fileName).arg(mLocal[a]).arg(axisName(nameAxis(a)));
+                         .arg(firstName).arg(mLocal[a]).arg(axisName(nameAxis(a)));
             return false;
         }
         extent[a] = mLocal[a];
@@ -195,12 +222,12 @@ bool fileSeries::inspect(QString *error)
         }
         if (extent[a] > maxSlots || slotCount > maxSlots) {
             *error = QStringLiteral("%1: the numbers in the file names span too many %2")
-                             .arg(mMembers.front().fileName, axisName(nameAxis(a)));
+                             .arg(firstName, axisName(nameAxis(a)));
             return false;
         }
     }
     if (extent[2] > maxChannels) {
-        *error = QStringLiteral("%1: %2 channels; at most %3 are read").arg(mMembers.front().fileName).arg(extent[2]).arg(maxChannels);
+        *error = QStringLiteral("%1: %2 channels; at most %3 are read").arg(firstName).arg(extent[2]).arg(maxChannels);
         return false;
     }
 
@@ -224,10 +251,36 @@ bool fileSeries::inspect(QString *error)
     planes = int(extent[1]);
     channels = first->channels;
     if (mNamed[2]) {
+        // Each channel's colour, range and name from its first file.
         channels.assign(size_t(extent[2]), channelInfo());
-        for (size_t c = 0; c < namedChannels.size(); ++c)
-            if (namedChannels[c])
-                channels[c] = *namedChannels[c];
+        std::vector<bool> seen(channels.size(), false);
+        for (const member &m : mMembers) {
+            const size_t c = size_t(m.index[2]);
+            if (seen[c])
+                continue;
+            seen[c] = true;
+            if (&m == &mMembers.front()) {
+                channels[c] = first->channels.front();
+                continue;
+            }
+            std::unique_ptr<stack> s = openFile(m.fileName, mOptions, error);
+            if (!s || !matchesFirst(*s, m.fileName, error))
+                return false;
+            channels[c] = s->channels.front();
+            addWarnings(*s);
+        }
+    }
+    for (imageSummary &i : images) {
+        int own[3] = { first->times, first->planes, int(first->channels.size()) };
+        if (holdsPlanes(i.times > 0, i.planes > 0, own))
+            std::swap(own[0], own[1]);
+        qint64 *counts[3] = { &i.times, &i.planes, &i.channels };
+        for (int a = 0; a < 3; ++a)
+            if (*counts[a] == 0)
+                *counts[a] = own[a];
+        i.width = width;
+        i.height = height;
+        i.type = sampleTypeText(bits, format);
     }
     for (int m : mSlots)
         if (m >= 0)
@@ -237,7 +290,20 @@ bool fileSeries::inspect(QString *error)
                                                      : QStringLiteral("by the indices in their names");
     description = QStringLiteral("%1 files (%2), %3 each").arg(mMembers.size()).arg(rule, first->description);
     warnMissing();
+    mOpen.emplace_back(0, std::move(first));
     return true;
+}
+
+bool fileSeries::matchesFirst(const stack &s, const QString &fileName, QString *error) const
+{
+    const QString samples = sampleText(s);
+    const QString counts = countsText(s);
+    if (samples == mFirstSamples && counts == mFirstCounts)
+        return true;
+    const bool sameSamples = samples == mFirstSamples;
+    *error = QStringLiteral("%1: %2, but %3: %4")
+                     .arg(fileName, sameSamples ? counts : samples, mMembers.front().fileName, sameSamples ? mFirstCounts : mFirstSamples);
+    return false;
 }
 
 int fileSeries::memberOf(int t, int z, int c, int local[3]) const
@@ -308,13 +374,8 @@ stack *fileSeries::file(int index)
             return open.second.get();
     const QString &fileName = mMembers[size_t(index)].fileName;
     std::unique_ptr<stack> s = openFile(fileName, mOptions, &mError);
-    if (!s)
+    if (!s || !matchesFirst(*s, fileName, &mError))
         return nullptr;
-    if (s->width != width || s->height != height || s->bits != bits || s->format != format
-        || (mSwapped ? s->times != mLocal[1] : s->times != mLocal[0])) {
-        mError = QStringLiteral("%1: has changed since it was first read").arg(fileName);
-        return nullptr;
-    }
     if (mOpen.size() == openFiles)
         mOpen.erase(mOpen.begin());
     mOpen.emplace_back(index, std::move(s));

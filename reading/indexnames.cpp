@@ -253,7 +253,7 @@ bool layoutNames(const QStringList &fileNames, nameLayout *layout, QString *erro
     std::vector<size_t> positions;
     std::vector<size_t> places;
     bool unknown = false;
-    int perAxis[3] = { 0, 0, 0 };
+    int perAxis[4] = { 0, 0, 0, 0 };
     for (size_t place = 0; alike && !fileNames.isEmpty() && place < names.numbers.front().size(); ++place) {
         qsizetype i = 1;
         while (i < fileNames.size() && compareNumbers(names.digits(i, place), names.digits(0, place)) == 0)
@@ -261,11 +261,7 @@ bool layoutNames(const QStringList &fileNames, nameLayout *layout, QString *erro
         if (i == fileNames.size())
             continue;
         const nameAxis axis = names.numbers.front()[place].axis;
-        if (axis == nameAxis::position) {
-            positions.push_back(place);
-            continue;
-        }
-        places.push_back(place);
+        (axis == nameAxis::position ? positions : places).push_back(place);
         if (axis == nameAxis::none)
             unknown = true;
         else
@@ -283,38 +279,36 @@ bool layoutNames(const QStringList &fileNames, nameLayout *layout, QString *erro
     const QString firstName = QFileInfo(first).fileName();
     const std::vector<nameNumber> &numbers = names.numbers.front();
     const QString pattern = suggestion(firstName, numbers, places);
-    if (!positions.empty()) {
-        std::vector<qint64> ranks;
-        QStringList shown;
-        for (qsizetype i : names.rank(positions.front(), &ranks))
-            shown << names.text(i, positions.front());
-        QString hint;
-        if (places.empty()) {
-            hint = QStringLiteral("import one position's file alone, e.g. %1").arg(first);
+    if (positions.size() > 1 || (places.size() > 1 && (unknown || *std::max_element(perAxis, perAxis + 3) > 1))) {
+        std::vector<size_t> varying = places;
+        varying.insert(varying.end(), positions.begin(), positions.end());
+        std::sort(varying.begin(), varying.end());
+        QStringList here;
+        for (size_t place : varying)
+            here << names.text(0, place);
+        const int repeated = int(std::max_element(perAxis, perAxis + 4) - perAxis);
+        *error = QStringLiteral("%1: the names vary in %2 numbers (%3 here)").arg(first).arg(varying.size()).arg(listed(here));
+        *error += unknown && positions.size() < 2 ? QStringLiteral(" with no letters saying which is time, focal plane or channel")
+                                                  : QStringLiteral(", and more than one numbers %1").arg(axisName(nameAxis(repeated)));
+        if (positions.empty()) {
+            *error += pattern.isEmpty() ? QStringLiteral("; give --pattern with {t}, {z} and {c}")
+                                        : QStringLiteral("; give --pattern, e.g. --pattern '%1'").arg(pattern);
         } else if (pattern.isEmpty()) {
-            hint = QStringLiteral("import one position's files with a --pattern of {t}, {z} and {c}");
+            *error += QStringLiteral("; import one position's files with a --pattern of {t}, {z} and {c}");
         } else {
             std::vector<std::pair<size_t, QString>> stars;
             for (size_t place : places)
                 stars.emplace_back(place, QStringLiteral("*"));
-            hint = QStringLiteral("import one position's files, e.g. --pattern '%1' with %2")
-                           .arg(pattern, first.left(first.size() - firstName.size()) + replaced(firstName, numbers, stars));
+            *error += QStringLiteral("; import one position's files, e.g. --pattern '%1' with %2")
+                              .arg(pattern, first.left(first.size() - firstName.size()) + replaced(firstName, numbers, stars));
         }
-        *error = QStringLiteral("%1: the names number %2 stage positions (%3), and a dataset holds one: %4")
-                         .arg(first).arg(shown.size()).arg(shortened(shown), hint);
         return false;
     }
-    if (places.size() > 1 && (unknown || *std::max_element(perAxis, perAxis + 3) > 1)) {
-        QStringList here;
-        for (size_t place : places)
-            here << names.text(0, place);
-        const int repeated = int(std::max_element(perAxis, perAxis + 3) - perAxis);
-        *error = QStringLiteral("%1: the names vary in %2 numbers (%3 here)").arg(first).arg(places.size()).arg(listed(here));
-        *error += unknown ? QStringLiteral(" with no letters saying which is time, focal plane or channel")
-                          : QStringLiteral(", and more than one numbers %1").arg(axisName(nameAxis(repeated)));
-        *error += pattern.isEmpty() ? QStringLiteral("; give --pattern with {t}, {z} and {c}")
-                                    : QStringLiteral("; give --pattern, e.g. --pattern '%1'").arg(pattern);
-        return false;
+    if (!positions.empty()) {
+        for (qsizetype i : names.rank(positions.front(), &layout->position))
+            layout->positions << names.text(i, positions.front());
+        layout->index.clear();
+        return true;
     }
 
     for (size_t place : places) {

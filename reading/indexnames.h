@@ -27,6 +27,8 @@ struct nameLayout
     std::vector<std::array<qint64, 3>> index;          // per name: t, z, c from 0, or -1
     QString pattern;                                   // the names read as a --pattern; empty for the natural order
     QStringList warnings;
+    QStringList positions;                             // stage positions the names number, as "P1", in order
+    std::vector<qint64> position;                      // per name: its stage position from 0
 };
 
 // "time points", "focal planes", "channels", "stage positions".
@@ -47,9 +49,11 @@ std::vector<nameNumber> nameNumbers(QStringView baseName);
 // Lays out the files of a series by the numbers in their names, given in
 // natural order.  Numbers that vary at the same place of otherwise equal
 // names are indices of the axis their word names, numbered by rank.  Names
-// that say nothing clear are time points in their order.  Refuses a series
-// over stage positions, or over several numbers not named apart, with
-// *error "FILE: what is wrong, and a --pattern that would do".
+// that say nothing clear are time points in their order.  Names that number
+// several stage positions get only positions and position: each position's
+// names are laid out on their own.  Refuses a series over several numbers
+// not named apart with *error "FILE: what is wrong, and a --pattern that
+// would do".
 bool layoutNames(const QStringList &fileNames, nameLayout *layout, QString *error);
 
 // The text the files' names share before their indices: their base names

@@ -125,21 +125,38 @@ void applyImagejDisplay(const std::optional<imagejDescription> &d, const imagejE
                 out->channels[c].colour = extras.colours[c];
 }
 
-// *byOptions: whether --planes and --order laid the pages out.
-bool layoutImagej(const imagejDescription &d, const pageFacts &facts, const imagejExtras &extras,
-                  const stackOptions &options, pageLayout *out, bool *byOptions, QString *error)
+imagejDescription imagejCounts(const imagejDescription &d)
 {
     imagejDescription counts = d;
     // Old ImageJ versions give only the number of images: focal planes.
     if (counts.images > 1 && counts.channels == 1 && counts.slices == 1 && counts.frames == 1)
         counts.slices = counts.images;
+    return counts;
+}
+
+// A composite of 16-bit channels is written as pages of one sample a channel.
+bool channelsInSamples(const imagejDescription &counts, const pageFacts &facts)
+{
+    return facts.samples > 1 && counts.channels == facts.samples;
+}
+
+qint64 imagejPages(const imagejDescription &counts, const pageFacts &facts)
+{
+    const qint64 images = product({ counts.channels, counts.slices, counts.frames }, maxCount);
+    return channelsInSamples(counts, facts) ? images / facts.samples : images;
+}
+
+// *byOptions: whether --planes and --order laid the pages out.
+bool layoutImagej(const imagejDescription &d, const pageFacts &facts, const imagejExtras &extras,
+                  const stackOptions &options, pageLayout *out, bool *byOptions, QString *error)
+{
+    const imagejDescription counts = imagejCounts(d);
     const qint64 images = product({ counts.channels, counts.slices, counts.frames }, maxCount);
     if (counts.images != 0 && counts.images != images)
         return failWith(error, QStringLiteral("the ImageJ description counts %1 images, but %2 channels × %3 slices × %4 frames")
                                        .arg(counts.images).arg(counts.channels).arg(counts.slices).arg(counts.frames));
-    // A composite of 16-bit channels is written as pages of one sample a channel.
-    const bool samplesAreChannels = facts.samples > 1 && counts.channels == facts.samples;
-    const qint64 pageImages = samplesAreChannels ? images / facts.samples : images;
+    const bool samplesAreChannels = channelsInSamples(counts, facts);
+    const qint64 pageImages = imagejPages(counts, facts);
     // ImageJ writes large stacks as one page followed by the samples of all others.
     pageFacts pages = facts;
     if (facts.pages == 1 && pageImages > 1 && pageImages <= facts.contiguousPages)
@@ -150,6 +167,7 @@ bool layoutImagej(const imagejDescription &d, const pageFacts &facts, const imag
 
     // A plain stack says nothing of whether its pages are time points or focal planes.
     const bool plain = !d.hyperstack && counts.channels == 1 && counts.frames == 1;
+    out->axesGuessed = plain;
     *byOptions = plain && (options.planes > 0 || options.orderGiven);
     if (*byOptions) {
         if (!layoutPlain(pages.pages, pages, options, out, error))
@@ -189,6 +207,18 @@ bool chooseImage(qint64 images, const stackOptions &options, pageLayout *out, QS
     if (images > 1 && options.image < 0)
         out->warnings << QStringLiteral("the file holds %1 images; image 0 is read (--image N picks another)").arg(images);
     return true;
+}
+
+// The pages OME-XML counts: its images' planes, or as far as their TiffData reach.
+qint64 omePages(const std::vector<omeImage> &images, const pageFacts &facts)
+{
+    qint64 pages = 0;
+    for (const omeImage &image : images) {
+        pages = std::min(maxPages + 1, pages + product({ image.sizeC / facts.storedSamples, image.sizeZ, image.sizeT }, maxPages));
+        for (const omeTiffData &d : image.tiffData)
+            pages = std::max(pages, d.ifd + std::max<qint64>(d.planeCount, 1));
+    }
+    return pages;
 }
 
 // firstPage: where the image's planes begin when its TiffData do not say.
@@ -316,6 +346,18 @@ bool layoutLsm(const lsmInfo &lsm, const lsmColours &colours, const pageFacts &f
     return true;
 }
 
+// The pages a tifffile shape counts: the product of its axes but the plane's.
+qint64 shapePages(const tifffileShape &s, const pageFacts &facts)
+{
+    const bool named = !s.axes.isEmpty() && size_t(s.axes.size()) == s.shape.size();
+    const size_t planeAxes = facts.storedSamples > 1 ? 3 : 2;
+    qint64 pages = 1;
+    for (size_t i = 0; i < s.shape.size(); ++i)
+        if (named ? !QStringLiteral("YXS").contains(s.axes.at(qsizetype(i))) : i + planeAxes < s.shape.size())
+            pages = product({ pages, std::max<qint64>(s.shape[i], 1) }, maxPages);
+    return pages;
+}
+
 bool layoutShape(const tifffileShape &s, const pageFacts &facts, const stackOptions &options, pageLayout *out,
                  QString *error)
 {
@@ -402,21 +444,43 @@ bool layoutPages(const pageFacts &facts, const pageMetadata &metadata, const sta
     bool byMetadata = true;
     bool isOme = false;
     std::vector<omeImage> ome;
-    if (const std::optional<imagejDescription> imagej = parseImagejDescription(metadata.description)) {
+    const std::optional<imagejDescription> imagej = parseImagejDescription(metadata.description);
+    if (!imagej && !parseOme(metadata.description, &ome, &isOme, error))
+        return false;
+    const std::optional<tifffileShape> shape = imagej || isOme || metadata.lsm ? std::nullopt
+                                                                              : parseTifffileShape(metadata.description);
+
+    // The pages a cut-short file still holds, and those its metadata counts.
+    qint64 found = facts.pages;
+    qint64 counted = 0;
+    if (imagej) {
+        if (facts.pages == 1)
+            found = std::max<qint64>(1, facts.contiguousPages);
+        counted = imagejPages(imagejCounts(*imagej), facts);
+    } else if (isOme) {
+        counted = omePages(ome, facts);
+    } else if (metadata.lsm) {
+        counted = product({ metadata.lsm->planes, metadata.lsm->times, metadata.lsm->images }, maxPages);
+    } else if (shape) {
+        counted = shapePages(*shape, facts);
+    }
+    pageFacts laid = facts;
+    if (options.partial && counted > found && counted <= maxPages)
+        laid.pages = counted;
+
+    if (imagej) {
         bool byOptions = false;
-        if (!layoutImagej(*imagej, facts, metadata.imagej, options, out, &byOptions, error))
+        if (!layoutImagej(*imagej, laid, metadata.imagej, options, out, &byOptions, error))
             return false;
         byMetadata = !byOptions;
-    } else if (!parseOme(metadata.description, &ome, &isOme, error)) {
-        return false;
     } else if (isOme) {
-        if (!layoutOmeImages(ome, facts, metadata, options, out, error))
+        if (!layoutOmeImages(ome, laid, metadata, options, out, error))
             return false;
     } else if (metadata.lsm) {
-        if (!layoutLsm(*metadata.lsm, metadata.lsmChannels, facts, options, out, error))
+        if (!layoutLsm(*metadata.lsm, metadata.lsmChannels, laid, options, out, error))
             return false;
-    } else if (const std::optional<tifffileShape> shape = parseTifffileShape(metadata.description)) {
-        if (!layoutShape(*shape, facts, options, out, error))
+    } else if (shape) {
+        if (!layoutShape(*shape, laid, options, out, error))
             return false;
         byMetadata = !shape->axes.isEmpty();
     } else {
@@ -431,5 +495,19 @@ bool layoutPages(const pageFacts &facts, const pageMetadata &metadata, const sta
         out->warnings << QStringLiteral("--planes is ignored: the file's metadata gives the focal planes");
     if (byMetadata && options.orderGiven)
         out->warnings << QStringLiteral("--order is ignored: the file's metadata gives the order of the pages");
+    if (!byMetadata)
+        out->axesGuessed = true;
+    if (laid.pages != facts.pages) {
+        qint64 missing = 0;
+        for (int &page : out->pages) {
+            if (page >= found) {
+                page = -1;
+                ++missing;
+            }
+        }
+        out->countedPages = laid.pages;
+        out->warnings << QStringLiteral("the metadata counts %1 pages, the file holds %2: %3 of %4 planes are missing")
+                             .arg(laid.pages).arg(found).arg(missing).arg(out->pages.size());
+    }
     return true;
 }

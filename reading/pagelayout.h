@@ -8,6 +8,8 @@
 constexpr int maxChannels = 64;
 // Widest and tallest planes read: the JPEG frames written from them could hold no more.
 constexpr int maxSide = 65500;
+// More pages than this are taken for a broken file.
+constexpr qint64 maxPages = 10'000'000;
 
 // What the pages of a TIFF file are, as far as laying them out goes.
 struct pageFacts
@@ -47,6 +49,8 @@ struct pageLayout
     QStringList warnings;
     std::vector<imageSummary> images;   // every image of the file, when it holds several
     int image = 0;                      // the one laid out
+    bool axesGuessed = false;           // no metadata says whether the pages are time points or focal planes
+    qint64 countedPages = 0;            // with partial, the pages the metadata counts when the file holds fewer
 
     int page(int t, int z, int pageChannel) const
     {
@@ -55,8 +59,10 @@ struct pageLayout
 };
 
 // Lays the pages of one image out by the file's metadata, or by the
-// options when there is none.  On failure returns false and *error says
-// what is wrong, without the file name.
+// options when there is none.  With options.partial, metadata that counts
+// more pages than the file holds is laid out all the same, the planes of
+// the pages beyond the file's without a page.  On failure returns false and
+// *error says what is wrong, without the file name.
 bool layoutPages(const pageFacts &facts, const pageMetadata &metadata, const stackOptions &options, pageLayout *out,
                  QString *error);
 

@@ -51,6 +51,7 @@ struct stackOptions
     int image = -1;             // --image N: which image of a file that holds several, -1 when not given
     QString pattern;            // --pattern, with {t}, {z} and {c}
     qint64 maxPlaneBytes = qint64(1) << 30;   // largest page read, in bytes (fuzzing lowers it)
+    bool partial = false;       // open a damaged or cut-short file with the planes it still holds
 };
 
 // One input file, or a series of files, seen as planes over (time, focal
@@ -74,6 +75,7 @@ public:
     int image = 0;                      // which one is read
     QStringList files;          // a file series' files in the order read
     QString pattern;            // a file series' --pattern, or its names read as one; empty for the natural order
+    bool axesGuessed = false;   // no metadata says whether the pages are time points or focal planes
 
     // Whether the input holds this plane at all (a gap in a file series does not).
     virtual bool present(int t, int z, int c) const = 0;

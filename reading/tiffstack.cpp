@@ -12,9 +12,6 @@
 
 namespace {
 
-// More pages than this are taken for a broken file.
-constexpr qint64 maxPages = 10'000'000;
-
 constexpr ttag_t imagejByteCountsTag = 50838;
 constexpr ttag_t imagejMetadataTag = 50839;
 constexpr ttag_t lsmInfoTag = 34412;
@@ -137,8 +134,13 @@ bool tiffStack::present(int t, int z, int c) const
 
 bool tiffStack::read(int t, int z, int c, planeData &out)
 {
-    if (!present(t, z, c))
-        return fail(QStringLiteral("no page holds time point %1, focal plane %2, channel %3").arg(t).arg(z).arg(c));
+    if (!present(t, z, c)) {
+        const QString what = QStringLiteral("no page holds time point %1, focal plane %2, channel %3").arg(t).arg(z).arg(c);
+        if (mLayout.countedPages == 0)
+            return fail(what);
+        return fail(QStringLiteral("%1: the file is cut short or damaged, its metadata counts %2 pages")
+                        .arg(what).arg(mLayout.countedPages));
+    }
     const int page = mLayout.page(t, z, c / mSamples);
     const int sample = c % mSamples;
     const qsizetype bytes = mForm.bits / 8;
@@ -193,7 +195,7 @@ bool tiffStack::openFile(const stackOptions &options)
     mDirectory = 0;
 
     const pageForm first = currentForm();
-    if (!checkForm(first) || !countPages(first) || !setPage(0))
+    if (!checkForm(first) || !countPages(first, options.partial) || !setPage(0))
         return false;
     // Palette pages of a stack, or with a map of one colour, hold a channel's
     // intensities; only a picture's own palette is turned into colour.
@@ -229,6 +231,7 @@ bool tiffStack::openFile(const stackOptions &options)
     height = facts.height;
     times = mLayout.times;
     planes = mLayout.planes;
+    axesGuessed = mLayout.axesGuessed;
     channels = mLayout.channels;
     description = mLayout.description;
     warnings = mLayout.warnings + mWarnings;
@@ -245,7 +248,7 @@ bool tiffStack::colourPaletteChannels()
         for (int k = 0; k < times * planes && !channels[c].colour; ++k) {
             const int page = mLayout.page(k / planes, k % planes, int(c));
             uint8_t levels[3][256];
-            if (page < 0)
+            if (page < 0 || mOddPages.contains(page))
                 continue;
             if (!setPage(page))
                 return false;
@@ -403,11 +406,14 @@ bool tiffStack::checkForm(const pageForm &first)
 }
 
 // Counts the pages, leaving out reduced-resolution ones (thumbnails), and
-// checks that each has the first page's form.
-bool tiffStack::countPages(const pageForm &first)
+// checks that each has the first page's form.  With partial, a page unlike
+// the first is kept to fail when read, and an unreadable directory ends the
+// file.
+bool tiffStack::countPages(const pageForm &first, bool partial)
 {
     mMessage.clear();
     mDirectories = { 0 };
+    mOffsets = { TIFFCurrentDirOffset(mTiff) };
     while (TIFFReadDirectory(mTiff)) {
         if (++mDirectory > maxPages)
             return fail(QStringLiteral("more than %1 pages").arg(maxPages));
@@ -417,16 +423,27 @@ bool tiffStack::countPages(const pageForm &first)
             continue;
         }
         const pageForm form = currentForm();
+        QString odd;
         if (form.width != first.width || form.height != first.height)
-            return fail(QStringLiteral("page %1 is %2 x %3, the first page %4 x %5")
-                            .arg(mDirectory + 1).arg(form.width).arg(form.height).arg(first.width).arg(first.height));
-        if (!(form == first))
-            return fail(QStringLiteral("page %1 has %2, the first page %3").arg(mDirectory + 1).arg(form.sampleText(), first.sampleText()));
+            odd = QStringLiteral("page %1 is %2 x %3, the first page %4 x %5")
+                      .arg(mDirectory + 1).arg(form.width).arg(form.height).arg(first.width).arg(first.height);
+        else if (!(form == first))
+            odd = QStringLiteral("page %1 has %2, the first page %3").arg(mDirectory + 1).arg(form.sampleText(), first.sampleText());
+        if (!odd.isEmpty() && !partial)
+            return fail(odd);
+        if (!odd.isEmpty())
+            mOddPages.insert(int(mDirectories.size()), odd);
         mDirectories.push_back(tdir_t(mDirectory));
+        mOffsets.push_back(TIFFCurrentDirOffset(mTiff));
     }
     // A failed read of a directory is an error; reaching the last one is not.
-    if (!mMessage.isEmpty())
+    if (!mMessage.isEmpty() && !partial)
         return libtiffFailed(QStringLiteral("page %1 is unreadable").arg(mDirectory + 2));
+    if (!mMessage.isEmpty()) {
+        mWarnings << QStringLiteral("the file ends after page %1: it is cut short or damaged (%2)").arg(mDirectory + 1).arg(mMessage);
+        // The failed read may have left no directory current.
+        mDirectory = -1;
+    }
     mPages = qint64(mDirectories.size());
     return true;
 }
@@ -492,10 +509,12 @@ bool tiffStack::setPage(int page)
     if (mContiguous)
         return true;
     const qint64 directory = mDirectories[size_t(page)];
+    if (const auto odd = mOddPages.constFind(page); odd != mOddPages.cend())
+        return fail(*odd);
     if (directory != mDirectory) {
         mMessage.clear();
-        const bool ok = mDirectory >= 0 && directory == mDirectory + 1 ? TIFFReadDirectory(mTiff)
-                                                                       : TIFFSetDirectory(mTiff, tdir_t(directory));
+        // Straight to the page's directory: TIFFSetDirectory may walk the chain from the first.
+        const bool ok = TIFFSetSubDirectory(mTiff, mOffsets[size_t(page)]);
         mDirectory = ok ? directory : -1;
         if (!ok)
             return libtiffFailed(QStringLiteral("page %1 is unreadable").arg(directory + 1));

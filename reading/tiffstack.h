@@ -4,13 +4,16 @@
 #include "pagelayout.h"
 #include "stack.h"
 
+#include <QHash>
+
 #include <tiffio.h>
 
 #include <cstdarg>
 
 // A TIFF file read with libtiff, one page at a time.  Every page must have
-// the first page's size and sample type; the metadata says which page
-// holds which plane.
+// the first page's size and sample type (with stackOptions::partial, only
+// the pages that do are read); the metadata says which page holds which
+// plane.
 class tiffStack : public stack
 {
 public:
@@ -41,7 +44,7 @@ private:
 
     bool openFile(const stackOptions &options);
     bool checkForm(const pageForm &first);
-    bool countPages(const pageForm &first);
+    bool countPages(const pageForm &first, bool partial);
     qint64 contiguousPages();
     bool readContiguous(unsigned char *dest, qsizetype pixelBytes);
     imagejExtras readImagejTags();
@@ -77,6 +80,8 @@ private:
     qint64 mDataOffset = 0;
     qint64 mMaxBytes = 0;
     std::vector<tdir_t> mDirectories;   // of each page
+    std::vector<uint64_t> mOffsets;     // of each page's directory in the file
+    QHash<int, QString> mOddPages;      // pages unlike the first, with what is different
     qint64 mDirectory = -1;    // the current one
     int mPage = -1;            // the page last set
     int mCachedPage = -1;      // the page in mPageBuffer

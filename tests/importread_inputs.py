@@ -135,7 +135,7 @@ w('dup/d_t1.tif', pages(1)); w('dup/d_t01.tif', pages(1))
 w('nomatch/m_t0.tif', pages(1)); w('nomatch/other.tif', pages(1))
 w('timelapses/x_t0.tif', cube(2, 2, 1).reshape(2, 2, H, W), imagej=True, metadata={'axes': 'TZYX'})
 # Series whose names say what their numbers index, by rank; and what they cannot say.
-for d in ['letters', 'mm', 'mitocheck', 'positions', 'unnamed', 'twotimes']:
+for d in ['letters', 'mm', 'mitocheck', 'positions', 'positions-uneven', 'positions-unnamed', 'unnamed', 'twotimes']:
     os.makedirs(out + '/' + d, exist_ok=True)
 for t, z in np.ndindex(2, 3):
     w('letters/cells_T%d_Z%d.tif' % (7 * t, z + 1), cube(2, 3, 1)[t, z, 0])
@@ -143,10 +143,15 @@ for t, z, c in np.ndindex(2, 2, 2):
     w('mm/img_channel%03d_position000_time%09d_z%03d.tif' % (c, t, z), cube(2, 2, 2)[t, z, c])
 for t in range(3):
     w('mitocheck/EMBO_2012_Group3--W0002--P001--T%05d--Z000--C.tif' % t, cube(3, 1, 1)[t, 0, 0])
+# Stage position p's time point t holds plane (t, z = p) of cube().
 for a, b in np.ndindex(2, 2):
-    w('positions/P%d_T%d.tif' % (a + 1, b), pages(1))
+    w('positions/P%d_T%d.tif' % (a + 1, b), cube(2, 2, 1)[b, a, 0])
+    w('positions-unnamed/P%d_img-%d-%d.tif' % (a + 1, a + 1, b + 5), pages(1))
     w('unnamed/img-%d-%d.tif' % (a + 1, b + 5), pages(1))
     w('twotimes/x_t%d_t%d.tif' % (a, b), pages(1))
+# Pos0: time points 0 to 2; Pos1: time points 0 and 2 (read as 0 and 1) of two channels.
+for p, t, c in [(0, 0, 0), (0, 1, 0), (0, 2, 0), (1, 0, 0), (1, 0, 1), (1, 2, 0), (1, 2, 1)]:
+    w('positions-uneven/Pos%d_t%d_c%d.tif' % (p, t, c), cube(3, 2, 2)[t // (1 + p), p, c])
 
 # ImageJ's layout for large stacks: one page, the samples of the others after its own.
 for name, order in [('imagej-onepage.tif', '<'), ('imagej-onepage-be.tif', '>')]:
@@ -197,3 +202,11 @@ ome('ome-tiffdata-all.tif', planes, (37, 23, 2, 3, 2), '<TiffData/>')
 ome('ome-tiffdata.tif', planes[::-1], (37, 23, 2, 3, 2), ''.join(
     '<TiffData IFD="%d" FirstC="%d" FirstZ="%d" FirstT="%d"><UUID FileName="ome-tiffdata.tif">urn:uuid:1</UUID></TiffData>'
     % (11 - k, k % 2, k // 2 % 3, k // 6) for k in range(12)))
+
+# Cut short: an ImageJ hyperstack in its eighth directory, ImageJ's one-page
+# layout in its fifth image.  And pages without metadata, one of another size.
+for name, cut in [('imagej', lambda f: f.pages[7].offset + 4), ('imagej-onepage', lambda f: f.pages[0].dataoffsets[0] + 9 * H * W)]:
+    with tifffile.TiffFile(out + '/' + name + '.tif') as f:
+        open(out + '/' + name + '-cut.tif', 'wb').write(open(out + '/' + name + '.tif', 'rb').read()[:cut(f)])
+for k, page in enumerate(pages(3)):
+    w('odd-page.tif', page[:10, :20] if k == 1 else page, metadata=None, append=True)

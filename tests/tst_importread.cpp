@@ -88,8 +88,12 @@ private slots:
     void planes();
     void channels_data();
     void channels();
+    void positions_data();
+    void positions();
     void errors_data();
     void errors();
+    void partial_data();
+    void partial();
 
 private:
     bool run(const QString &program, const QStringList &arguments);
@@ -349,6 +353,60 @@ void tst_importread::channels()
     QCOMPARE(actualNames.join(' '), names);
 }
 
+// Files of several stage positions: an image each.
+void tst_importread::positions_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<int>("image");        // --image, -1 when not given
+    QTest::addColumn<QString>("images");   // each one's name, size, times/planes/channels
+    QTest::addColumn<int>("times");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<QString>("warnings");
+
+    const QString two = "P1 37x23 2/1/1, P2 37x23 2/1/1";
+    QTest::newRow("two stage positions") << "positions" << -1 << two << 2 << 1
+                                         << "the names number 2 stage positions; image 0 (P1) is read (--image N picks another)";
+    QTest::newRow("two stage positions, --image 1") << "positions" << 1 << two << 2 << 1 << "";
+    const QString uneven = "Pos0 37x23 3/1/1, Pos1 37x23 2/1/2";
+    QTest::newRow("positions of other counts") << "positions-uneven" << -1 << uneven << 3 << 1
+                                               << "the names number 2 stage positions; image 0 (Pos0) is read (--image N picks another)";
+    QTest::newRow("positions of other counts, --image 1") << "positions-uneven" << 1 << uneven << 2 << 2
+                                                          << "the names number time points 0, 2: taken in that order";
+}
+
+void tst_importread::positions()
+{
+    QFETCH(QString, input);
+    QFETCH(int, image);
+    QFETCH(QString, images);
+    QFETCH(int, times);
+    QFETCH(int, channels);
+    QFETCH(QString, warnings);
+
+    stackOptions options;
+    options.image = image;
+    QString error;
+    std::unique_ptr<stack> s = openStack(inputs(input), options, &error);
+    QVERIFY2(s, qPrintable(error));
+    QStringList summaries;
+    for (const imageSummary &i : s->images)
+        summaries << QString("%1 %2x%3 %4/%5/%6").arg(i.name).arg(i.width).arg(i.height).arg(i.times).arg(i.planes).arg(i.channels);
+    QCOMPARE(summaries.join(", "), images);
+    QCOMPARE(s->image, std::max(image, 0));
+    QCOMPARE(s->times, times);
+    QCOMPARE(int(s->channels.size()), channels);
+    QCOMPARE(s->warnings.join("; "), warnings);
+    QCOMPARE(s->files.size(), times * channels);
+    // Image p holds focal plane p of the samples.
+    planeData plane;
+    for (int t = 0; t < times; ++t) {
+        for (int c = 0; c < channels; ++c) {
+            QVERIFY2(s->read(t, 0, c, plane), qPrintable(s->error()));
+            QCOMPARE(sampleOf(plane, 3, 5), sampleAt("u16", t, s->image, c, 3, 5));
+        }
+    }
+}
+
 void tst_importread::errors_data()
 {
     QTest::addColumn<QString>("input");
@@ -381,8 +439,10 @@ void tst_importread::errors_data()
     QTest::newRow("LSM counts that lie") << "lsm-lies.lsm" << "" << 0 << "lsm-lies.lsm: the LSM header counts 2 × 4 planes in 1 images, the file has 6 pages";
     QTest::newRow("time-lapse per time point") << "timelapses" << "x_t{t}.tif" << 0 << "x_t0.tif: holds 2 time points, but the file names give one per file";
     QTest::newRow("a pattern anchored at the name's start") << "odd" << "t{t}.tif" << 0 << "a_t1.tif: does not match --pattern 't{t}.tif'";
-    QTest::newRow("two stage positions") << "positions" << "" << 0
-            << "P1_T0.tif: the names number 2 stage positions (P1, P2), and a dataset holds one: import one position's files, e.g. --pattern 'P1_T{t}.tif' with ";
+    QTest::newRow("--image beyond the stage positions") << "positions" << "image=2" << 0
+            << "P1_T0.tif: --image 2: the names number 2 stage positions, numbered from 0";
+    QTest::newRow("stage positions, two numbers without index words") << "positions-unnamed" << "" << 0
+            << "P1_img-1-5.tif: the names vary in 3 numbers (P1, 1 and 5 here) with no letters saying which is time, focal plane or channel; import one position's files, e.g. --pattern 'P1_img-{z}-{t}.tif' with ";
     QTest::newRow("two numbers without index words") << "unnamed" << "" << 0
             << "img-1-5.tif: the names vary in 2 numbers (1 and 5 here) with no letters saying which is time, focal plane or channel; give --pattern, e.g. --pattern 'img-{z}-{t}.tif'";
     QTest::newRow("two numbers of time") << "twotimes" << "" << 0
@@ -406,6 +466,49 @@ void tst_importread::errors()
                     error = s->error();
     QVERIFY2(error.contains(message), qPrintable(error));
     QVERIFY2(!error.contains('\n'), qPrintable(error));
+}
+
+void tst_importread::partial_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("size");      // times x planes x channels, "?" when the axes are guessed
+    QTest::addColumn<QString>("absent");    // "t,z,c" of each plane beyond the file's end
+    QTest::addColumn<QString>("failing");   // "t,z,c" of a plane whose page cannot be read
+
+    QTest::newRow("tifffile shape, cut in a directory") << "truncated.tif" << "4x1x1?" << "2,0,0 3,0,0" << "";
+    QTest::newRow("ImageJ hyperstack, cut in a directory") << "imagej-cut.tif" << "2x3x2" << "1,0,1 1,1,0 1,1,1 1,2,0 1,2,1" << "";
+    QTest::newRow("ImageJ, one page for all images, cut in an image") << "imagej-onepage-cut.tif" << "2x3x1" << "1,1,0 1,2,0" << "";
+    QTest::newRow("no metadata, a page of another size") << "odd-page.tif" << "3x1x1?" << "" << "1,0,0";
+    QTest::newRow("plain ImageJ stack") << "imagej-images.tif" << "1x4x1?" << "" << "";
+    QTest::newRow("tifffile axes") << "axes-tzc.tif" << "2x3x2" << "" << "";
+    QTest::newRow("OME") << "ome-TZCYX.tif" << "2x3x2" << "" << "";
+}
+
+// Opened as the viewer opens files: with the planes they still hold.
+void tst_importread::partial()
+{
+    QFETCH(QString, input);
+    QFETCH(QString, size);
+    QFETCH(QString, absent);
+    QFETCH(QString, failing);
+
+    stackOptions options;
+    options.partial = true;
+    QString error;
+    std::unique_ptr<stack> s = openStack(inputs(input), options, &error);
+    QVERIFY2(s, qPrintable(error));
+    const int channels = int(s->channels.size());
+    QCOMPARE(QString("%1x%2x%3%4").arg(s->times).arg(s->planes).arg(channels).arg(s->axesGuessed ? "?" : ""), size);
+    planeData plane;
+    for (int k = 0; k < s->times * s->planes * channels; ++k) {
+        const int t = k / channels / s->planes, z = k / channels % s->planes, c = k % channels;
+        const QString where = QString("%1,%2,%3").arg(t).arg(z).arg(c);
+        QCOMPARE(s->present(t, z, c), !absent.split(' ').contains(where));
+        const bool readable = s->present(t, z, c) && where != failing;
+        QCOMPARE(s->read(t, z, c, plane), readable);
+        if (readable)
+            QCOMPARE(sampleOf(plane, width - 1, height - 1), sampleAt("u16", t, z, c, width - 1, height - 1));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_importread)
