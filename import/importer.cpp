@@ -126,15 +126,29 @@ bool importer::chooseWindows(const std::vector<std::optional<rangeRequest>> &req
     return true;
 }
 
+void importer::setColour(int channel, QRgb colour)
+{
+    ownColours[channel] = colour;
+}
+
 std::vector<QRgb> importer::colours() const
 {
     std::vector<QRgb> result;
     for (std::size_t i = 0; i < channels.size(); ++i) {
         const std::optional<QRgb> &colour = input.channels[channels[i]].colour;
+        const auto own = ownColours.find(channels[i]);
         // By the channel's place in the input, so that it keeps its colour whichever channels are chosen.
-        result.push_back(colour ? *colour : defaultColour(channels[i]));
+        result.push_back(own != ownColours.end() ? own->second : colour ? *colour : defaultColour(channels[i]));
     }
     return result;
+}
+
+bool importer::inColour() const
+{
+    if (channels.size() != 1)
+        return true;
+    const auto own = ownColours.find(channels.front());
+    return own != ownColours.end() && (own->second & 0xffffff) != 0xffffff;
 }
 
 // Counts the (t, z) pairs with planes present in any chosen channel, or every plane present.
@@ -183,7 +197,7 @@ bool importer::encodeFrame(const frame &f, framewriter &encoder, std::vector<uns
 {
     const int width = input.width;
     const std::size_t rowBytes = std::size_t(width) * (input.bits / 8);
-    if (channels.size() == 1) {
+    if (!inColour()) {
         const unsigned char *samples = f.planes[0].bytes.data();
         return encoder.encode([&](int y, unsigned char *row) { maps[0].mapRow(samples + y * rowBytes, width, row); },
                               error);
@@ -208,18 +222,37 @@ bool importer::encodeFrame(const frame &f, framewriter &encoder, std::vector<uns
 bool importer::sampleFrameSize(int quality, std::size_t *size, QString *error)
 {
     *size = 0;
-    frame f;
-    const int t = input.times / 2;
-    const int z = input.planes / 2;
-    if (!readFrame(t, z, f, error))
-        return false;
-    if (std::all_of(f.planes.begin(), f.planes.end(), [](const planeData &p) { return p.bytes.empty(); }))
-        return true;
-    framewriter encoder(input.width, input.height, channels.size() == 1 ? 1 : 3, quality);
+    const int pairs = input.times * input.planes;
+    const int count = std::min(pairs, 5);
+    std::vector<frame> frames;
+    for (int k = 0; k < count; ++k) {
+        const int pair = int((2 * qint64(k) + 1) * pairs / (2 * count));
+        frame f;
+        if (!readFrame(pair / input.planes, pair % input.planes, f, error))
+            return false;
+        if (std::any_of(f.planes.begin(), f.planes.end(), [](const planeData &p) { return !p.bytes.empty(); }))
+            frames.push_back(std::move(f));
+    }
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+        if (!channelWindows[i].unmeasured)
+            continue;
+        histogram counts(input.bits, input.format);
+        for (int pass = counts.needsRange() ? 0 : 1; pass < 2; ++pass)
+            for (const frame &f : frames)
+                if (!f.planes[i].bytes.empty())
+                    pass == 0 ? counts.addToRange(f.planes[i]) : counts.add(f.planes[i]);
+        const intensityWindow w = counts.autoWindow();
+        maps[i] = channelMap(input.bits, input.format, w.low, w.high);
+    }
+    framewriter encoder(input.width, input.height, inColour() ? 3 : 1, quality);
     std::vector<unsigned char> rows;
-    if (!encodeFrame(f, encoder, rows, error))
-        return false;
-    *size = encoder.size();
+    std::size_t total = 0;
+    for (const frame &f : frames) {
+        if (!encodeFrame(f, encoder, rows, error))
+            return false;
+        total += encoder.size();
+    }
+    *size = frames.empty() ? 0 : total / frames.size();
     return true;
 }
 
@@ -251,7 +284,7 @@ bool importer::run(datasetwriter &writer, int quality, int threads, bool progres
     std::vector<std::thread> workers;
     for (int i = 0; i < threads; ++i) {
         workers.emplace_back([&] {
-            framewriter encoder(input.width, input.height, channels.size() == 1 ? 1 : 3, quality);
+            framewriter encoder(input.width, input.height, inColour() ? 3 : 1, quality);
             std::vector<unsigned char> rows;
             std::unique_lock<std::mutex> lock(mutex);
             for (;;) {

@@ -8,6 +8,7 @@
 #include <QJsonObject>
 
 #include <csignal>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -35,12 +36,18 @@ public:
     bool chooseWindows(const std::vector<std::optional<rangeRequest>> &requests, QString *error,
                        bool measureUnasked = true);
     const std::vector<intensityWindow> &windows() const { return channelWindows; }
+    // A colour of one's own for an input channel, which a channel written alone keeps too.
+    void setColour(int channel, QRgb colour);
     std::vector<QRgb> colours() const;
+    // Whether frames are written in colour: several channels, or one given a colour other than grey.
+    bool inColour() const;
     int frameCount() const { return count(channels, true); }
     // The frames these channels of the input would give.
     int frameCount(const std::vector<int> &of) const { return count(of, true); }
     int planeCount() const { return count(channels, false); }
-    // Encodes the frame in the middle of the stack, for an estimate of the dataset's size.
+    // Encodes a few frames spread over the stack, for an estimate of the
+    // dataset's size: *size is their mean.  Auto windows not measured are
+    // measured on those frames.
     bool sampleFrameSize(int quality, std::size_t *size, QString *error);
 
     // progress: a line on a terminal; JSON lines on standard output instead once reportAsJson() is set.
@@ -63,6 +70,7 @@ private:
     const volatile std::sig_atomic_t *stop;
     std::vector<intensityWindow> channelWindows;
     std::vector<channelMap> maps;
+    std::map<int, QRgb> ownColours;
     QElapsedTimer clock;
     qint64 lastProgress = -1;
     bool json = false;

@@ -3,6 +3,7 @@
 #include "names.h"
 #include "stack.h"
 
+#include <QColor>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
@@ -117,6 +118,26 @@ ranges rangeValues(const QStringList &values)
     return result;
 }
 
+// --colour COLOUR for every channel, or C=COLOUR for channel C: #rrggbb or a colour's name.
+std::map<int, QRgb> colourValues(const QStringList &values, int channels)
+{
+    std::map<int, QRgb> result;
+    for (const QString &value : values) {
+        const int equals = value.indexOf(u'=');
+        bool ok = equals < 0;
+        const int channel = ok ? -1 : value.left(equals).toInt(&ok);
+        const QColor colour(value.mid(equals + 1));
+        if (!ok || channel < -1 || !colour.isValid())
+            misuse(QStringLiteral("--colour %1: not [C=]COLOUR, with C a channel number from 0 and COLOUR #rrggbb or a name")
+                           .arg(value));
+        if (channel >= channels)
+            misuse(QStringLiteral("--colour %1: the input has %2 channel(s)").arg(value).arg(channels));
+        for (int c = channel < 0 ? 0 : channel; c < (channel < 0 ? channels : channel + 1); ++c)
+            result[c] = colour.rgb();
+    }
+    return result;
+}
+
 std::vector<int> channelValues(const QString &value)
 {
     std::vector<int> result;
@@ -167,7 +188,7 @@ void printWindows(const importer &import, const std::vector<int> &channels)
 void describe(const QStringList &inputs, const stack &input, const importer &import, const std::vector<int> &channels,
               const QString &output, std::size_t frameSize)
 {
-    const bool merged = channels.size() > 1;
+    const bool merged = import.inColour();
     const std::vector<QRgb> colours = import.colours();
     print(QStringLiteral("input: ") + (inputs.size() == 1 ? inputs.first() + QStringLiteral(", ") : QString())
           + input.description);
@@ -212,9 +233,10 @@ QJsonValue pair(std::optional<double> low, std::optional<double> high)
     return low && high ? QJsonValue(QJsonArray { *low, *high }) : QJsonValue();
 }
 
-// What --describe prints: the input as the viewer's import dialog shows it.
+// What --describe prints: the input as the viewer's Save as Dataset dialog
+// shows it; frameBytes is the mean size of a few frames encoded.
 QJsonObject description(const QStringList &inputs, const stack &input, const importer &import,
-                        const std::vector<int> &chosen, const QString &name)
+                        const std::vector<int> &chosen, const QString &name, std::size_t frameBytes)
 {
     QJsonArray files;
     for (const QString &file : input.files.isEmpty() ? inputs : input.files)
@@ -237,13 +259,11 @@ QJsonObject description(const QStringList &inputs, const stack &input, const imp
                 { "selected", std::find(chosen.begin(), chosen.end(), int(c)) != chosen.end() } });
     }
     const int frames = import.frameCount(chosen);
-    // JPEG at quality 95 takes about this much a pixel of microscope frames.
-    const double bytesPerPixel = chosen.size() > 1 ? 0.5 : 0.4;
     return QJsonObject {
         { "inputs", files }, { "format", input.description }, { "pattern", input.pattern }, { "images", images },
         { "image", input.image }, { "width", input.width }, { "height", input.height }, { "times", input.times },
         { "planes", input.planes }, { "type", sampleTypeText(input.bits, input.format) }, { "channels", channels },
-        { "frames", frames }, { "estimatedBytes", qint64(bytesPerPixel * input.width * input.height * frames) },
+        { "frames", frames }, { "estimatedBytes", qint64(frameBytes) * frames },
         { "name", name }, { "warnings", QJsonArray::fromStringList(input.warnings) } };
 }
 
@@ -251,7 +271,7 @@ QJsonObject description(const QStringList &inputs, const stack &input, const imp
 QStringList arguments(const QCommandLineParser &parser)
 {
     QStringList result;
-    for (const char *option : { "image", "pattern", "planes", "order", "channel", "range", "quality", "name" })
+    for (const char *option : { "image", "pattern", "planes", "order", "channel", "range", "colour", "quality", "name" })
         for (const QString &value : parser.values(option))
             result << QStringLiteral("--") + option << value;
     return result;
@@ -296,6 +316,9 @@ int main(int argc, char *argv[])
             { "range", "Map LOW..HIGH to 0..255, for all channels or channel C; full: the type's range; "
                        "auto: 0.35 % saturated at each end.",
               "[C=]LOW:HIGH|full|auto" },
+            { "colour", "Merge all channels, or channel C, in COLOUR (#rrggbb or a name); a channel written "
+                        "alone in a colour other than white is written in colour.",
+              "[C=]COLOUR" },
             { "quality", "JPEG quality, 1 to 100 (default 95).", "q" },
             { "threads", "Encode on <n> threads (default: one per core).", "n" },
             { "force", "Replace an existing dataset once the new one is complete." },
@@ -397,14 +420,27 @@ int main(int argc, char *argv[])
         requests.push_back(own != requested.perChannel.end() ? std::optional(own->second) : requested.all);
     }
 
+    const std::map<int, QRgb> colours = colourValues(parser.values("colour"), channelCount);
     // A description tells every channel's window, but measures only those asked for.
     importer import(*input, describing ? every : channels, &caught);
+    for (const auto &[c, colour] : colours)
+        import.setColour(c, colour);
     if (json)
         import.reportAsJson();
     if (!import.chooseWindows(requests, &error, !describing))
         stop(error);
     if (describing) {
-        printJsonLine(description(inputs, *input, import, channels, name));
+        // The size of the dataset, from a few frames of the channels chosen.
+        std::vector<std::optional<rangeRequest>> chosenRequests;
+        for (int c : channels)
+            chosenRequests.push_back(requests[size_t(c)]);
+        importer sample(*input, channels, &caught);
+        for (const auto &[c, colour] : colours)
+            sample.setColour(c, colour);
+        std::size_t frameBytes = 0;
+        if (!sample.chooseWindows(chosenRequests, &error, false) || !sample.sampleFrameSize(quality, &frameBytes, &error))
+            stop(error);
+        printJsonLine(description(inputs, *input, import, channels, name, frameBytes));
         return 0;
     }
     if (dryRun) {

@@ -31,6 +31,7 @@ private slots:
     void dryRunWritesNothing();
     void describe_data();
     void describe();
+    void estimate();
     void jsonProgress();
     void quality();
     void progressOnTerminal();
@@ -475,6 +476,21 @@ void tst_import::describe()
         seen << QString("%1 %2 %3").arg(c["colour"].toString(), text(c["fileWindow"]), text(c["window"]));
     QCOMPARE(seen.join("; "), channels);
     QCOMPARE(tree(parent), QStringList());
+}
+
+// The size --describe expects, from a few frames encoded, is that of the dataset written.
+void tst_import::estimate()
+{
+    const QString out = freshDir() + "/out";
+    const QStringList options { "--colour", "0=#ff8000", input("ramp2.tif") };
+    const result described = run(QStringList { "--describe" } + options);
+    QCOMPARE(described.exitCode, 0);
+    QCOMPARE(run(QStringList { "-q", "-o", out } + options).exitCode, 0);
+    qint64 written = 0;
+    for (const QFileInfo &frame : QDir(out + "/img").entryInfoList(QDir::Files))
+        written += frame.size();
+    const double ratio = QJsonDocument::fromJson(described.out)["estimatedBytes"].toDouble() / double(written);
+    QVERIFY2(ratio > 0.7 && ratio < 1.3, qPrintable(QString::number(ratio)));
 }
 
 // --json-progress: only JSON lines on standard output, ending with the descriptor.
