@@ -37,6 +37,22 @@ QPixmap swatch(const QColor &colour)
     return pixmap;
 }
 
+// What kind of recording the importer found, in words a user knows.
+QString plainFormat(const QString &found)
+{
+    static const std::pair<const char *, const char *> kinds[] = {
+        { "ImageJ hyperstack", "ImageJ hyperstack" }, { "ImageJ stack", "ImageJ stack" }, { "OME-TIFF", "OME-TIFF" },
+        { "Zeiss LSM", "Zeiss LSM" }, { "PNG", "PNG file" }, { "JPEG", "JPEG file" },
+    };
+    if (QRegularExpression(QStringLiteral("^\\d+ files ")).match(found).hasMatch())
+        return importdialog::tr("file series");
+    for (const auto &[start, words] : kinds) {
+        if (found.startsWith(QLatin1String(start)))
+            return importdialog::tr(words);
+    }
+    return importdialog::tr("TIFF stack");
+}
+
 } // namespace
 
 importdialog::importdialog(QWidget *parent)
@@ -72,7 +88,7 @@ importdialog::importdialog(QWidget *parent)
     folderRow->addWidget(browseButton);
 
     buttonBox = new QDialogButtonBox;
-    importButton = buttonBox->addButton(tr("&Import"), QDialogButtonBox::AcceptRole);
+    importButton = buttonBox->addButton(tr("&Save"), QDialogButtonBox::AcceptRole);
     buttonBox->addButton(QDialogButtonBox::Cancel);
     importButton->setDefault(true);
     importButton->setFocus();
@@ -108,7 +124,7 @@ importdialog::importdialog(QWidget *parent)
     connect(buttonBox, &QDialogButtonBox::accepted, this, &importdialog::accept);
     connect(buttonBox, &QDialogButtonBox::rejected, this, &importdialog::reject);
 
-    setWindowTitle(tr("Import"));
+    setWindowTitle(tr("Save as Dataset"));
 }
 
 // Fills the dialog from the importer's --describe output; the name and
@@ -130,7 +146,7 @@ void importdialog::setDescription(const QJsonObject &description)
     form->setRowVisible(fileLabel, !series);
     form->setRowVisible(fileList, series);
     form->setRowVisible(patternLabel, series);
-    formatLabel->setText(description[QLatin1String("format")].toString());
+    formatLabel->setText(plainFormat(description[QLatin1String("format")].toString()));
 
     const QJsonArray imageList = description[QLatin1String("images")].toArray();
     images = int(imageList.size());
@@ -151,13 +167,14 @@ void importdialog::setDescription(const QJsonObject &description)
     frameLabel->setText(tr("%1 × %2 pixels").arg(description[QLatin1String("width")].toInt())
                                 .arg(description[QLatin1String("height")].toInt()));
     typeLabel->setText(description[QLatin1String("type")].toString());
-    bytesLabel->setText(tr("about %1 (%2 frames)")
+    const int frames = description[QLatin1String("frames")].toInt();
+    bytesLabel->setText(tr("about %1 (%2)")
                                 .arg(locale().formattedDataSize(description[QLatin1String("estimatedBytes")].toInteger(),
-                                                                1, QLocale::DataSizeSIFormat))
-                                .arg(description[QLatin1String("frames")].toInt()));
+                                                                1, QLocale::DataSizeSIFormat),
+                                     frames == 1 ? tr("1 frame") : tr("%1 frames").arg(frames)));
     QStringList warnings;
     for (const QJsonValue &warning : description[QLatin1String("warnings")].toArray())
-        warnings << warning.toString();
+        warnings << viewerWords(warning.toString());
     warningsLabel->setText(warnings.join(QLatin1Char('\n')));
     form->setRowVisible(warningsLabel, !warnings.isEmpty());
 
@@ -172,6 +189,25 @@ void importdialog::setDescription(const QJsonObject &description)
         nameEdit->setText(name);
         if (!folderEdited)
             folderEdit->setText(defaultFolder(name));
+    }
+    settingsChanged();
+}
+
+// The channels as the window shows them: those shown included, each in its
+// colour and with its window.
+void importdialog::setShown(const QList<shownChannel> &shown)
+{
+    for (channelRow &row : channels) {
+        if (row.index >= shown.size())
+            continue;
+        const shownChannel &channel = shown[row.index];
+        row.include->setChecked(channel.shown);
+        row.colour = channel.colour;
+        row.swatch->setPixmap(swatch(QColor(channel.colour)));
+        row.swatch->setToolTip(tr("%1, as shown").arg(QColor(channel.colour).name()));
+        row.choice->setCurrentIndex(row.choice->findData(QStringLiteral("own")));
+        row.low->setValue(channel.low);
+        row.high->setValue(channel.high);
     }
     settingsChanged();
 }
@@ -195,18 +231,6 @@ void importdialog::setAutoWindow(int image, int channel, const QJsonObject &wind
         row.choice->setItemText(row.choice->findData(QStringLiteral("auto")),
                                 tr("Auto (0.35 %): %1").arg(known ? windowText(low, high) : tr("not known")));
     }
-}
-
-// An earlier import of the same, unchanged input: offered as the default.
-void importdialog::offerExisting(const QString &descriptor)
-{
-    existingDescriptor = descriptor;
-    existingButton = buttonBox->addButton(tr("Open &Existing"), QDialogButtonBox::ActionRole);
-    existingButton->setToolTip(QDir::toNativeSeparators(descriptor));
-    connect(existingButton, &QPushButton::clicked, this, [this] { done(OpenExisting); });
-    importButton->setDefault(false);
-    existingButton->setDefault(true);
-    existingButton->setFocus();
 }
 
 QString importdialog::folder() const
@@ -235,18 +259,43 @@ QStringList importdialog::arguments() const
                 : number(row.low->value()) + QLatin1Char(':') + number(row.high->value());
         options << QStringLiteral("--range") << QStringLiteral("%1=%2").arg(row.index).arg(window);
     }
+    for (const channelRow &row : channels) {
+        if (row.include->isChecked() && row.colour)
+            options << QStringLiteral("--colour") << QStringLiteral("%1=%2").arg(row.index).arg(QColor(*row.colour).name());
+    }
     options << QStringLiteral("--name") << nameEdit->text() << QStringLiteral("-o") << folder();
     if (force)
         options << QStringLiteral("--force");
     return options;
 }
 
-// An existing folder is replaced only when the user says so.
+QString importdialog::viewerWords(QString text)
+{
+    static const std::pair<QRegularExpression, QString> words[] = {
+        { QRegularExpression(QStringLiteral("\\(--image N picks another\\)")), tr("(Image › Image picks another)") },
+        { QRegularExpression(QStringLiteral("; give --pattern.*$")),
+          tr("; name the files with t, z or c before each number, as in cell_t5_z1.tif") },
+        { QRegularExpression(QStringLiteral("; give --name$")), tr("; give the dataset a name") },
+        { QRegularExpression(QStringLiteral(": import one position's files.*$")), tr(": open one position's files") },
+    };
+    for (const auto &[option, menu] : words)
+        text.replace(option, menu);
+    return text;
+}
+
+// An existing folder is replaced only when the user says so; a folder that
+// cannot be written is said so, and the settings stay for another.
 void importdialog::accept()
 {
     force = false;
+    QFileInfo parent(QFileInfo(folder()).absolutePath());
+    if (!parent.isDir() || !parent.isWritable()) {
+        QMessageBox::warning(this, tr("Save as Dataset"),
+                             tr("%1 cannot be written. Choose another folder.").arg(QDir::toNativeSeparators(parent.filePath())));
+        return;
+    }
     if (QFileInfo::exists(folder())) {
-        if (QMessageBox::question(this, tr("Import"),
+        if (QMessageBox::question(this, tr("Save as Dataset"),
                                   tr("%1 exists already. Replace it with the new dataset?")
                                           .arg(QDir::toNativeSeparators(folder())))
             != QMessageBox::Yes)
@@ -299,9 +348,7 @@ void importdialog::settingsChanged()
         any = true;
         if (own && row.low->value() >= row.high->value())
             valid = false;
-        // While an earlier import is offered, only an Auto picked by hand is measured.
-        if (kind == QLatin1String("auto") && row.state == unmeasured && isVisible()
-            && (existingDescriptor.isEmpty() || autoPicked)) {
+        if (kind == QLatin1String("auto") && row.state == unmeasured && isVisible()) {
             row.state = measuring;
             row.choice->setItemText(row.choice->findData(kind), tr("Auto (0.35 %): measuring…"));
             emit measureWanted(image(), row.index);
@@ -323,11 +370,11 @@ void importdialog::addChannel(const QJsonObject &channel)
     row.include = new QCheckBox(name);
     row.include->setChecked(channel[QLatin1String("selected")].toBool(true));
 
-    auto *colour = new QLabel;
+    row.swatch = new QLabel;
     const QString colourName = channel[QLatin1String("colour")].toString();
-    colour->setPixmap(swatch(QColor(colourName)));
-    colour->setToolTip(channel[QLatin1String("colourFromFile")].toBool() ? tr("%1, from the file").arg(colourName)
-                                                                       : tr("%1, the default").arg(colourName));
+    row.swatch->setPixmap(swatch(QColor(colourName)));
+    row.swatch->setToolTip(channel[QLatin1String("colourFromFile")].toBool() ? tr("%1, from the file").arg(colourName)
+                                                                             : tr("%1, the default").arg(colourName));
 
     row.choice = new QComboBox;
     row.choice->setSizeAdjustPolicy(QComboBox::AdjustToContents);
@@ -358,25 +405,24 @@ void importdialog::addChannel(const QJsonObject &channel)
     row.high->setAccessibleName(tr("High"));
 
     channelGrid->addWidget(row.include, line, 0);
-    channelGrid->addWidget(colour, line, 1);
+    channelGrid->addWidget(row.swatch, line, 1);
     channelGrid->addWidget(row.choice, line, 2);
     channelGrid->addWidget(row.low, line, 3);
     channelGrid->addWidget(row.high, line, 4);
     connect(row.include, &QCheckBox::toggled, this, &importdialog::settingsChanged);
     connect(row.choice, &QComboBox::currentIndexChanged, this, &importdialog::settingsChanged);
-    connect(row.choice, &QComboBox::activated, this, [this] {
-        autoPicked = true;
-        settingsChanged();
-    });
     channels << row;
 }
 
-// Beside the (first) input, or in the user's pictures where that cannot be written.
+// Beside the (first) input, or in the user's Pictures folder, made if it is
+// missing, where that cannot be written.
 QString importdialog::defaultFolder(const QString &name) const
 {
     QString parent = QFileInfo(inputs.value(0)).absolutePath();
-    if (!QFileInfo(parent).isWritable())
+    if (!QFileInfo(parent).isWritable()) {
         parent = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+        QDir().mkpath(parent);
+    }
     return QDir::toNativeSeparators(QDir(parent).filePath(name));
 }
 

@@ -4,6 +4,9 @@
 #include <QDialog>
 #include <QJsonObject>
 #include <QList>
+#include <QRgb>
+
+#include <optional>
 
 QT_BEGIN_NAMESPACE
 class QCheckBox;
@@ -19,26 +22,34 @@ class QListWidget;
 class QPushButton;
 QT_END_NAMESPACE
 
-// What an import is to write, shown from the importer's description of the
-// input before anything is written: the file or files, the image, the
-// channels and their brightness, the dataset's name and folder.
+// What Save as Dataset is to write, shown from the importer's description
+// of the recording before anything is written: the file or files, the
+// image, the channels and their brightness, the dataset's name and folder.
 class importdialog : public QDialog
 {
     Q_OBJECT
 
 public:
-    // The result when an earlier import is to be opened instead.
-    enum { OpenExisting = 2 };
+    // A channel as the window shows it.
+    struct shownChannel
+    {
+        bool shown = true;
+        QRgb colour = 0xffffffff;
+        double low = 0;
+        double high = 255;
+    };
 
     explicit importdialog(QWidget *parent = nullptr);
 
     void setDescription(const QJsonObject &description);
+    void setShown(const QList<shownChannel> &channels);
     void setAutoWindow(int image, int channel, const QJsonObject &window);
     void keepImage();
-    void offerExisting(const QString &descriptor);
-    QString existing() const { return existingDescriptor; }
     QString folder() const;
     QStringList arguments() const;
+
+    // The importer's words for the viewer's: menus rather than options.
+    static QString viewerWords(QString text);
 
 signals:
     void imageChosen(int image);
@@ -64,6 +75,8 @@ private:
         QComboBox *choice = nullptr;
         QDoubleSpinBox *low = nullptr;
         QDoubleSpinBox *high = nullptr;
+        QLabel *swatch = nullptr;
+        std::optional<QRgb> colour;   // as shown, when it is to be kept
         autoState state = unmeasured;
     };
 
@@ -73,10 +86,8 @@ private:
 
     QStringList inputs;
     int images = 1;
-    QString existingDescriptor;
     int describedImage = 0;
     bool nameTyped = false;
-    bool autoPicked = false;
     bool folderEdited = false;
     bool force = false;
 
@@ -99,7 +110,6 @@ private:
     QPushButton *browseButton;
     QDialogButtonBox *buttonBox;
     QPushButton *importButton;
-    QPushButton *existingButton = nullptr;
 
     friend class tst_importflow;
 };

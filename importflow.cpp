@@ -1,5 +1,6 @@
 #include "importflow.h"
 #include "importdialog.h"
+#include "recordingsource.h"
 
 #include <QtWidgets>
 
@@ -21,27 +22,6 @@ QString reason(QProcess *process)
     if (process->error() == QProcess::FailedToStart)
         return process->errorString();
     return QCoreApplication::translate("importflow", "%1 ended without saying why.").arg(importerName);
-}
-
-// Whether the record of an earlier import names exactly these inputs, unchanged since.
-bool unchangedSince(const QString &record, const QJsonArray &inputs)
-{
-    QFile file(record);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QJsonArray recorded = QJsonDocument::fromJson(file.readAll())[QLatin1String("inputs")].toArray();
-    if (recorded.isEmpty() || recorded.size() != inputs.size())
-        return false;
-    for (qsizetype i = 0; i < inputs.size(); ++i) {
-        const QFileInfo info(inputs[i].toString());
-        const QJsonValue entry = recorded[i];
-        if (entry[QLatin1String("path")].toString() != info.absoluteFilePath()
-            || entry[QLatin1String("size")].toInteger(-1) != info.size()
-            || QDateTime::fromString(entry[QLatin1String("modified")].toString(), Qt::ISODateWithMs)
-                    != info.lastModified())
-            return false;
-    }
-    return true;
 }
 
 QString timeText(double seconds)
@@ -71,74 +51,11 @@ importflow::~importflow()
     stopProcesses(this);
 }
 
-// A TIFF (or BigTIFF) file by its first bytes, whatever its name.
-bool importflow::isStack(const QString &fileName)
+// Describes the recording as the window shows it, then shows the dialog
+// filled from it.  One import at a time: while one runs, its dialog comes
+// to the front instead.
+void importflow::save(const recordingsource &recording)
 {
-    QFile file(fileName);
-    if (!QFileInfo(fileName).isFile() || !file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray head = file.read(4);
-    for (const char *magic : { "II*\0", "MM\0*", "II+\0", "MM\0+" }) {
-        if (head == QByteArray(magic, 4))
-            return true;
-    }
-    return false;
-}
-
-// What a drop gives the importer: one stack, a folder's images, or several
-// images, in the natural order of their names; or nothing.
-QStringList importflow::droppedInputs(const QMimeData *data)
-{
-    static const QStringList images { "*.tif", "*.tiff", "*.lsm", "*.png", "*.jpg", "*.jpeg" };
-    QStringList files;
-    for (const QUrl &url : data->urls()) {
-        if (!url.isLocalFile())
-            return {};
-        files << url.toLocalFile();
-    }
-    if (files.size() == 1) {
-        const QFileInfo info(files.first());
-        if (!info.isDir())
-            return isStack(files.first()) ? files : QStringList();
-        const QDir folder(files.first());
-        files.clear();
-        for (const QString &name : folder.entryList(images, QDir::Files))
-            files << folder.absoluteFilePath(name);
-    } else {
-        for (const QString &file : files) {
-            if (!QFileInfo(file).isFile() || !QDir::match(images, QFileInfo(file).fileName()))
-                return {};
-        }
-    }
-    QCollator collator;
-    // Qt compares by code alone in the C locale, numbers too.
-    if (collator.locale().language() == QLocale::C)
-        collator.setLocale(QLocale(QLocale::English));
-    collator.setNumericMode(true);
-    std::sort(files.begin(), files.end(), collator);
-    return files;
-}
-
-void importflow::setLastFile(const QString &fileName)
-{
-    lastFolder = QFileInfo(fileName).absolutePath();
-}
-
-void importflow::chooseFile()
-{
-    const QString fileName = QFileDialog::getOpenFileName(
-            window, tr("Import"), lastFolder.isEmpty() ? QDir::currentPath() : lastFolder,
-            tr("TIFF and LSM files (*.tif *.tiff *.lsm);;All files (*)"));
-    if (!fileName.isEmpty())
-        start({ fileName });
-}
-
-// Asks the importer what the files hold, then shows the dialog.  One import
-// at a time: while one runs, its dialog comes to the front instead.
-void importflow::start(const QStringList &files)
-{
-    if (files.isEmpty())
-        return;
     if (active) {
         for (QWidget *shown : { static_cast<QWidget *>(dialog), static_cast<QWidget *>(progress) }) {
             if (shown) {
@@ -155,12 +72,30 @@ void importflow::start(const QStringList &files)
         return;
     }
     active = true;
-    inputs.clear();
-    for (const QString &file : files)
-        inputs << QFileInfo(file).absoluteFilePath();
-    setLastFile(inputs.first());
+    inputs = recordingsource::inputsOf(recording.paths());
+    const stack &input = recording.input();
+    layout.clear();
+    // Swapped, the pages of the one axis are the other axis's.
+    if (recording.swapped())
+        layout << QStringLiteral("--planes") << QString::number(input.times > 1 ? input.times : 1);
+    QStringList options = layout;
+    if (input.images.size() > 1)
+        options << QStringLiteral("--image") << QString::number(recording.image());
+    shown.clear();
+    const std::vector<recordingsource::channel> &channels = recording.channels();
+    QStringList included;
+    for (size_t c = 0; c < channels.size(); ++c) {
+        const recordingsource::channel &channel = channels[c];
+        shown << importdialog::shownChannel { channel.shown, channel.colour, channel.low, channel.high };
+        if (!channel.shown)
+            continue;
+        included << QString::number(c);
+        options << QStringLiteral("--range") << QStringLiteral("%1=%2:%3").arg(c).arg(channel.low, 0, 'g', 12).arg(channel.high, 0, 'g', 12)
+                << QStringLiteral("--colour") << QStringLiteral("%1=%2").arg(c).arg(QColor(channel.colour).name());
+    }
+    options << QStringLiteral("--channel") << included.join(QLatin1Char(','));
     QApplication::setOverrideCursor(Qt::BusyCursor);
-    describe({}, this, [this](const QJsonObject &description, const QString &error) {
+    describe(options, this, [this](const QJsonObject &description, const QString &error) {
         QApplication::restoreOverrideCursor();
         if (error.isEmpty()) {
             showDialog(description);
@@ -174,7 +109,7 @@ void importflow::start(const QStringList &files)
 void importflow::describeImage(int image)
 {
     dialog->setCursor(Qt::BusyCursor);
-    describe({ QStringLiteral("--image"), QString::number(image) }, dialog,
+    describe(layout + QStringList { QStringLiteral("--image"), QString::number(image) }, dialog,
              [this](const QJsonObject &description, const QString &error) {
                  dialog->unsetCursor();
                  if (error.isEmpty()) {
@@ -190,8 +125,8 @@ void importflow::describeImage(int image)
 // background, for as long as the dialog is open.
 void importflow::measure(int image, int channel)
 {
-    describe({ QStringLiteral("--image"), QString::number(image), QStringLiteral("--range"),
-               QStringLiteral("%1=auto").arg(channel) },
+    describe(layout + QStringList { QStringLiteral("--image"), QString::number(image), QStringLiteral("--range"),
+                                    QStringLiteral("%1=auto").arg(channel) },
              dialog, [this, image, channel](const QJsonObject &description, const QString &) {
                  QJsonObject window;
                  for (const QJsonValue &entry : description[QLatin1String("channels")].toArray()) {
@@ -207,15 +142,11 @@ void importflow::dialogFinished(int result)
     stopProcesses(dialog);
     dialog->deleteLater();
     const QStringList options = dialog->arguments();
-    const QString existing = dialog->existing();
     dialog = nullptr;
-    if (result == QDialog::Accepted) {
-        runImport(options);
-        return;
-    }
-    active = false;
-    if (result == importdialog::OpenExisting)
-        open(existing);
+    if (result == QDialog::Accepted)
+        runImport(options + layout);
+    else
+        active = false;
 }
 
 void importflow::readProgress()
@@ -257,10 +188,15 @@ void importflow::importFinished(int exitCode, QProcess::ExitStatus status)
     active = false;
     if (canceled || (status == QProcess::NormalExit && exitCode == 130))
         return;
-    if (status == QProcess::NormalExit && exitCode == 0 && !descriptor.isEmpty())
-        open(descriptor);
-    else
+    if (status != QProcess::NormalExit || exitCode != 0 || descriptor.isEmpty()) {
         showError(why);
+        return;
+    }
+    auto *box = new QMessageBox(QMessageBox::Information, tr("Save as Dataset"),
+                                tr("The dataset was saved as %1.").arg(QDir::toNativeSeparators(descriptor)),
+                                QMessageBox::Ok, window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 // As Ctrl+C would: the importer then removes what it wrote.
@@ -299,8 +235,6 @@ void importflow::describe(const QStringList &options, QObject *owner, const desc
     process->start(command, QStringList(QStringLiteral("--describe")) + options + inputs);
 }
 
-// An earlier import of the same unchanged input, in the folder the dialog
-// proposes, is offered to be opened.
 void importflow::showDialog(const QJsonObject &description)
 {
     dialog = new importdialog(window);
@@ -308,20 +242,14 @@ void importflow::showDialog(const QJsonObject &description)
     connect(dialog, &importdialog::measureWanted, this, &importflow::measure);
     connect(dialog, &QDialog::finished, this, &importflow::dialogFinished);
     dialog->setDescription(description);
-    const QDir folder(dialog->folder());
-    const QString name = description[QLatin1String("name")].toString();
-    const QString existing = folder.filePath(name + QLatin1String(".tz"));
-    if (QFileInfo(existing).isFile()
-        && unchangedSince(folder.filePath(name + QLatin1String(".import.json")),
-                          description[QLatin1String("inputs")].toArray()))
-        dialog->offerExisting(existing);
+    dialog->setShown(shown);
     dialog->open();
 }
 
 void importflow::runImport(const QStringList &options)
 {
     progress = new QProgressDialog(tr("Starting…"), tr("Cancel"), 0, 0, window);
-    progress->setWindowTitle(tr("Import"));
+    progress->setWindowTitle(tr("Save as Dataset"));
     progress->setAutoReset(false);
     progress->setAutoClose(false);
     connect(progress, &QProgressDialog::canceled, this, &importflow::cancelImport);
@@ -339,17 +267,9 @@ void importflow::runImport(const QStringList &options)
     progress->show();
 }
 
-// As if picked in File › Open; File › Import still starts where the input was.
-void importflow::open(const QString &descriptor)
-{
-    const QString folder = lastFolder;
-    emit datasetReady(descriptor);
-    lastFolder = folder;
-}
-
 void importflow::showError(const QString &text)
 {
-    auto *box = new QMessageBox(QMessageBox::Warning, tr("Import"), text, QMessageBox::Ok,
+    auto *box = new QMessageBox(QMessageBox::Warning, tr("Save as Dataset"), importdialog::viewerWords(text), QMessageBox::Ok,
                                 dialog ? static_cast<QWidget *>(dialog) : window);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();

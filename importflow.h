@@ -1,6 +1,8 @@
 #ifndef IMPORTFLOW_H
 #define IMPORTFLOW_H
 
+#include "importdialog.h"
+
 #include <QObject>
 #include <QProcess>
 #include <QStringList>
@@ -9,14 +11,13 @@
 
 QT_BEGIN_NAMESPACE
 class QJsonObject;
-class QMimeData;
 class QProgressDialog;
 QT_END_NAMESPACE
-class importdialog;
+class recordingsource;
 
-// Opening a microscope file: tesseline-import, run as a child process,
-// describes it for the import dialog, then writes the dataset with a
-// progress dialog; the dataset it wrote is then handed on to be opened.
+// File › Save as Dataset: tesseline-import, run as a child process,
+// describes the recording shown for the import dialog, which starts from
+// what the window shows; then it writes the dataset with a progress dialog.
 class importflow : public QObject
 {
     Q_OBJECT
@@ -25,16 +26,7 @@ public:
     explicit importflow(QWidget *parent);
     ~importflow() override;
 
-    static bool isStack(const QString &fileName);
-    static QStringList droppedInputs(const QMimeData *data);
-    void setLastFile(const QString &fileName);
-
-public slots:
-    void chooseFile();
-    void start(const QStringList &files);
-
-signals:
-    void datasetReady(const QString &descriptor);
+    void save(const recordingsource &recording);
 
 private slots:
     void describeImage(int image);
@@ -49,7 +41,6 @@ private:
     void describe(const QStringList &options, QObject *owner, const described &done);
     void showDialog(const QJsonObject &description);
     void runImport(const QStringList &options);
-    void open(const QString &descriptor);
     void showError(const QString &text);
     QString importerPath() const;
     static void stopProcesses(QObject *owner);
@@ -57,8 +48,9 @@ private:
     QWidget *window;
     QString program; // the importer to run instead of the one looked up
     QString command;
-    QString lastFolder;
     QStringList inputs;
+    QStringList layout;   // --planes, for the axes as swapped
+    QList<importdialog::shownChannel> shown;
     bool active = false;
     importdialog *dialog = nullptr;
     QProcess *import = nullptr;
@@ -67,6 +59,7 @@ private:
     bool canceled = false;
 
     friend class tst_importflow;
+    friend class tst_recording;
 };
 
 #endif

@@ -32,15 +32,16 @@ const QStringList qtFlags { "reverse", "widgetcount", "nograb", "dograb", "sync"
     std::exit(2);
 }
 
-// Why a descriptor cannot be read, in words a person understands; empty if it can.
-// Only regular files are opened, so that a pipe or a device cannot block.
-QString unreadable(const QString &fileName)
+// Why a descriptor or recording cannot be read, in words a person
+// understands; empty if it can.  Only regular files are opened, so that a
+// pipe or a device cannot block; a folder is a recording's.
+QString unreadable(const QString &fileName, bool folderAllowed)
 {
     const QFileInfo info(fileName);
     if (!info.exists())
         return QStringLiteral("No such file or directory");
     if (info.isDir())
-        return QStringLiteral("Is a directory");
+        return folderAllowed ? QString() : QStringLiteral("Is a directory");
     if (!info.isFile())
         return QStringLiteral("Not a regular file");
     QFile file(fileName);
@@ -84,9 +85,10 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(
             "Viewer for z-stack time-lapse image series: opens a .tz descriptor and steps through\n"
-            "its JPEG frames by time point and focal plane; a microscope's TIFF file is imported\n"
-            "first, through a dialog. Qt's standard options (-platform, -style, -geometry, ...)\n"
-            "are accepted too. The full manual: man tesseline.");
+            "its JPEG frames by time point and focal plane, or shows a microscope recording where\n"
+            "it lies: a TIFF file, the files of a series, or a folder of them. Qt's standard\n"
+            "options (-platform, -style, -geometry, ...) are accepted too. The full manual:\n"
+            "man tesseline.");
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({ "h", "help" }, "Displays this help.");
     parser.addOption(help);
@@ -101,8 +103,9 @@ int main(int argc, char *argv[])
         option.setFlags(QCommandLineOption::HiddenFromHelp);
         parser.addOption(option);
     }
-    parser.addPositionalArgument("descriptor", "The dataset descriptor (.tz) to open, or a TIFF stack to import.",
-                                 "[descriptor.tz|stack.tif]");
+    parser.addPositionalArgument("file", "A dataset's descriptor (.tz); or a recording shown in place: a TIFF "
+                                         "file, the files of a series, or a folder of them.",
+                                 "[descriptor.tz | recording... | folder]");
     if (!parser.parse(arguments))
         misuse(parser.errorText());
     if (parser.isSet(help)) {
@@ -111,9 +114,13 @@ int main(int argc, char *argv[])
     }
     if (parser.isSet(version))
         parser.showVersion();
-    const QStringList descriptors = parser.positionalArguments();
-    if (descriptors.size() > 1)
-        misuse(QString("only one descriptor or stack can be opened, %1 were given").arg(descriptors.size()));
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1) {
+        for (const QString &file : files) {
+            if (file.endsWith(".tz"))
+                misuse(QString("a descriptor is opened alone, %1 files were given").arg(files.size()));
+        }
+    }
     if (!hasDisplay(parser)) {
         std::cerr << "tesseline: no display to open a window on (DISPLAY and WAYLAND_DISPLAY are unset); "
                      "use ssh -X, or Tesseline's scripts/headless.sh to serve it over VNC"
@@ -130,15 +137,17 @@ int main(int argc, char *argv[])
     QApplication app(qtArgc, qtArguments.data());
     window w(nullptr);
 
-    if (!descriptors.isEmpty()) {
-        const QString fileName = descriptors.first();
-        const QString reason = unreadable(fileName);
+    bool readable = !files.isEmpty();
+    for (const QString &fileName : files) {
+        const QString reason = unreadable(fileName, files.size() == 1 && !fileName.endsWith(".tz"));
         if (reason.isEmpty())
-            w.openFile(fileName);
-        else
-            std::cerr << "tesseline: cannot read " << fileName.toLocal8Bit().constData() << ": "
-                      << reason.toLocal8Bit().constData() << std::endl;
+            continue;
+        std::cerr << "tesseline: cannot read " << fileName.toLocal8Bit().constData() << ": "
+                  << reason.toLocal8Bit().constData() << std::endl;
+        readable = false;
     }
+    if (readable)
+        w.openPaths(files);
 
     w.show();
     return app.exec();

@@ -1,7 +1,10 @@
 #include "window.h"
-#include "framereader.h"
+#include "brightnessdialog.h"
+#include "datasetsource.h"
 #include "frameview.h"
 #include "importflow.h"
+#include "recordingdialog.h"
+#include "recordingsource.h"
 
 #include <QtWidgets>
 
@@ -32,13 +35,6 @@ bool readToken(std::istream &in, std::string &token)
         }
     }
     return true;
-}
-
-void trace(const QByteArray &text)
-{
-    const QByteArray line = text + '\n';
-    std::cerr.write(line.constData(), line.size());
-    std::cerr.flush();
 }
 
 int clampCoordinate(qint64 v)
@@ -97,7 +93,6 @@ window::window(QWidget *parent)
     connect(imageLabel, &frameview::regionNeeded, this, &window::reloadFrame);
     connect(imageLabel, &frameview::doubleClicked, this, &window::frameDoubleClicked);
     importFlow = new importflow(this);
-    connect(importFlow, &importflow::datasetReady, this, &window::openDescriptor);
 
     createActions();
     createMenus();
@@ -110,11 +105,59 @@ window::window(QWidget *parent)
     show();
 }
 
+window::~window() = default;
+
 void window::openDescriptor(const QString &fileName)
 {
     path = QFileInfo(fileName).absolutePath();
-    importFlow->setLastFile(fileName);
+    lastFolder = path;
     readDescriptor(fileName);
+    recording = nullptr;
+    showFrames(std::make_unique<datasetsource>(QFile::encodeName(path), dataset));
+}
+
+// Shows a recording where it lies: one file, the files of a series, or a
+// folder of them.  One that cannot be read is refused with the reason, and
+// what was shown stays.
+void window::openRecording(const QStringList &paths, int image)
+{
+    if (paths.isEmpty())
+        return;
+    QString error;
+    std::unique_ptr<recordingsource> opened = recordingsource::open(paths, image, &error);
+    if (!opened) {
+        refuse(error);
+        return;
+    }
+    const QFileInfo first(paths.first());
+    lastFolder = paths.size() == 1 && first.isDir() ? first.absoluteFilePath() : first.absolutePath();
+    dataset = opened->name().toLocal8Bit();
+    width = opened->size().width();
+    height = opened->size().height();
+    recording = opened.get();
+    showFrames(std::move(opened));
+}
+
+// A descriptor, a recording or a folder, or the files of a series.
+void window::openPaths(const QStringList &paths)
+{
+    if (paths.size() == 1)
+        openFile(paths.first());
+    else
+        openRecording(paths);
+}
+
+// Lays the window out for the frames of source and shows the first time
+// point at the middle focal plane.
+void window::showFrames(std::unique_ptr<framesource> frames)
+{
+    if (frames)
+        source = std::move(frames);
+    if (recording) {
+        minTime = minFocal = 0;
+        maxTime = recording->times() - 1;
+        maxFocal = recording->planes() - 1;
+    }
     fitOnScreen();
     imageLabel->resetView();
 
@@ -132,22 +175,24 @@ void window::openDescriptor(const QString &fileName)
     pValid = false;
     describeControls();
     updateZoom();
+    updateImageMenu();
     requestFrame();
 }
 
 void window::open()
 {
-    const QString fileName = QFileDialog::getOpenFileName(this, tr("OpenFile"), QDir::currentPath(),
-                                                          tr("TZ files (*.tz)"));
+    const QString fileName = QFileDialog::getOpenFileName(
+            this, tr("OpenFile"), QDir::currentPath(),
+            tr("TZ files (*.tz);;Microscope files (*.tif *.tiff *.lsm);;All files (*)"));
     if (!fileName.isEmpty())
         openFile(fileName);
 }
 
-// A descriptor, or an image stack (by its content) to import.
+// A descriptor, or a recording: a folder, or a TIFF by its content or name.
 void window::openFile(const QString &fileName)
 {
-    if (importflow::isStack(fileName))
-        importFlow->start({ fileName });
+    if (QFileInfo(fileName).isDir() || recordingsource::isRecording(fileName))
+        openRecording({ fileName });
     else
         openDescriptor(fileName);
 }
@@ -258,10 +303,83 @@ void window::frameDoubleClicked(const QPoint &framePoint)
     }
 }
 
+// The picture again, of the frame loaded: a dataset's file is read again,
+// a recording's planes are at hand.
 void window::reloadFrame()
 {
-    pValid = false;
+    pictureWanted = true;
     requestFrame();
+}
+
+void window::openRecordingDialog()
+{
+    const QStringList paths = recordingdialog::choose(this, lastFolder.isEmpty() ? QDir::currentPath() : lastFolder);
+    openPaths(paths);
+}
+
+// The recording as shown, written as a dataset by tesseline-import.
+void window::saveAsDataset()
+{
+    if (recording)
+        importFlow->save(*recording);
+}
+
+void window::chooseImage(QAction *action)
+{
+    if (recording && action->data().toInt() != recording->image())
+        openRecording(recording->paths(), action->data().toInt());
+}
+
+void window::swapAxes(bool on)
+{
+    if (!recording || on == recording->swapped())
+        return;
+    recording->setSwapped(on);
+    showFrames(nullptr);
+}
+
+// One channel on or off; the last one shown stays.
+void window::showChannel(int c, bool on)
+{
+    if (!recording)
+        return;
+    std::vector<recordingsource::channel> &channels = recording->channels();
+    const auto shown = std::count_if(channels.begin(), channels.end(), [](const auto &ch) { return ch.shown; });
+    if (!on && channels[size_t(c)].shown && shown == 1) {
+        updateImageMenu();
+        return;
+    }
+    channels[size_t(c)].shown = on;
+    if (brightness)
+        brightness->refresh();
+    displayChanged();
+}
+
+void window::showBrightness()
+{
+    if (!brightness) {
+        brightness = new brightnessdialog(this);
+        connect(brightness, &brightnessdialog::changed, this, &window::displayChanged);
+        brightness->setRecording(recording);
+    }
+    brightness->show();
+    brightness->raise();
+    brightness->activateWindow();
+}
+
+// A change of the channels' colours, windows or visibility: drawn again
+// from the planes at hand.
+void window::displayChanged()
+{
+    if (recording) {
+        const std::vector<recordingsource::channel> &channels = recording->channels();
+        const QList<QAction *> actions = channelsMenu->actions();
+        for (qsizetype c = 0; c < actions.size() && size_t(c) < channels.size(); ++c) {
+            const QSignalBlocker blocker(actions[c]);
+            actions[c]->setChecked(channels[size_t(c)].shown);
+        }
+    }
+    reloadFrame();
 }
 
 void window::wheelEvent(QWheelEvent *e)
@@ -289,21 +407,27 @@ void window::wheelEvent(QWheelEvent *e)
         downFocal();
 }
 
+// Loads the frame of the current indices once they change, and draws the
+// picture the view needs of it.
 void window::paintEvent(QPaintEvent *)
 {
-    if (!opened || (pValid && pTime == mTimePoint && pFocal == mFocalPlane))
+    if (!opened)
         return;
-    const QByteArray name = frameName();
-    trace(name);
-    pTime = mTimePoint;
-    pFocal = mFocalPlane;
-    pValid = true;
-
-    imageLabel->setAccessibleName(QFileInfo(QString::fromLocal8Bit(name)).fileName());
-
-    framereader reader(name);
-    const frameview::part part = imageLabel->wanted(reader.size());
-    imageLabel->showFrame(forScreen(reader.readScaled(part.scaled, part.rect), devicePixelRatio()), part);
+    if (!pValid || pTime != mTimePoint || pFocal != mFocalPlane) {
+        pTime = mTimePoint;
+        pFocal = mFocalPlane;
+        pValid = true;
+        source->load(mTimePoint, mFocalPlane);
+        imageLabel->setAccessibleName(source->title());
+        if (brightness)
+            brightness->frameLoaded();
+        pictureWanted = true;
+    }
+    if (!pictureWanted)
+        return;
+    pictureWanted = false;
+    const frameview::part part = imageLabel->wanted(source->size());
+    imageLabel->showFrame(forScreen(source->picture(part.scaled, part.rect), devicePixelRatio()), part);
     updateZoom();
     requestFrame();
 }
@@ -321,33 +445,42 @@ void window::moveEvent(QMoveEvent *e)
 
 void window::dragEnterEvent(QDragEnterEvent *e)
 {
-    if (!droppedDescriptor(e->mimeData()).isEmpty() || !importflow::droppedInputs(e->mimeData()).isEmpty())
+    if (!droppedPaths(e->mimeData()).isEmpty())
         e->acceptProposedAction();
 }
 
-// A descriptor opens; a stack, a folder of images or several images are imported.
+// A descriptor opens as a dataset; a recording, a folder of images or
+// several images are shown where they lie.
 void window::dropEvent(QDropEvent *e)
 {
-    const QString fileName = droppedDescriptor(e->mimeData());
-    const QStringList inputs = fileName.isEmpty() ? importflow::droppedInputs(e->mimeData()) : QStringList();
-    if (fileName.isEmpty() && inputs.isEmpty())
+    const QStringList paths = droppedPaths(e->mimeData());
+    if (paths.isEmpty())
         return;
     e->acceptProposedAction();
-    if (fileName.isEmpty())
-        importFlow->start(inputs);
-    else
-        openDescriptor(fileName);
+    openPaths(paths);
 }
 
-// The one local ".tz" file a drag carries, or nothing.
-QString window::droppedDescriptor(const QMimeData *data)
+// What a drop opens: one ".tz" file, recording or folder of images, or
+// several images; or nothing.
+QStringList window::droppedPaths(const QMimeData *data)
 {
-    const QList<QUrl> urls = data->urls();
-    if (urls.size() != 1 || !urls.first().isLocalFile())
-        return QString();
-    const QString fileName = urls.first().toLocalFile();
-    const QFileInfo info(fileName);
-    return info.suffix() == QLatin1String("tz") && info.isFile() ? fileName : QString();
+    QStringList paths;
+    for (const QUrl &url : data->urls()) {
+        if (!url.isLocalFile())
+            return {};
+        paths << url.toLocalFile();
+    }
+    if (paths.size() == 1) {
+        const QFileInfo info(paths.first());
+        const bool opens = (info.isDir() && !recordingsource::inputsOf(paths).isEmpty())
+                || (info.isFile() && (info.suffix() == QLatin1String("tz") || recordingsource::isRecording(paths.first())));
+        return opens ? paths : QStringList();
+    }
+    for (const QString &path : paths) {
+        if (!QFileInfo(path).isFile() || !recordingsource::isImage(path))
+            return {};
+    }
+    return paths;
 }
 
 void window::createActions()
@@ -356,9 +489,13 @@ void window::createActions()
     openAct->setShortcut(QKeySequence(tr("Ctrl+O")));
     connect(openAct, &QAction::triggered, this, &window::open);
 
-    importAct = new QAction(tr("&Import..."), this);
-    importAct->setShortcut(QKeySequence(tr("Ctrl+I")));
-    connect(importAct, &QAction::triggered, importFlow, &importflow::chooseFile);
+    openRecordingAct = new QAction(tr("Open &Recording..."), this);
+    openRecordingAct->setShortcut(QKeySequence(tr("Ctrl+I")));
+    connect(openRecordingAct, &QAction::triggered, this, &window::openRecordingDialog);
+
+    saveAct = new QAction(tr("&Save as Dataset..."), this);
+    saveAct->setShortcut(QKeySequence(tr("Ctrl+S")));
+    connect(saveAct, &QAction::triggered, this, &window::saveAsDataset);
 
     exitAct = new QAction(tr("E&xit"), this);
     exitAct->setShortcut(QKeySequence(tr("Ctrl+Q")));
@@ -384,6 +521,17 @@ void window::createActions()
     fitAct->setCheckable(true);
     connect(fitAct, &QAction::toggled, this, &window::fitToWindow);
 
+    swapAct = new QAction(tr("&Swap Time and Focal Planes"), this);
+    swapAct->setCheckable(true);
+    connect(swapAct, &QAction::toggled, this, &window::swapAxes);
+
+    brightnessAct = new QAction(tr("&Brightness and Contrast..."), this);
+    brightnessAct->setShortcut(QKeySequence(tr("Ctrl+Shift+C")));
+    connect(brightnessAct, &QAction::triggered, this, &window::showBrightness);
+
+    imageGroup = new QActionGroup(this);
+    connect(imageGroup, &QActionGroup::triggered, this, &window::chooseImage);
+
     aboutQtAct = new QAction(tr("About &Qt"), this);
     connect(aboutQtAct, &QAction::triggered, qApp, &QApplication::aboutQt);
 }
@@ -392,7 +540,8 @@ void window::createMenus()
 {
     fileMenu = new QMenu(tr("&File"), this);
     fileMenu->addAction(openAct);
-    fileMenu->addAction(importAct);
+    fileMenu->addAction(openRecordingAct);
+    fileMenu->addAction(saveAct);
     fileMenu->addSeparator();
     fileMenu->addAction(exitAct);
 
@@ -403,13 +552,67 @@ void window::createMenus()
     viewMenu->addSeparator();
     viewMenu->addAction(fitAct);
 
+    imageMenu = new QMenu(tr("&Image"), this);
+    imagesMenu = imageMenu->addMenu(tr("I&mage"));
+    imageMenu->addAction(swapAct);
+    imageMenu->addSeparator();
+    channelsMenu = imageMenu->addMenu(tr("&Channels"));
+    imageMenu->addAction(brightnessAct);
+
     helpMenu = new QMenu(tr("&Help"), this);
     helpMenu->addAction(aboutAct);
     helpMenu->addAction(aboutQtAct);
 
     menuBar()->addMenu(fileMenu);
     menuBar()->addMenu(viewMenu);
+    menuBar()->addMenu(imageMenu);
     menuBar()->addMenu(helpMenu);
+    updateImageMenu();
+}
+
+// What the Image menu offers: a recording's images, axes and channels; a
+// dataset shows as stored.
+void window::updateImageMenu()
+{
+    imagesMenu->clear();
+    channelsMenu->clear();
+    const QStringList images = recording ? recording->imageNames() : QStringList();
+    for (qsizetype i = 0; i < images.size(); ++i) {
+        QAction *action = imagesMenu->addAction(images[i]);
+        action->setCheckable(true);
+        action->setChecked(i == recording->image());
+        action->setData(int(i));
+        imageGroup->addAction(action);
+    }
+    imagesMenu->setEnabled(images.size() > 1);
+    {
+        const QSignalBlocker blocker(swapAct);
+        swapAct->setChecked(recording && recording->swapped());
+    }
+    swapAct->setEnabled(recording && recording->swappable());
+    const auto &channels = recording ? recording->channels() : std::vector<recordingsource::channel>();
+    for (size_t c = 0; c < channels.size(); ++c) {
+        QAction *action = channelsMenu->addAction(tr("&%1 %2").arg(c + 1).arg(channels[c].name));
+        action->setCheckable(true);
+        action->setChecked(channels[c].shown);
+        if (c < 9)
+            action->setShortcut(QKeySequence(tr("Alt+%1").arg(c + 1)));
+        connect(action, &QAction::toggled, this, [this, c](bool on) { showChannel(int(c), on); });
+    }
+    channelsMenu->setEnabled(!channels.empty());
+    brightnessAct->setEnabled(recording);
+    saveAct->setEnabled(recording);
+    if (brightness)
+        brightness->setRecording(recording);
+}
+
+// A recording that cannot be shown: the reason, and what was shown stays.
+void window::refuse(const QString &problem)
+{
+    std::cerr << "tesseline: " << problem.toLocal8Bit().constData() << std::endl;
+    auto *box = new QMessageBox(QMessageBox::Warning, tr("Tesseline"), problem, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void window::readDescriptor(const QString &fileName)
@@ -527,16 +730,10 @@ void window::requestFrame()
     update(QRect(mainLabel->pos(), QSize(1, 1)));
 }
 
-// Built from the descriptor's own bytes, so that a name in any 8-bit
-// encoding finds its files.
+// The dataset's frame file at the current indices.
 QByteArray window::frameName() const
 {
-    QByteArray name = QFile::encodeName(path) + "/img/" + dataset + "_t" + digit3(mTimePoint) + "_z"
-            + digit3(mFocalPlane) + "_ch000.jpg";
-#ifdef Q_OS_WIN
-    name.replace('/', '\\');
-#endif
-    return name;
+    return datasetsource::frameName(QFile::encodeName(path), dataset, mTimePoint, mFocalPlane);
 }
 
 // Lays the window out around the frame at level, or the part of it that
@@ -606,5 +803,5 @@ void window::describeControls()
 
 QByteArray window::digit3(int a) const
 {
-    return QByteArray::number(a).rightJustified(3, '0');
+    return datasetsource::digit3(a);
 }

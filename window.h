@@ -6,17 +6,22 @@
 
 #include <QMainWindow>
 
+#include <memory>
 #include <optional>
 
 QT_BEGIN_NAMESPACE
 class QAction;
+class QActionGroup;
 class QLabel;
 class QLCDNumber;
 class QMenu;
 class QMimeData;
 class QScrollBar;
 QT_END_NAMESPACE
+class brightnessdialog;
+class framesource;
 class importflow;
+class recordingsource;
 
 class window : public QMainWindow
 {
@@ -24,9 +29,12 @@ class window : public QMainWindow
 
 public:
     explicit window(QWidget *parent = nullptr);
+    ~window() override;
 
     void openDescriptor(const QString &fileName);
     void openFile(const QString &fileName);
+    void openRecording(const QStringList &paths, int image = -1);
+    void openPaths(const QStringList &paths);
 
 protected:
     void wheelEvent(QWheelEvent *e) override;
@@ -51,11 +59,21 @@ private slots:
     void fitToWindow(bool on);
     void frameDoubleClicked(const QPoint &framePoint);
     void reloadFrame();
+    void openRecordingDialog();
+    void saveAsDataset();
+    void chooseImage(QAction *action);
+    void swapAxes(bool on);
+    void showChannel(int c, bool on);
+    void showBrightness();
+    void displayChanged();
 
 private:
-    static QString droppedDescriptor(const QMimeData *data);
+    static QStringList droppedPaths(const QMimeData *data);
     void createActions();
     void createMenus();
+    void showFrames(std::unique_ptr<framesource> frames);
+    void updateImageMenu();
+    void refuse(const QString &problem);
     void readDescriptor(const QString &fileName);
     void fitOnScreen(const zoomlevel &level = zoomlevel());
     void layOut(const QSize &area);
@@ -89,13 +107,18 @@ private:
     int pTime = -1;
     int pFocal = -1;
     bool pValid = false;
+    bool pictureWanted = false;
     int width = 300;
     int height = 300;
     bool opened = false;
     QSize decoration;
+    std::unique_ptr<framesource> source;
+    recordingsource *recording = nullptr;   // the source, when a recording is shown
+    QString lastFolder;
 
     QAction *openAct;
-    QAction *importAct;
+    QAction *openRecordingAct;
+    QAction *saveAct;
     QAction *exitAct;
     QAction *aboutAct;
     QAction *aboutQtAct;
@@ -103,10 +126,17 @@ private:
     QAction *zoomOutAct;
     QAction *normalSizeAct;
     QAction *fitAct;
+    QAction *swapAct;
+    QAction *brightnessAct;
+    QActionGroup *imageGroup;
     QMenu *fileMenu;
     QMenu *viewMenu;
+    QMenu *imageMenu;
+    QMenu *imagesMenu;
+    QMenu *channelsMenu;
     QMenu *helpMenu;
     importflow *importFlow;
+    brightnessdialog *brightness = nullptr;
 
     friend class descriptorFuzzer;
     friend class tst_descriptor;
@@ -119,6 +149,7 @@ private:
     friend class tst_importnames;
     friend class tst_zoom;
     friend class tst_importflow;
+    friend class tst_recording;
 };
 
 #endif

@@ -137,6 +137,33 @@ intensityWindow histogram::autoWindow() const
     return w;
 }
 
+std::optional<std::pair<double, double>> valueRange(const planeData &plane)
+{
+    double lowest = std::numeric_limits<double>::infinity();
+    double highest = -lowest;
+    forEachValue(plane, [&](double v) {
+        if (std::isfinite(v)) {
+            lowest = std::min(lowest, v);
+            highest = std::max(highest, v);
+        }
+    });
+    if (lowest > highest)
+        return std::nullopt;
+    return std::make_pair(lowest, highest);
+}
+
+std::vector<std::uint64_t> binCounts(const planeData &plane, double low, double high, int bins)
+{
+    std::vector<std::uint64_t> counts(std::size_t(std::max(bins, 1)), 0);
+    const double perBin = high > low ? counts.size() / (high - low) : 0;
+    const double last = double(counts.size() - 1);
+    forEachValue(plane, [&](double v) {
+        if (std::isfinite(v))
+            ++counts[std::size_t(std::clamp((v - low) * perBin, 0.0, last))];
+    });
+    return counts;
+}
+
 intensityWindow typeRange(int bits, sampleFormat format)
 {
     intensityWindow w;
@@ -204,8 +231,16 @@ QRgb defaultColour(int position)
     return colours[position % 7];
 }
 
-void mergeRow(const std::vector<const unsigned char *> &rows, const std::vector<QRgb> &colours, int count,
-              unsigned char *rgb)
+namespace {
+
+int level(int sum)
+{
+    return std::min(255, (sum + 127) / 255);
+}
+
+// Hands put each pixel's merged red, green and blue.
+template<typename Put>
+void mergeEach(const std::vector<const unsigned char *> &rows, const std::vector<QRgb> &colours, int count, Put put)
 {
     const std::size_t channels = rows.size();
     for (int i = 0; i < count; ++i) {
@@ -218,8 +253,33 @@ void mergeRow(const std::vector<const unsigned char *> &rows, const std::vector<
             g += v * qGreen(colours[c]);
             b += v * qBlue(colours[c]);
         }
-        rgb[3 * i] = std::min(255, (r + 127) / 255);
-        rgb[3 * i + 1] = std::min(255, (g + 127) / 255);
-        rgb[3 * i + 2] = std::min(255, (b + 127) / 255);
+        put(i, level(r), level(g), level(b));
     }
+}
+
+} // namespace
+
+void mergeRow(const std::vector<const unsigned char *> &rows, const std::vector<QRgb> &colours, int count,
+              unsigned char *rgb)
+{
+    mergeEach(rows, colours, count, [rgb](int i, int r, int g, int b) {
+        rgb[3 * i] = static_cast<unsigned char>(r);
+        rgb[3 * i + 1] = static_cast<unsigned char>(g);
+        rgb[3 * i + 2] = static_cast<unsigned char>(b);
+    });
+}
+
+void mergeRow(const std::vector<const unsigned char *> &rows, const std::vector<QRgb> &colours, int count, QRgb *out)
+{
+    if (rows.size() == 1 && rows[0]) {
+        // One channel: every value's colour at once.
+        QRgb table[256];
+        for (int v = 0; v < 256; ++v)
+            table[v] = qRgb(level(v * qRed(colours[0])), level(v * qGreen(colours[0])), level(v * qBlue(colours[0])));
+        const unsigned char *row = rows[0];
+        for (int i = 0; i < count; ++i)
+            out[i] = table[row[i]];
+        return;
+    }
+    mergeEach(rows, colours, count, [out](int i, int r, int g, int b) { out[i] = qRgb(r, g, b); });
 }

@@ -7,6 +7,8 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
+#include <utility>
 #include <vector>
 
 // The linear window that maps a channel's values to 0..255.
@@ -47,6 +49,12 @@ private:
     bool ranged = false;
 };
 
+// The least and greatest finite values of a plane, or nothing when it has none.
+std::optional<std::pair<double, double>> valueRange(const planeData &plane);
+// How many of a plane's samples fall into each of `bins` equal bins from low
+// to high; those outside are counted in the first or last.
+std::vector<std::uint64_t> binCounts(const planeData &plane, double low, double high, int bins);
+
 // The whole range of a sample type (for floats, not known without the data).
 intensityWindow typeRange(int bits, sampleFormat format);
 
@@ -76,5 +84,7 @@ QRgb defaultColour(int position);
 // a null row is a channel missing from this frame.
 void mergeRow(const std::vector<const unsigned char *> &rows, const std::vector<QRgb> &colours, int count,
               unsigned char *rgb);
+// The same into opaque 32-bit pixels, as the viewer draws them.
+void mergeRow(const std::vector<const unsigned char *> &rows, const std::vector<QRgb> &colours, int count, QRgb *out);
 
 #endif

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the fuzzers of the frame reader, the descriptor reader and
-# tesseline-import's stack reader with clang, writes their seeds, and runs
+# Builds the fuzzers of the frame reader, the descriptor reader, recordings
+# shown in place and tesseline-import's stack reader with clang, writes their seeds, and runs
 # each for SECONDS (60 unless given).  Any crash,
 # leak, hang, or report of a sanitizer fails the run; its input is kept in
 # BUILD_DIR/findings.  Folders given after SECONDS are read as further frame
@@ -24,16 +24,20 @@ export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 failed=0
 passed=0
-for target in frame descriptor import; do
+for target in frame descriptor import recording; do
     seeds=("$work/seeds/$target")
     [ "$target" = frame ] && seeds+=("$@")
+    # Recordings are shown from the stacks the importer reads.
+    [ "$target" = recording ] && seeds=("$work/seeds/import")
+    dict=$root/tests/fuzz/$target.dict
+    [ "$target" = recording ] && dict=$root/tests/fuzz/import.dict
     mkdir -p "$work/corpus-$target"
     log=$build/fuzz-$target.log
     echo "fuzz-$target: $(find "${seeds[@]}" -type f | wc -l) seeds, $seconds s"
     if ! "$build/tests/fuzz/fuzz-$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-            -dict="$root/tests/fuzz/$target.dict" -print_final_stats=1 \
+            -dict="$dict" -print_final_stats=1 \
             -artifact_prefix="$build/findings/$target-" "$work/corpus-$target" "${seeds[@]}" >"$log" 2>&1; then
-        awk '/ERROR:|runtime error|^fuzz-(frame|descriptor|import):/ { found = 1 } found && shown++ < 60' "$log"
+        awk '/ERROR:|runtime error|^fuzz-(frame|descriptor|import|recording):/ { found = 1 } found && shown++ < 60' "$log"
         echo "fuzz-$target: FAILED, the input is in $build/findings"
         failed=$((failed + 1))
     else

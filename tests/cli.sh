@@ -58,14 +58,15 @@ printf 'dataset plain width 40 height 30\n' >"$work/plain.tz"
 printf 'dataset bogus width 40 height 30\n' >"$work/-style=bogus"
 printf 'II*\0dataset tiff width 40 height 30\n' >"$work/stack.tif"
 
-check "--help" 0 '^Usage: tesseline \[options\] \[descriptor.tz|stack.tif\]' - -- --help
+check "--help" 0 '^Usage: tesseline \[options\] \[descriptor\.tz \| recording\.\.\. \| folder\]$' - -- --help
 check "-h" 0 'man tesseline' - -- -h
 check "--version" 0 '^tesseline [0-9]+\.[0-9]+' - -- --version
 check "-v" 0 '^tesseline [0-9]+\.[0-9]+' - -- -v
 check "--help without a display" 0 'Usage' - -- --help -platform xcb:display=:999
 check "unknown option" 2 - "^tesseline: .*'bogus'" -- --bogus
 check "unknown option hint" 2 - "^Try 'tesseline --help'\.$" -- --bogus
-check "two descriptors" 2 - '^tesseline: .*descriptor' -- a.tz b.tz
+check "two descriptors" 2 - '^tesseline: a descriptor is opened alone' -- a.tz b.tz
+check "a descriptor and a recording" 2 - '^tesseline: a descriptor is opened alone' -- plain.tz stack.tif
 check "Qt option without its value" 2 - "^Try 'tesseline --help'\.$" -- -platform
 check "a folder" 124 - "^tesseline: cannot read folder.tz: Is a directory$" -- folder.tz
 check "a FIFO" 124 - "^tesseline: cannot read fifo.tz: Not a regular file$" -- fifo.tz
@@ -77,8 +78,16 @@ check "-- before a Qt option" 124 - "=bogus"$'\n'"40"$'\n'"30"$'\n'"$work/img/bo
       -- -- -style=bogus
 check "-platform offscreen passes through" 124 - '^plain$' -- -platform offscreen plain.tz
 check "-style=fusion passes through" 124 - '^plain$' -- -style=fusion plain.tz
-# A TIFF goes to the importer, and is not read as a descriptor.
-check "a TIFF stack" 124 - '!^(tiff|40|30)$' -- stack.tif
+# A TIFF is shown in place, and is not read as a descriptor; one that cannot
+# be read says why.
+check "a TIFF that is not one" 124 - "^tesseline: $work/stack.tif: not a readable TIFF file" -- stack.tif
+check "a TIFF, not a descriptor" 124 - '!^(tiff|40|30)$' -- stack.tif
+/usr/bin/python3 -c 'import sys, numpy, tifffile; tifffile.imwrite(sys.argv[1], numpy.zeros((3, 4, 4), numpy.uint8), photometric="minisblack")' "$work/cells.tif"
+check "a recording in place" 124 - "=$work/cells.tif: t 0, z 0" -- cells.tif
+mkdir "$work/series" && cp "$work/cells.tif" "$work/series/a_t1.tif" && cp "$work/cells.tif" "$work/series/a_t2.tif"
+check "a folder of a series" 124 - "=$work/series: t 0, z 1" -- series
+check "the files of a series" 124 - "=$work/series: t 0, z 1" -- series/a_t2.tif series/a_t1.tif
+check "a series with a file missing" 124 - "^tesseline: cannot read none.tif: No such file" -- series/a_t1.tif none.tif
 
 # Over plain ssh: one line that says what is missing, instead of Qt's abort.
 launch=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)

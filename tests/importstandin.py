@@ -32,7 +32,7 @@ if '--describe' in opts:
             dict(grey, name='DAPI', colour='#0000ff', colourFromFile=True, fileWindow=[100, 2000],
                  typeWindow=[0, 65535], window={'low': 100, 'high': 2000, 'source': 'from the file'}),
             dict(grey, index=1, name='GFP', colour='#00ff00', typeWindow=[0, 65535], window=None)]
-    for r in opts.get('--range', []):
+    for r in [r for r in opts.get('--range', []) if r.endswith('=auto')]:
         c = int(r.split('=')[0])
         channels[c]['window'] = {'low': 10 * (c + 1), 'high': 900 + c, 'source': 'auto, 0.35 % saturated'}
     json.dump({'inputs': inputs, 'format': 'stand-in', 'pattern': 's_t{t}.tif' if len(inputs) > 1 else '',

@@ -113,25 +113,31 @@ void tst_window::menus()
 {
     window w;
     const QList<QAction *> bar = w.menuBar()->actions();
-    QCOMPARE(bar.size(), 3);
+    QCOMPARE(bar.size(), 4);
     QCOMPARE(bar.at(0)->menu(), w.fileMenu);
     QCOMPARE(bar.at(1)->menu(), w.viewMenu);
-    QCOMPARE(bar.at(2)->menu(), w.helpMenu);
+    QCOMPARE(bar.at(2)->menu(), w.imageMenu);
+    QCOMPARE(bar.at(3)->menu(), w.helpMenu);
     QCOMPARE(w.fileMenu->title(), QString("&File"));
     QCOMPARE(w.helpMenu->title(), QString("&Help"));
 
     const QList<QAction *> file = w.fileMenu->actions();
-    QCOMPARE(file.size(), 4);
+    QCOMPARE(file.size(), 5);
     QCOMPARE(file.at(0), w.openAct);
-    QCOMPARE(file.at(1), w.importAct);
-    QVERIFY(file.at(2)->isSeparator());
-    QCOMPARE(file.at(3), w.exitAct);
+    QCOMPARE(file.at(1), w.openRecordingAct);
+    QCOMPARE(file.at(2), w.saveAct);
+    QVERIFY(file.at(3)->isSeparator());
+    QCOMPARE(file.at(4), w.exitAct);
     QCOMPARE(w.helpMenu->actions(), (QList<QAction *> { w.aboutAct, w.aboutQtAct }));
 
     QCOMPARE(w.openAct->text(), QString("&Open..."));
     QCOMPARE(w.openAct->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
-    QCOMPARE(w.importAct->text(), QString("&Import..."));
-    QCOMPARE(w.importAct->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_I));
+    QCOMPARE(w.openRecordingAct->text(), QString("Open &Recording..."));
+    QCOMPARE(w.openRecordingAct->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_I));
+    QCOMPARE(w.saveAct->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
+    // A dataset shows as stored: nothing of the Image menu applies to it.
+    for (QAction *action : { w.saveAct, w.swapAct, w.brightnessAct, w.imagesMenu->menuAction(), w.channelsMenu->menuAction() })
+        QVERIFY(!action->isEnabled());
     QCOMPARE(w.exitAct->text(), QString("E&xit"));
     QCOMPARE(w.exitAct->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
     QCOMPARE(w.aboutAct->text(), QString("&About"));
@@ -249,7 +255,7 @@ void tst_window::openThroughDialog()
     w.openAct->trigger();
     QCOMPARE(caption, QString("OpenFile"));
     QCOMPARE(folder, QDir::currentPath());
-    QCOMPARE(filters, QStringList { "TZ files (*.tz)" });
+    QCOMPARE(filters, (QStringList { "TZ files (*.tz)", "Microscope files (*.tif *.tiff *.lsm)", "All files (*)" }));
     QCOMPARE(capture.lines().mid(0, 3), (QByteArrayList { "viaDialog", "64", "48" }));
     QCOMPARE(w.dsName->text(), QString("viaDialog"));
     QCOMPARE(w.size(), QSize(74, 173));

@@ -1,0 +1,39 @@
+#ifndef HISTOGRAMVIEW_H
+#define HISTOGRAMVIEW_H
+
+#include <QColor>
+#include <QWidget>
+
+#include <cstdint>
+#include <vector>
+
+// A channel's histogram over the values its sliders span, with its window
+// drawn on it: the ramp from black at the low value to the channel's colour
+// at the high one.
+class histogramview : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit histogramview(QWidget *parent = nullptr);
+
+    void setCounts(const std::vector<std::uint64_t> &counts, double first, double last);
+    void setWindow(double low, double high, const QColor &colour);
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *e) override;
+
+private:
+    double xOf(double value) const;
+
+    std::vector<std::uint64_t> bins;
+    double first = 0;
+    double last = 1;
+    double low = 0;
+    double high = 1;
+    QColor colour = Qt::white;
+};
+
+#endif

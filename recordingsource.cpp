@@ -1,0 +1,305 @@
+#include "recordingsource.h"
+
+#include "indexnames.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const QStringList imageFiles { "*.tif", "*.tiff", "*.lsm", "*.png", "*.jpg", "*.jpeg" };
+
+bool isTiff(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!QFileInfo(fileName).isFile() || !file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = file.read(4);
+    for (const char *magic : { "II*\0", "MM\0*", "II+\0", "MM\0+" }) {
+        if (head == QByteArray(magic, 4))
+            return true;
+    }
+    return false;
+}
+
+void sortNaturally(QStringList &files)
+{
+    std::stable_sort(files.begin(), files.end(), [](const QString &a, const QString &b) {
+        return naturalLess(QFileInfo(a).fileName(), QFileInfo(b).fileName());
+    });
+}
+
+} // namespace
+
+recordingsource::recordingsource(std::unique_ptr<stack> input, const QStringList &paths)
+    : in(std::move(input)), mPaths(paths)
+{
+    const QString opened = paths.size() == 1 ? QFileInfo(paths.first()).absoluteFilePath()
+                                             : QFileInfo(paths.first()).absolutePath();
+    tracePath = QFile::encodeName(QDir::toNativeSeparators(opened));
+    const size_t count = in->channels.size();
+    mChannels.resize(count);
+    for (size_t c = 0; c < count; ++c) {
+        const channelInfo &info = in->channels[c];
+        channel &shown = mChannels[c];
+        shown.name = info.name.isEmpty() ? QStringLiteral("Channel %1").arg(c + 1) : info.name;
+        // One channel alone is grey unless the file gives it a colour.
+        shown.colour = info.colour ? *info.colour : count == 1 ? qRgb(255, 255, 255) : defaultColour(int(c));
+    }
+    kept.resize(count);
+    held.assign(count, false);
+    maps.resize(count);
+    mapped.resize(count);
+    startWindows();
+}
+
+std::unique_ptr<recordingsource> recordingsource::open(const QStringList &paths, int image, QString *error,
+                                                       qint64 maxPlaneBytes)
+{
+    const QStringList inputs = inputsOf(paths);
+    if (inputs.isEmpty()) {
+        *error = QStringLiteral("%1: holds no TIFF, LSM, PNG or JPEG files").arg(QDir::toNativeSeparators(paths.value(0)));
+        return nullptr;
+    }
+    stackOptions options;
+    options.image = image;
+    options.partial = true;
+    options.maxPlaneBytes = maxPlaneBytes;
+    std::unique_ptr<stack> input = openStack(inputs, options, error);
+    if (!input)
+        return nullptr;
+    return std::unique_ptr<recordingsource>(new recordingsource(std::move(input), paths));
+}
+
+QStringList recordingsource::inputsOf(const QStringList &paths)
+{
+    QStringList files;
+    if (paths.size() == 1 && QFileInfo(paths.first()).isDir()) {
+        const QDir folder(paths.first());
+        for (const QString &name : folder.entryList(imageFiles, QDir::Files))
+            files << folder.absoluteFilePath(name);
+    } else {
+        for (const QString &path : paths)
+            files << QFileInfo(path).absoluteFilePath();
+    }
+    sortNaturally(files);
+    return files;
+}
+
+bool recordingsource::isRecording(const QString &fileName)
+{
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    return suffix == QLatin1String("tif") || suffix == QLatin1String("tiff") || suffix == QLatin1String("lsm")
+            || isTiff(fileName);
+}
+
+bool recordingsource::isImage(const QString &fileName)
+{
+    return QDir::match(imageFiles, QFileInfo(fileName).fileName()) || isTiff(fileName);
+}
+
+// The planes of every channel, or nothing and a trace line that says why.
+void recordingsource::load(int t, int z)
+{
+    trace(tracePath + ": t " + QByteArray::number(t) + ", z " + QByteArray::number(z));
+    shownTime = t;
+    shownPlane = z;
+    loaded = false;
+    const int at[2] = { mSwapped ? z : t, mSwapped ? t : z };
+    const size_t bytes = size_t(in->width) * in->height * size_t(in->bits / 8);
+    QString error;
+    for (size_t c = 0; c < mChannels.size() && error.isEmpty(); ++c) {
+        held[c] = in->present(at[0], at[1], int(c));
+        if (held[c] && !in->read(at[0], at[1], int(c), kept[c]))
+            error = in->error();
+        else if (held[c] && (kept[c].bits != in->bits || kept[c].format != in->format || kept[c].bytes.size() != bytes))
+            error = QStringLiteral("%1: the plane at time point %2, focal plane %3, channel %4 differs from the first")
+                            .arg(QString::fromLocal8Bit(tracePath)).arg(at[0]).arg(at[1]).arg(c);
+    }
+    if (error.isEmpty() && std::find(held.begin(), held.end(), true) == held.end()) {
+        planeData none;
+        in->read(at[0], at[1], 0, none);
+        error = in->error();
+    }
+    if (!error.isEmpty()) {
+        trace(error.toLocal8Bit());
+        for (planeData &plane : kept)
+            plane.bytes = std::vector<unsigned char>();
+        return;
+    }
+    loaded = true;
+    for (size_t c = 0; c < mChannels.size(); ++c) {
+        channel &shown = mChannels[c];
+        if (shown.started || !held[c])
+            continue;
+        if (const std::optional<intensityWindow> w = autoWindow(int(c))) {
+            shown.low = shown.startLow = w->low;
+            shown.high = shown.startHigh = w->high;
+            shown.started = true;
+        }
+    }
+}
+
+QSize recordingsource::size()
+{
+    return QSize(in->width, in->height);
+}
+
+QString recordingsource::title() const
+{
+    return QStringLiteral("%1, t %2, z %3").arg(name()).arg(shownTime).arg(shownPlane);
+}
+
+// Each output pixel is the mean of the frame pixels it covers, mapped to
+// 8 bits per channel, then merged in the channels' colours.
+QImage recordingsource::picture(const QSize &scaled, const QRect &part)
+{
+    const int width = in->width;
+    const int height = in->height;
+    if (!loaded || part.isEmpty() || scaled.width() < 1 || scaled.height() < 1 || scaled.width() > width
+        || scaled.height() > height || !QRect(QPoint(), scaled).contains(part))
+        return QImage();
+    QImage image(part.size(), QImage::Format_RGB32);
+    std::vector<int> shown;
+    std::vector<QRgb> colours;
+    for (size_t c = 0; c < mChannels.size(); ++c) {
+        const channel &ch = mChannels[c];
+        if (!ch.shown || !held[c])
+            continue;
+        shown.push_back(int(c));
+        colours.push_back(ch.colour);
+        if (!maps[c] || mapped[c] != std::make_pair(ch.low, ch.high)) {
+            maps[c].emplace(in->bits, in->format, ch.low, ch.high > ch.low ? ch.high : ch.low + 1e-9);
+            mapped[c] = { ch.low, ch.high };
+        }
+    }
+    if (shown.empty()) {
+        image.fill(Qt::black);
+        return image;
+    }
+
+    // The frame columns and rows each output column and row covers.
+    const auto edges = [](int from, int count, int scaledSize, int size) {
+        std::vector<int> at(size_t(count) + 1);
+        for (int i = 0; i <= count; ++i)
+            at[size_t(i)] = int(qint64(from + i) * size / scaledSize);
+        return at;
+    };
+    const std::vector<int> columns = edges(part.left(), part.width(), scaled.width(), width);
+    const std::vector<int> rows = edges(part.top(), part.height(), scaled.height(), height);
+    const int first = columns.front();
+    const int span = columns.back() - first;
+    const bool reduced = span != part.width() || rows.back() - rows.front() != part.height();
+    const size_t sampleBytes = size_t(in->bits / 8);
+
+    std::vector<std::vector<unsigned char>> mappedRows(shown.size(), std::vector<unsigned char>(size_t(span)));
+    std::vector<std::vector<unsigned char>> meanRows(shown.size(), std::vector<unsigned char>(size_t(part.width())));
+    std::vector<std::vector<quint32>> sums(shown.size());
+    std::vector<const unsigned char *> merged(shown.size());
+    for (int oy = 0; oy < part.height(); ++oy) {
+        const int y0 = rows[size_t(oy)];
+        const int y1 = std::max(rows[size_t(oy) + 1], y0 + 1);
+        for (size_t i = 0; i < shown.size(); ++i) {
+            const planeData &plane = kept[size_t(shown[i])];
+            const auto row = [&](int y) { return plane.bytes.data() + (size_t(y) * width + first) * sampleBytes; };
+            if (!reduced) {
+                maps[size_t(shown[i])]->mapRow(row(y0), span, mappedRows[i].data());
+                merged[i] = mappedRows[i].data();
+                continue;
+            }
+            sums[i].assign(size_t(part.width()), 0);
+            for (int y = y0; y < y1; ++y) {
+                maps[size_t(shown[i])]->mapRow(row(y), span, mappedRows[i].data());
+                for (int ox = 0; ox < part.width(); ++ox)
+                    for (int x = columns[size_t(ox)]; x < std::max(columns[size_t(ox) + 1], columns[size_t(ox)] + 1); ++x)
+                        sums[i][size_t(ox)] += mappedRows[i][size_t(x - first)];
+            }
+            for (int ox = 0; ox < part.width(); ++ox) {
+                const quint32 n = quint32(y1 - y0) * quint32(std::max(columns[size_t(ox) + 1] - columns[size_t(ox)], 1));
+                meanRows[i][size_t(ox)] = static_cast<unsigned char>((sums[i][size_t(ox)] + n / 2) / n);
+            }
+            merged[i] = meanRows[i].data();
+        }
+        mergeRow(merged, colours, part.width(), reinterpret_cast<QRgb *>(image.scanLine(oy)));
+    }
+    return image;
+}
+
+QString recordingsource::name() const
+{
+    QString text = mPaths.size() == 1 && !QFileInfo(mPaths.first()).isDir() ? QFileInfo(mPaths.first()).fileName()
+                                                                             : seriesName(inputsOf(mPaths));
+    if (in->images.size() > 1)
+        text += QStringLiteral(" (%1)").arg(imageNames().value(in->image));
+    return text;
+}
+
+// The images' own names where each has one of its own, else "Position N".
+QStringList recordingsource::imageNames() const
+{
+    QStringList names;
+    for (const imageSummary &image : in->images)
+        names << image.name;
+    if (names.contains(QString()) || names.removeDuplicates() > 0) {
+        names.clear();
+        for (size_t i = 0; i < in->images.size(); ++i)
+            names << QStringLiteral("Position %1").arg(i + 1);
+    }
+    return names;
+}
+
+// The one axis of a stack that no metadata names may be either.
+bool recordingsource::swappable() const
+{
+    return in->axesGuessed && (in->times == 1) != (in->planes == 1);
+}
+
+void recordingsource::setSwapped(bool on)
+{
+    mSwapped = on && swappable();
+    loaded = false;
+}
+
+const planeData *recordingsource::plane(int c) const
+{
+    return loaded && c >= 0 && size_t(c) < held.size() && held[size_t(c)] ? &kept[size_t(c)] : nullptr;
+}
+
+std::optional<intensityWindow> recordingsource::autoWindow(int c) const
+{
+    const planeData *p = plane(c);
+    if (!p)
+        return std::nullopt;
+    histogram counts(p->bits, p->format);
+    if (counts.needsRange())
+        counts.addToRange(*p);
+    counts.add(*p);
+    return counts.autoWindow();
+}
+
+// The file's display range, else 8-bit integers as stored; the others wait
+// for the first plane shown, whose Auto window they keep.
+void recordingsource::startWindows()
+{
+    for (size_t c = 0; c < mChannels.size(); ++c) {
+        const channelInfo &info = in->channels[c];
+        channel &shown = mChannels[c];
+        if (info.low && info.high && *info.high > *info.low && std::isfinite(*info.high - *info.low)) {
+            shown.low = *info.low;
+            shown.high = *info.high;
+        } else if (in->bits == 8 && in->format != sampleFormat::floatingPoint) {
+            const intensityWindow whole = typeRange(in->bits, in->format);
+            shown.low = whole.low;
+            shown.high = whole.high;
+        } else {
+            continue;
+        }
+        shown.startLow = shown.low;
+        shown.startHigh = shown.high;
+        shown.started = true;
+    }
+}
