@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots: the real viewer on the sample dataset under
-# Xvfb, a few steps into the time-lapse (docs/screenshot.png), the import
-# dialog for a two-channel OME-TIFF written here (docs/import.png), and the
+# Xvfb, a few steps into the time-lapse (docs/screenshot.png), a two-channel
+# OME-TIFF written here shown in place with its Brightness and Contrast
+# dialog beside it (docs/recording.png), and the
 # headless run as a VNC user sees it through TigerVNC's viewer, after the same
 # steps typed into that viewer (docs/vnc.png).
 set -euo pipefail
@@ -52,12 +53,20 @@ for t in range(12):
 tifffile.imwrite(sys.argv[1], planes, photometric='minisblack', metadata={
     'axes': 'TCZYX', 'Channel': {'Name': ['H2B-mCherry', 'Tubulin-GFP'], 'Color': [-16776961, 16711935]}})
 PY
-"$root/build/tesseline" "$work/cells.ome.tif" 2>/dev/null &
+"$root/build/tesseline" "$work/cells.ome.tif" 2>"$work/trace" &
 viewer=$!
-dialog=$(xdotool search --sync --onlyvisible --name '^Import$' | head -n 1)
-sleep 3  # until the auto windows are measured
-"$root/build/tests/xprobe" shot "$dialog" "$root/docs/import.png"
-echo "wrote docs/import.png"
+win=$(xdotool search --sync --onlyvisible --name '^Tesseline$' | head -n 1)
+xdotool windowmove --sync "$win" 20 20
+xdotool windowfocus --sync "$win"
+for _ in $(seq 5); do xdotool key l; done
+xdotool key ctrl+shift+c
+dialog=$(xdotool search --sync --onlyvisible --name '^Brightness and Contrast$' | head -n 1)
+for _ in $(seq 50); do grep -q 't 5, z 2' "$work/trace" && break; sleep 0.1; done
+sleep 0.5
+# Both windows, and the screen between them.
+eval "$(xdotool getwindowgeometry --shell "$dialog")"
+"$root/build/tests/xprobe" shot 0 "$root/docs/recording.png" 20 20 $((X + WIDTH - 20)) $((Y + HEIGHT - 20))
+echo "wrote docs/recording.png"
 kill "$viewer"
 
 env -u DISPLAY "$root/scripts/headless.sh" "$root/build/tesseline" "$sample" >"$work/headless" &
