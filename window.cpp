@@ -153,6 +153,7 @@ void window::showFrames(std::unique_ptr<framesource> frames)
 {
     if (frames)
         source = std::move(frames);
+    updateImageMenu();
     if (recording) {
         minTime = minFocal = 0;
         maxTime = recording->times() - 1;
@@ -175,7 +176,6 @@ void window::showFrames(std::unique_ptr<framesource> frames)
     pValid = false;
     describeControls();
     updateZoom();
-    updateImageMenu();
     requestFrame();
 }
 
