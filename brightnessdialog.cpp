@@ -69,11 +69,19 @@ void brightnessdialog::frameLoaded()
     if (!isVisible())
         return;
     for (int c = 0; c < rows.size(); ++c) {
-        spanValues(c);
+        row &r = rows[c];
         const planeData *plane = recording->plane(c);
-        rows[c].histogram->setCounts(plane ? binCounts(*plane, rows[c].first, rows[c].last, histogramBins)
-                                           : std::vector<std::uint64_t>(),
-                                     rows[c].first, rows[c].last);
+        std::optional<histogram> counts;
+        if (plane) {
+            counts.emplace(plane->bits, plane->format);
+            if (counts->needsRange())
+                counts->addToRange(*plane);
+            counts->add(*plane);
+        }
+        r.values = counts ? counts->range() : std::nullopt;
+        spanValues(c);
+        r.histogram->setCounts(counts ? counts->folded(r.first, r.last, histogramBins) : std::vector<std::uint64_t>(),
+                               r.first, r.last);
         showRow(c);
     }
 }
@@ -246,11 +254,9 @@ void brightnessdialog::spanValues(int c)
     row &r = rows[c];
     double first = std::min(channel.low, channel.startLow);
     double last = std::max(channel.high, channel.startHigh);
-    if (const planeData *plane = recording->plane(c)) {
-        if (const auto values = valueRange(*plane)) {
-            first = std::min(first, values->first);
-            last = std::max(last, values->second);
-        }
+    if (r.values) {
+        first = std::min(first, r.values->first);
+        last = std::max(last, r.values->second);
     }
     if (r.last > r.first) {
         first = std::min(first, r.first);

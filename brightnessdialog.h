@@ -4,6 +4,9 @@
 #include <QDialog>
 #include <QList>
 
+#include <optional>
+#include <utility>
+
 QT_BEGIN_NAMESPACE
 class QCheckBox;
 class QDoubleSpinBox;
@@ -53,6 +56,7 @@ private:
         QDoubleSpinBox *high = nullptr;
         double first = 0;   // the values the sliders span, none at first
         double last = 0;
+        std::optional<std::pair<double, double>> values;   // of the plane shown
     };
 
     void addRow(int c);

@@ -26,6 +26,8 @@ public:
     // `scaled`: the frame's own size, or smaller.  A frame that cannot be
     // read gives a null image.
     virtual QImage picture(const QSize &scaled, const QRect &part) = 0;
+    // Whether a picture of any part costs no read of a file.
+    virtual bool partsAtHand() const { return false; }
 };
 
 // One line of the trace on the standard error stream.

@@ -13,8 +13,9 @@ frameview::frameview(QWidget *parent)
 // The part of a frame to decode: at 100 % and above in frame pixels, below it
 // scaled to the level.  All of it when it takes at most four times the area
 // visible, so that dragging only moves pixels; otherwise what is visible, and
-// while dragging half the area around it on every side.
-frameview::part frameview::wanted(const QSize &frame)
+// while dragging half the area around it on every side.  A frame whose
+// parts are at hand, drawn from memory, is drawn only where it is seen.
+frameview::part frameview::wanted(const QSize &frame, bool partsAtHand)
 {
     frameSize = frame;
     if (!fitted())
@@ -23,7 +24,7 @@ frameview::part frameview::wanted(const QSize &frame)
     const QSize scaled = full ? frameSize : viewSize();
     const QRect whole(QPoint(), scaled);
     const QRect visible = visibleIn(full);
-    if (qint64(scaled.width()) * scaled.height() <= 4 * qint64(visible.width()) * visible.height())
+    if (!partsAtHand && qint64(scaled.width()) * scaled.height() <= 4 * qint64(visible.width()) * visible.height())
         return { whole, scaled };
     if (!regionAsked)
         return { visible & whole, scaled };

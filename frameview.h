@@ -26,7 +26,7 @@ public:
 
     explicit frameview(QWidget *parent = nullptr);
 
-    part wanted(const QSize &frame);
+    part wanted(const QSize &frame, bool partsAtHand = false);
     void showFrame(QImage image, const part &read);
     bool setFit(bool on);
     bool zoom(const zoomlevel &level, const QPoint &at, const QPoint &to, const QSize &size);

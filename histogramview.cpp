@@ -17,6 +17,7 @@ void histogramview::setCounts(const std::vector<std::uint64_t> &counts, double f
     bins = counts;
     first = from;
     last = to > from ? to : from + 1;
+    bars = QPixmap();
     update();
 }
 
@@ -34,20 +35,24 @@ QSize histogramview::sizeHint() const
 }
 
 // Bars on a square-root scale, so that the few bright pixels that matter
-// still show beside the many dark ones.
+// still show beside the many dark ones; drawn once for each plane, while the
+// window over them changes.
 void histogramview::paintEvent(QPaintEvent *)
 {
-    QPainter painter(this);
     const QRectF area = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    painter.fillRect(rect(), palette().base());
-    if (!bins.empty()) {
-        const double tallest = std::sqrt(double(*std::max_element(bins.begin(), bins.end())));
-        const double barWidth = area.width() / double(bins.size());
+    if (bars.size() != size()) {
+        bars = QPixmap(size());
+        bars.fill(palette().base().color());
+        QPainter painter(&bars);
+        const double tallest = bins.empty() ? 0 : std::sqrt(double(*std::max_element(bins.begin(), bins.end())));
+        const double barWidth = area.width() / double(std::max<size_t>(bins.size(), 1));
         for (size_t i = 0; i < bins.size() && tallest > 0; ++i) {
             const double h = area.height() * std::sqrt(double(bins[i])) / tallest;
             painter.fillRect(QRectF(area.left() + i * barWidth, area.bottom() - h, barWidth + 0.5, h), palette().text());
         }
     }
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, bars);
     QPainterPath ramp;
     ramp.moveTo(0, area.bottom());
     ramp.lineTo(xOf(low), area.bottom());

@@ -2,6 +2,7 @@
 #define HISTOGRAMVIEW_H
 
 #include <QColor>
+#include <QPixmap>
 #include <QWidget>
 
 #include <cstdint>
@@ -29,6 +30,7 @@ private:
     double xOf(double value) const;
 
     std::vector<std::uint64_t> bins;
+    QPixmap bars;   // the bins drawn at the widget's size
     double first = 0;
     double last = 1;
     double low = 0;

@@ -18,11 +18,12 @@ QStringList recordingdialog::choose(QWidget *parent, const QString &folder)
     return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
 }
 
-// Where Qt's dialog would enter a folder selected, it is the choice.
+// Where Qt's dialog would enter a folder selected, or stay in the one shown
+// with none selected, that folder is the choice.
 void recordingdialog::accept()
 {
     const QStringList files = selectedFiles();
-    if (files.size() == 1 && QFileInfo(files.first()).isDir() && files.first() != directory().absolutePath()) {
+    if (files.size() == 1 && QFileInfo(files.first()).isDir()) {
         QDialog::accept();
         return;
     }

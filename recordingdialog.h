@@ -4,7 +4,8 @@
 #include <QFileDialog>
 
 // File › Open Recording: one file, several files of a series, or a folder.
-// A folder selected is opened when Open is pressed; a double-click enters it.
+// A folder selected, or the one shown when nothing is, is opened when Open
+// is pressed; a double-click enters it.
 class recordingdialog : public QFileDialog
 {
     Q_OBJECT

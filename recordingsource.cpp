@@ -195,6 +195,25 @@ QImage recordingsource::picture(const QSize &scaled, const QRect &part)
     const int span = columns.back() - first;
     const bool reduced = span != part.width() || rows.back() - rows.front() != part.height();
     const size_t sampleBytes = size_t(in->bits / 8);
+    if (!reduced && shown.size() == 1 && in->bits <= 16 && in->format != sampleFormat::floatingPoint) {
+        // One channel alone, in frame pixels: each sample's colour from one table.
+        const std::vector<QRgb> &table = colourTable(shown.front());
+        const planeData &plane = kept[size_t(shown.front())];
+        for (int oy = 0; oy < part.height(); ++oy) {
+            auto *out = reinterpret_cast<QRgb *>(image.scanLine(oy));
+            const size_t at = size_t(rows[size_t(oy)]) * width + first;
+            if (in->bits == 8) {
+                const unsigned char *samples = plane.bytes.data() + at;
+                for (int x = 0; x < span; ++x)
+                    out[x] = table[samples[x]];
+            } else {
+                const auto *samples = reinterpret_cast<const quint16 *>(plane.bytes.data()) + at;
+                for (int x = 0; x < span; ++x)
+                    out[x] = table[samples[x]];
+            }
+        }
+        return image;
+    }
 
     std::vector<std::vector<unsigned char>> mappedRows(shown.size(), std::vector<unsigned char>(size_t(span)));
     std::vector<std::vector<unsigned char>> meanRows(shown.size(), std::vector<unsigned char>(size_t(part.width())));
@@ -227,6 +246,27 @@ QImage recordingsource::picture(const QSize &scaled, const QRect &part)
         mergeRow(merged, colours, part.width(), reinterpret_cast<QRgb *>(image.scanLine(oy)));
     }
     return image;
+}
+
+// The colour of every sample value of a channel through its window, made
+// again when the window or the colour changes.
+const std::vector<QRgb> &recordingsource::colourTable(int c)
+{
+    const channel &ch = mChannels[size_t(c)];
+    const auto wanted = std::make_tuple(c, ch.low, ch.high, ch.colour);
+    if (tableFor == wanted)
+        return tableColours;
+    tableFor = wanted;
+    unsigned char ramp[256];
+    for (int v = 0; v < 256; ++v)
+        ramp[v] = static_cast<unsigned char>(v);
+    QRgb tints[256];
+    mergeRow({ ramp }, { ch.colour }, 256, tints);
+    const unsigned char *levels = maps[size_t(c)]->lookup();
+    tableColours.resize(size_t(1) << in->bits);
+    for (size_t i = 0; i < tableColours.size(); ++i)
+        tableColours[i] = tints[levels[i]];
+    return tableColours;
 }
 
 QString recordingsource::name() const

@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 // A microscope recording read where it lies: a TIFF stack or a series of
@@ -47,6 +48,7 @@ public:
     QSize size() override;
     QString title() const override;
     QImage picture(const QSize &scaled, const QRect &part) override;
+    bool partsAtHand() const override { return true; }
 
     const stack &input() const { return *in; }
     QStringList paths() const { return mPaths; }
@@ -70,6 +72,7 @@ private:
     recordingsource(std::unique_ptr<stack> input, const QStringList &paths);
 
     void startWindows();
+    const std::vector<QRgb> &colourTable(int c);
 
     std::unique_ptr<stack> in;
     QStringList mPaths;
@@ -83,6 +86,8 @@ private:
     std::vector<bool> held;                  // which channels have a plane at the frame loaded
     std::vector<std::optional<channelMap>> maps;
     std::vector<std::pair<double, double>> mapped;   // the windows of the maps
+    std::vector<QRgb> tableColours;                  // each sample value's colour, for one channel alone
+    std::tuple<int, double, double, QRgb> tableFor { -1, 0, 0, 0 };
 };
 
 #endif

@@ -426,7 +426,7 @@ void window::paintEvent(QPaintEvent *)
     if (!pictureWanted)
         return;
     pictureWanted = false;
-    const frameview::part part = imageLabel->wanted(source->size());
+    const frameview::part part = imageLabel->wanted(source->size(), source->partsAtHand());
     imageLabel->showFrame(forScreen(source->picture(part.scaled, part.rect), devicePixelRatio()), part);
     updateZoom();
     requestFrame();

@@ -80,6 +80,11 @@ void histogram::add(const planeData &plane)
             counts[v] += std::uint64_t(partial[v]) + partial[65536 + v] + partial[2 * 65536 + v] + partial[3 * 65536 + v];
         return;
     }
+    if (exact && format == sampleFormat::unsignedInt && bits == 8) {
+        for (unsigned char v : plane.bytes)
+            ++counts[v];
+        return;
+    }
     if (exact) {
         forEachValue(plane, [this](double v) { ++counts[std::size_t(v - first)]; });
         return;
@@ -137,31 +142,27 @@ intensityWindow histogram::autoWindow() const
     return w;
 }
 
-std::optional<std::pair<double, double>> valueRange(const planeData &plane)
+std::optional<std::pair<double, double>> histogram::range() const
 {
-    double lowest = std::numeric_limits<double>::infinity();
-    double highest = -lowest;
-    forEachValue(plane, [&](double v) {
-        if (std::isfinite(v)) {
-            lowest = std::min(lowest, v);
-            highest = std::max(highest, v);
-        }
-    });
-    if (lowest > highest)
+    if (!exact)
+        return lowest <= highest ? std::optional(std::make_pair(lowest, highest)) : std::nullopt;
+    const auto used = [](std::uint64_t n) { return n != 0; };
+    const auto low = std::find_if(counts.begin(), counts.end(), used);
+    if (low == counts.end())
         return std::nullopt;
-    return std::make_pair(lowest, highest);
+    const auto high = std::find_if(counts.rbegin(), counts.rend(), used);
+    return std::make_pair(first + double(low - counts.begin()), first + double(counts.rend() - high - 1));
 }
 
-std::vector<std::uint64_t> binCounts(const planeData &plane, double low, double high, int bins)
+std::vector<std::uint64_t> histogram::folded(double low, double high, int bins) const
 {
-    std::vector<std::uint64_t> counts(std::size_t(std::max(bins, 1)), 0);
-    const double perBin = high > low ? counts.size() / (high - low) : 0;
-    const double last = double(counts.size() - 1);
-    forEachValue(plane, [&](double v) {
-        if (std::isfinite(v))
-            ++counts[std::size_t(std::clamp((v - low) * perBin, 0.0, last))];
-    });
-    return counts;
+    std::vector<std::uint64_t> result(std::size_t(std::max(bins, 1)), 0);
+    const double perBin = high > low ? double(result.size()) / (high - low) : 0;
+    const double last = double(result.size() - 1);
+    for (std::size_t i = 0; i < counts.size(); ++i)
+        if (counts[i])
+            result[std::size_t(std::clamp((first + double(i) * binWidth - low) * perBin, 0.0, last))] += counts[i];
+    return result;
 }
 
 intensityWindow typeRange(int bits, sampleFormat format)
@@ -183,13 +184,21 @@ channelMap::channelMap(int bits, sampleFormat format, double low, double high)
 {
     if (bits > 16 || format == sampleFormat::floatingPoint)
         return;
-    // Indexed by the sample's bits, so signed samples index by their two's complement.
+    // Indexed by the sample's bits, so signed samples index by their two's
+    // complement.  Only values inside the window need working out: the
+    // viewer makes the table again at every change of brightness.
     const int size = 1 << bits;
+    const int first = format == sampleFormat::signedInt ? -size / 2 : 0;
     table.resize(size);
-    for (int i = 0; i < size; ++i) {
-        const int v = format == sampleFormat::signedInt && i >= size / 2 ? i - size : i;
-        table[i] = map(v);
-    }
+    const auto at = [&](int v) { return std::size_t(v < 0 ? v + size : v); };
+    const int above = int(std::clamp(std::floor(low) + 1, double(first), double(first + size)));
+    const int top = int(std::clamp(std::ceil(high), double(above), double(first + size)));
+    for (int v = first; v < above; ++v)
+        table[at(v)] = 0;
+    for (int v = above; v < top; ++v)
+        table[at(v)] = map(v);
+    for (int v = top; v < first + size; ++v)
+        table[at(v)] = 255;
 }
 
 unsigned char channelMap::map(double v) const
@@ -281,5 +290,28 @@ void mergeRow(const std::vector<const unsigned char *> &rows, const std::vector<
             out[i] = table[row[i]];
         return;
     }
-    mergeEach(rows, colours, count, [out](int i, int r, int g, int b) { out[i] = qRgb(r, g, b); });
+    const auto full = [](int part) { return part == 0 || part == 255; };
+    if (!std::all_of(colours.begin(), colours.end(),
+                     [&](QRgb c) { return full(qRed(c)) && full(qGreen(c)) && full(qBlue(c)); })) {
+        mergeEach(rows, colours, count, [out](int i, int r, int g, int b) { out[i] = qRgb(r, g, b); });
+        return;
+    }
+    // Colours of full parts only, as ImageJ's defaults: each part of a pixel
+    // is the sum of the channels that have it, clipped.  Whole rows at a
+    // time, which the compiler vectorizes.
+    std::vector<std::uint16_t> sums(3 * std::size_t(count), 0);
+    for (std::size_t c = 0; c < rows.size(); ++c) {
+        const unsigned char *row = rows[c];
+        for (int k = 0; k < 3 && row; ++k) {
+            if (((colours[c] >> (16 - 8 * k)) & 0xff) == 0)
+                continue;
+            std::uint16_t *sum = sums.data() + std::size_t(k) * count;
+            for (int i = 0; i < count; ++i)
+                sum[i] = std::uint16_t(sum[i] + row[i]);
+        }
+    }
+    const std::uint16_t *r = sums.data(), *g = r + count, *b = g + count;
+    for (int i = 0; i < count; ++i)
+        out[i] = 0xff000000u | quint32(std::min<std::uint16_t>(r[i], 255)) << 16
+                | quint32(std::min<std::uint16_t>(g[i], 255)) << 8 | std::min<std::uint16_t>(b[i], 255);
 }

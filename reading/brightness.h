@@ -36,6 +36,11 @@ public:
     intensityWindow autoWindow() const;
     double minimum() const { return lowest; }
     double maximum() const { return highest; }
+    // The least and greatest values counted, or nothing when none was.
+    std::optional<std::pair<double, double>> range() const;
+    // The counts in `bins` equal bins from low to high; those outside go to
+    // the first or the last.
+    std::vector<std::uint64_t> folded(double low, double high, int bins) const;
 
 private:
     int bits;
@@ -49,12 +54,6 @@ private:
     bool ranged = false;
 };
 
-// The least and greatest finite values of a plane, or nothing when it has none.
-std::optional<std::pair<double, double>> valueRange(const planeData &plane);
-// How many of a plane's samples fall into each of `bins` equal bins from low
-// to high; those outside are counted in the first or last.
-std::vector<std::uint64_t> binCounts(const planeData &plane, double low, double high, int bins);
-
 // The whole range of a sample type (for floats, not known without the data).
 intensityWindow typeRange(int bits, sampleFormat format);
 
@@ -67,6 +66,8 @@ public:
 
     void mapRow(const unsigned char *samples, int count, unsigned char *out) const;
     unsigned char map(double v) const;
+    // The table of 8 and 16-bit integers, by the sample's bits; null for others.
+    const unsigned char *lookup() const { return table.empty() ? nullptr : table.data(); }
 
 private:
     int bits;

@@ -187,8 +187,9 @@ bool tiffStack::openFile(const stackOptions &options)
     TIFFOpenOptionsSetErrorHandlerExtR(openOptions, onError, this);
     TIFFOpenOptionsSetWarningHandlerExtR(openOptions, onWarning, this);
     TIFFOpenOptionsSetMaxSingleMemAlloc(openOptions, tmsize_t(std::max<qint64>(mMaxBytes, 1 << 20)));
-    // "m": no memory mapping, whose pages would count as the program's memory.
-    mTiff = TIFFOpenExt(QFile::encodeName(mFileName).constData(), "rm", openOptions);
+    // "m": no memory mapping, whose pages would count as the program's memory;
+    // "c": a page stored as one strip is read in one piece, not 8 KB at a time.
+    mTiff = TIFFOpenExt(QFile::encodeName(mFileName).constData(), "rmc", openOptions);
     TIFFOpenOptionsFree(openOptions);
     if (!mTiff)
         return libtiffFailed(QStringLiteral("not a readable TIFF file"));

@@ -253,7 +253,7 @@ void tst_recording::routes()
         QCOMPARE(dragAndDrop(&w, &data), !traced.isEmpty());
     } else {
         whenDialogOpens<QFileDialog>(this, [&](QFileDialog *dialog) {
-            dialog->selectFile(paths.first());
+            dialog->findChild<QLineEdit *>("fileNameEdit")->setText(paths.first());
             QMetaObject::invokeMethod(dialog, "accept");
         });
         (route == "Open" ? w.openAct : w.openRecordingAct)->trigger();
