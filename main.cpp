@@ -93,6 +93,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption help({ "h", "help" }, "Displays this help.");
     parser.addOption(help);
     const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption timeout("timeout", "Seconds each request to a web server may take (default 20).", "seconds");
+    parser.addOption(timeout);
     for (const QString &name : qtOptionsWithValue) {
         QCommandLineOption option(name, QString(), "value");
         option.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -104,8 +106,9 @@ int main(int argc, char *argv[])
         parser.addOption(option);
     }
     parser.addPositionalArgument("file", "A dataset's descriptor (.tz); or a recording shown in place: a TIFF "
-                                         "file, the files of a series, or a folder of them.",
-                                 "[descriptor.tz | recording... | folder]");
+                                         "file, the files of a series, a folder of them, or an OME-Zarr folder or "
+                                         "http(s) URL.",
+                                 "[descriptor.tz | recording... | folder | URL]");
     if (!parser.parse(arguments))
         misuse(parser.errorText());
     if (parser.isSet(help)) {
@@ -114,6 +117,10 @@ int main(int argc, char *argv[])
     }
     if (parser.isSet(version))
         parser.showVersion();
+    bool timeoutOk = true;
+    const int seconds = parser.isSet(timeout) ? parser.value(timeout).toInt(&timeoutOk) : 20;
+    if (!timeoutOk || seconds < 1 || seconds > 3600)
+        misuse(QString("--timeout %1: not a whole number of seconds from 1 to 3600").arg(parser.value(timeout)));
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1) {
         for (const QString &file : files) {
@@ -136,9 +143,12 @@ int main(int argc, char *argv[])
     qtArguments.push_back(nullptr);
     QApplication app(qtArgc, qtArguments.data());
     window w(nullptr);
+    w.setRequestTimeout(seconds);
 
     bool readable = !files.isEmpty();
     for (const QString &fileName : files) {
+        if (fileName.startsWith("http://", Qt::CaseInsensitive) || fileName.startsWith("https://", Qt::CaseInsensitive))
+            continue;
         const QString reason = unreadable(fileName, files.size() == 1 && !fileName.endsWith(".tz"));
         if (reason.isEmpty())
             continue;

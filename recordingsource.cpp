@@ -1,10 +1,12 @@
 #include "recordingsource.h"
 
 #include "indexnames.h"
+#include "zarrstack.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cmath>
@@ -38,9 +40,10 @@ void sortNaturally(QStringList &files)
 recordingsource::recordingsource(std::unique_ptr<stack> input, const QStringList &paths)
     : in(std::move(input)), mPaths(paths)
 {
-    const QString opened = paths.size() == 1 ? QFileInfo(paths.first()).absoluteFilePath()
-                                             : QFileInfo(paths.first()).absolutePath();
-    tracePath = QFile::encodeName(QDir::toNativeSeparators(opened));
+    const QString opened = zarrstore::isUrl(paths.first()) ? paths.first()
+            : paths.size() == 1                           ? QDir::toNativeSeparators(QFileInfo(paths.first()).absoluteFilePath())
+                                                          : QDir::toNativeSeparators(QFileInfo(paths.first()).absolutePath());
+    tracePath = QFile::encodeName(opened);
     const size_t count = in->channels.size();
     mChannels.resize(count);
     for (size_t c = 0; c < count; ++c) {
@@ -58,7 +61,7 @@ recordingsource::recordingsource(std::unique_ptr<stack> input, const QStringList
 }
 
 std::unique_ptr<recordingsource> recordingsource::open(const QStringList &paths, int image, QString *error,
-                                                       qint64 maxPlaneBytes)
+                                                       int timeout, qint64 maxPlaneBytes)
 {
     const QStringList inputs = inputsOf(paths);
     if (inputs.isEmpty()) {
@@ -69,6 +72,7 @@ std::unique_ptr<recordingsource> recordingsource::open(const QStringList &paths,
     options.image = image;
     options.partial = true;
     options.maxPlaneBytes = maxPlaneBytes;
+    options.timeout = timeout;
     std::unique_ptr<stack> input = openStack(inputs, options, error);
     if (!input)
         return nullptr;
@@ -78,6 +82,8 @@ std::unique_ptr<recordingsource> recordingsource::open(const QStringList &paths,
 QStringList recordingsource::inputsOf(const QStringList &paths)
 {
     QStringList files;
+    if (paths.size() == 1 && zarrStack::isZarr(paths.first()))
+        return zarrstore::isUrl(paths.first()) ? paths : QStringList { QFileInfo(paths.first()).absoluteFilePath() };
     if (paths.size() == 1 && QFileInfo(paths.first()).isDir()) {
         const QDir folder(paths.first());
         for (const QString &name : folder.entryList(imageFiles, QDir::Files))
@@ -92,6 +98,8 @@ QStringList recordingsource::inputsOf(const QStringList &paths)
 
 bool recordingsource::isRecording(const QString &fileName)
 {
+    if (zarrstore::isUrl(fileName))
+        return true;
     const QString suffix = QFileInfo(fileName).suffix().toLower();
     return suffix == QLatin1String("tif") || suffix == QLatin1String("tiff") || suffix == QLatin1String("lsm")
             || isTiff(fileName);
@@ -102,19 +110,27 @@ bool recordingsource::isImage(const QString &fileName)
     return QDir::match(imageFiles, QFileInfo(fileName).fileName()) || isTiff(fileName);
 }
 
-// The planes of every channel, or nothing and a trace line that says why.
+// The planes are read when a picture needs them, and only then.
 void recordingsource::load(int t, int z)
 {
-    trace(tracePath + ": t " + QByteArray::number(t) + ", z " + QByteArray::number(z));
     shownTime = t;
     shownPlane = z;
     loaded = false;
-    const int at[2] = { mSwapped ? z : t, mSwapped ? t : z };
-    const size_t bytes = size_t(in->width) * in->height * size_t(in->bits / 8);
+    failed = false;
+}
+
+// The region of every channel's plane at a level, or nothing and a trace
+// line that says why.
+bool recordingsource::readKept(int level, const QRect &region)
+{
+    trace(tracePath + ": t " + QByteArray::number(shownTime) + ", z " + QByteArray::number(shownPlane));
+    loaded = false;
+    const int at[2] = { mSwapped ? shownPlane : shownTime, mSwapped ? shownTime : shownPlane };
+    const size_t bytes = size_t(region.width()) * size_t(region.height()) * size_t(in->bits / 8);
     QString error;
     for (size_t c = 0; c < mChannels.size() && error.isEmpty(); ++c) {
         held[c] = in->present(at[0], at[1], int(c));
-        if (held[c] && !in->read(at[0], at[1], int(c), kept[c]))
+        if (held[c] && !in->readRegion(at[0], at[1], int(c), level, region, kept[c]))
             error = in->error();
         else if (held[c] && (kept[c].bits != in->bits || kept[c].format != in->format || kept[c].bytes.size() != bytes))
             error = QStringLiteral("%1: the plane at time point %2, focal plane %3, channel %4 differs from the first")
@@ -129,9 +145,12 @@ void recordingsource::load(int t, int z)
         trace(error.toLocal8Bit());
         for (planeData &plane : kept)
             plane.bytes = std::vector<unsigned char>();
-        return;
+        failed = true;
+        return false;
     }
     loaded = true;
+    keptLevel = level;
+    keptRect = region;
     for (size_t c = 0; c < mChannels.size(); ++c) {
         channel &shown = mChannels[c];
         if (shown.started || !held[c])
@@ -142,6 +161,18 @@ void recordingsource::load(int t, int z)
             shown.started = true;
         }
     }
+    return true;
+}
+
+// The coarsest level that still has a pixel for each one shown.
+int recordingsource::levelFor(const QSize &scaled) const
+{
+    for (size_t level = in->levels.size(); level-- > 1;) {
+        const QSize size = in->levels[level];
+        if (size.width() >= scaled.width() && size.height() >= scaled.height())
+            return int(level);
+    }
+    return 0;
 }
 
 QSize recordingsource::size()
@@ -154,15 +185,37 @@ QString recordingsource::title() const
     return QStringLiteral("%1, t %2, z %3").arg(name()).arg(shownTime).arg(shownPlane);
 }
 
-// Each output pixel is the mean of the frame pixels it covers, mapped to
-// 8 bits per channel, then merged in the channels' colours.
+// Each output pixel is the mean of the pixels it covers of the level
+// chosen, mapped to 8 bits per channel, then merged in the channels'
+// colours.  A stack of one level is read whole; the levels of a pyramid
+// only where the part lies.
 QImage recordingsource::picture(const QSize &scaled, const QRect &part)
 {
-    const int width = in->width;
-    const int height = in->height;
-    if (!loaded || part.isEmpty() || scaled.width() < 1 || scaled.height() < 1 || scaled.width() > width
-        || scaled.height() > height || !QRect(QPoint(), scaled).contains(part))
+    if (failed || part.isEmpty() || scaled.width() < 1 || scaled.height() < 1 || scaled.width() > in->width
+        || scaled.height() > in->height || !QRect(QPoint(), scaled).contains(part))
         return QImage();
+    const int level = levelFor(scaled);
+    const QSize levelSize = in->levels[size_t(level)];
+    // The level's columns and rows each output column and row covers.
+    const auto edges = [](int from, int count, int scaledSize, int size) {
+        std::vector<int> at(size_t(count) + 1);
+        for (int i = 0; i <= count; ++i)
+            at[size_t(i)] = int(qint64(from + i) * size / scaledSize);
+        return at;
+    };
+    std::vector<int> columns = edges(part.left(), part.width(), scaled.width(), levelSize.width());
+    std::vector<int> rows = edges(part.top(), part.height(), scaled.height(), levelSize.height());
+    const QRect needed(QPoint(columns.front(), rows.front()),
+                       QPoint(std::max(columns.back(), columns.front() + 1) - 1, std::max(rows.back(), rows.front() + 1) - 1));
+    const QRect region = in->levels.size() == 1 ? QRect(QPoint(), levelSize) : needed;
+    if ((!loaded || keptLevel != level || !keptRect.contains(needed)) && !readKept(level, region))
+        return QImage();
+    // From here on in the region kept.
+    for (int &x : columns)
+        x -= keptRect.left();
+    for (int &y : rows)
+        y -= keptRect.top();
+    const int width = keptRect.width();
     QImage image(part.size(), QImage::Format_RGB32);
     std::vector<int> shown;
     std::vector<QRgb> colours;
@@ -182,15 +235,6 @@ QImage recordingsource::picture(const QSize &scaled, const QRect &part)
         return image;
     }
 
-    // The frame columns and rows each output column and row covers.
-    const auto edges = [](int from, int count, int scaledSize, int size) {
-        std::vector<int> at(size_t(count) + 1);
-        for (int i = 0; i <= count; ++i)
-            at[size_t(i)] = int(qint64(from + i) * size / scaledSize);
-        return at;
-    };
-    const std::vector<int> columns = edges(part.left(), part.width(), scaled.width(), width);
-    const std::vector<int> rows = edges(part.top(), part.height(), scaled.height(), height);
     const int first = columns.front();
     const int span = columns.back() - first;
     const bool reduced = span != part.width() || rows.back() - rows.front() != part.height();
@@ -271,8 +315,10 @@ const std::vector<QRgb> &recordingsource::colourTable(int c)
 
 QString recordingsource::name() const
 {
-    QString text = mPaths.size() == 1 && !QFileInfo(mPaths.first()).isDir() ? QFileInfo(mPaths.first()).fileName()
-                                                                             : seriesName(inputsOf(mPaths));
+    const QString &first = mPaths.first();
+    QString text = mPaths.size() == 1 && (!QFileInfo(first).isDir() || zarrStack::isZarr(first))
+            ? QFileInfo(QString(first).remove(QRegularExpression(QStringLiteral("/+$")))).fileName()
+            : seriesName(inputsOf(mPaths));
     if (in->images.size() > 1)
         text += QStringLiteral(" (%1)").arg(imageNames().value(in->image));
     return text;
@@ -302,6 +348,7 @@ void recordingsource::setSwapped(bool on)
 {
     mSwapped = on && swappable();
     loaded = false;
+    failed = false;
 }
 
 const planeData *recordingsource::plane(int c) const

@@ -34,7 +34,7 @@ public:
 
     // Opens one file, several files of a series, or a folder of them; image
     // picks one of several images (stage positions), -1 the first.
-    static std::unique_ptr<recordingsource> open(const QStringList &paths, int image, QString *error,
+    static std::unique_ptr<recordingsource> open(const QStringList &paths, int image, QString *error, int timeout = 20,
                                                  qint64 maxPlaneBytes = qint64(1) << 30);
     // The files a folder, or files named at once, give a series, in the
     // natural order of their names.
@@ -71,6 +71,8 @@ public:
 private:
     recordingsource(std::unique_ptr<stack> input, const QStringList &paths);
 
+    bool readKept(int level, const QRect &region);
+    int levelFor(const QSize &scaled) const;
     void startWindows();
     const std::vector<QRgb> &colourTable(int c);
 
@@ -81,7 +83,10 @@ private:
     std::vector<channel> mChannels;
     int shownTime = -1;
     int shownPlane = -1;
-    bool loaded = false;
+    bool loaded = false;                     // kept holds the region of the frame loaded
+    bool failed = false;                     // the frame loaded cannot be read
+    int keptLevel = 0;
+    QRect keptRect;
     std::vector<planeData> kept;               // the planes of the frame loaded, by channel
     std::vector<bool> held;                  // which channels have a plane at the frame loaded
     std::vector<std::optional<channelMap>> maps;

@@ -124,7 +124,7 @@ void window::openRecording(const QStringList &paths, int image)
     if (paths.isEmpty())
         return;
     QString error;
-    std::unique_ptr<recordingsource> opened = recordingsource::open(paths, image, &error);
+    std::unique_ptr<recordingsource> opened = recordingsource::open(paths, image, &error, requestTimeout);
     if (!opened) {
         refuse(error);
         return;
@@ -188,7 +188,7 @@ void window::open()
         openFile(fileName);
 }
 
-// A descriptor, or a recording: a folder, or a TIFF by its content or name.
+// A descriptor, or a recording: a folder or URL, or a TIFF by its content or name.
 void window::openFile(const QString &fileName)
 {
     if (QFileInfo(fileName).isDir() || recordingsource::isRecording(fileName))
@@ -311,6 +311,18 @@ void window::reloadFrame()
     requestFrame();
 }
 
+// An OME-Zarr image on a web server, read chunk by chunk as it is shown.
+void window::openUrl()
+{
+    bool ok = false;
+    const QString url = QInputDialog::getText(this, tr("Open URL"), tr("URL of an OME-Zarr image (http or https):"),
+                                              QLineEdit::Normal, lastUrl, &ok).trimmed();
+    if (!ok || url.isEmpty())
+        return;
+    lastUrl = url;
+    openRecording({ url });
+}
+
 void window::openRecordingDialog()
 {
     const QStringList paths = recordingdialog::choose(this, lastFolder.isEmpty() ? QDir::currentPath() : lastFolder);
@@ -413,14 +425,13 @@ void window::paintEvent(QPaintEvent *)
 {
     if (!opened)
         return;
-    if (!pValid || pTime != mTimePoint || pFocal != mFocalPlane) {
+    const bool moved = !pValid || pTime != mTimePoint || pFocal != mFocalPlane;
+    if (moved) {
         pTime = mTimePoint;
         pFocal = mFocalPlane;
         pValid = true;
         source->load(mTimePoint, mFocalPlane);
         imageLabel->setAccessibleName(source->title());
-        if (brightness)
-            brightness->frameLoaded();
         pictureWanted = true;
     }
     if (!pictureWanted)
@@ -428,6 +439,8 @@ void window::paintEvent(QPaintEvent *)
     pictureWanted = false;
     const frameview::part part = imageLabel->wanted(source->size(), source->partsAtHand());
     imageLabel->showFrame(forScreen(source->picture(part.scaled, part.rect), devicePixelRatio()), part);
+    if (brightness && moved)
+        brightness->frameLoaded();
     updateZoom();
     requestFrame();
 }
@@ -493,6 +506,10 @@ void window::createActions()
     openRecordingAct->setShortcut(QKeySequence(tr("Ctrl+I")));
     connect(openRecordingAct, &QAction::triggered, this, &window::openRecordingDialog);
 
+    openUrlAct = new QAction(tr("Open &URL..."), this);
+    openUrlAct->setShortcut(QKeySequence(tr("Ctrl+L")));
+    connect(openUrlAct, &QAction::triggered, this, &window::openUrl);
+
     saveAct = new QAction(tr("&Save as Dataset..."), this);
     saveAct->setShortcut(QKeySequence(tr("Ctrl+S")));
     connect(saveAct, &QAction::triggered, this, &window::saveAsDataset);
@@ -541,6 +558,7 @@ void window::createMenus()
     fileMenu = new QMenu(tr("&File"), this);
     fileMenu->addAction(openAct);
     fileMenu->addAction(openRecordingAct);
+    fileMenu->addAction(openUrlAct);
     fileMenu->addAction(saveAct);
     fileMenu->addSeparator();
     fileMenu->addAction(exitAct);

@@ -35,6 +35,7 @@ public:
     void openFile(const QString &fileName);
     void openRecording(const QStringList &paths, int image = -1);
     void openPaths(const QStringList &paths);
+    void setRequestTimeout(int seconds) { requestTimeout = seconds; }
 
 protected:
     void wheelEvent(QWheelEvent *e) override;
@@ -59,6 +60,7 @@ private slots:
     void fitToWindow(bool on);
     void frameDoubleClicked(const QPoint &framePoint);
     void reloadFrame();
+    void openUrl();
     void openRecordingDialog();
     void saveAsDataset();
     void chooseImage(QAction *action);
@@ -115,9 +117,12 @@ private:
     std::unique_ptr<framesource> source;
     recordingsource *recording = nullptr;   // the source, when a recording is shown
     QString lastFolder;
+    QString lastUrl;
+    int requestTimeout = 20;   // seconds, for each request over the network
 
     QAction *openAct;
     QAction *openRecordingAct;
+    QAction *openUrlAct;
     QAction *saveAct;
     QAction *exitAct;
     QAction *aboutAct;
@@ -150,6 +155,7 @@ private:
     friend class tst_zoom;
     friend class tst_importflow;
     friend class tst_recording;
+    friend class tst_zarr;
 };
 
 #endif

@@ -194,6 +194,11 @@ void describe(const QStringList &inputs, const stack &input, const importer &imp
           + input.description);
     for (std::size_t i = 0; i < input.images.size() && input.images.size() > 1; ++i) {
         const imageSummary &image = input.images[i];
+        // OME-Zarr's other fields and series are not looked at.
+        if (image.width == 0) {
+            print(QStringLiteral("image %1: %2").arg(i).arg(image.name));
+            continue;
+        }
         print(QStringLiteral("image %1: %2%3 x %4, %5, %6, %7, %8%9").arg(i)
                       .arg(image.name.isEmpty() ? QString() : image.name + QStringLiteral(", "))
                       .arg(image.width).arg(image.height)
@@ -311,6 +316,7 @@ int main(int argc, char *argv[])
             { "planes", "Each time point has <n> focal planes (input without metadata).", "n" },
             { "order", "zt: focal planes vary fastest (default); tz: time points do.", "order" },
             { "image", "Read image <n> (0-based) of a file that holds several.", "n" },
+            { "timeout", "Seconds each request to a web server may take (default 20).", "seconds" },
             { "pattern", "Where the indices are in the file names: {t}, {z} and {c}.", "pattern" },
             { "channel", "Write only these channels (0-based, e.g. 0 or 0,2).", "list" },
             { "range", "Map LOW..HIGH to 0..255, for all channels or channel C; full: the type's range; "
@@ -352,6 +358,8 @@ int main(int argc, char *argv[])
     layout.orderGiven = parser.isSet("order");
     if (parser.isSet("image"))
         layout.image = intValue(parser, "image", 0, 1000000);
+    if (parser.isSet("timeout"))
+        layout.timeout = intValue(parser, "timeout", 1, 3600);
     layout.pattern = parser.value("pattern");
     const int quality = parser.isSet("quality") ? intValue(parser, "quality", 1, 100) : 95;
     const int threads = parser.isSet("threads") ? intValue(parser, "threads", 1, 1024) : QThread::idealThreadCount();

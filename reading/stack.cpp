@@ -3,12 +3,36 @@
 #include "fileseries.h"
 #include "imagefile.h"
 #include "tiffstack.h"
+#include "zarrstack.h"
 
 #include <QFile>
 #include <QFileInfo>
 
+#include <cstring>
+
+bool stack::readRegion(int t, int z, int c, int level, const QRect &region, planeData &out)
+{
+    if (level != 0 || !QRect(0, 0, width, height).contains(region) || region.isEmpty()) {
+        mError = QStringLiteral("no level %1 region %2,%3 %4 x %5").arg(level).arg(region.x()).arg(region.y()).arg(region.width()).arg(region.height());
+        return false;
+    }
+    if (!read(t, z, c, out))
+        return false;
+    if (region.size() == QSize(width, height))
+        return true;
+    const size_t bytes = size_t(out.bits / 8);
+    for (int y = 0; y < region.height(); ++y)
+        std::memmove(out.bytes.data() + size_t(y) * size_t(region.width()) * bytes,
+                     out.bytes.data() + (size_t(region.top() + y) * size_t(width) + size_t(region.left())) * bytes,
+                     size_t(region.width()) * bytes);
+    out.bytes.resize(size_t(region.width()) * size_t(region.height()) * bytes);
+    return true;
+}
+
 std::unique_ptr<stack> openFile(const QString &fileName, const stackOptions &options, QString *error)
 {
+    if (zarrStack::isZarr(fileName))
+        return zarrStack::open(fileName, options, error);
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = QStringLiteral("%1: %2").arg(fileName, file.errorString());
@@ -43,6 +67,13 @@ std::unique_ptr<stack> openStack(const QStringList &inputs, const stackOptions &
                                                 : QStringLiteral("%1 files").arg(inputs.size());
         s->images.push_back({ name, s->width, s->height, s->times, s->planes, qint64(s->channels.size()),
                               sampleTypeText(s->bits, s->format) });
+    }
+    if (s && s->levels.empty())
+        s->levels.push_back(QSize(s->width, s->height));
+    if (s && s->images.size() > size_t(s->image) && s->images[size_t(s->image)].width == 0) {
+        imageSummary &shown = s->images[size_t(s->image)];
+        shown = { shown.name, s->width, s->height, s->times, s->planes, qint64(s->channels.size()),
+                  sampleTypeText(s->bits, s->format) };
     }
     return s;
 }

@@ -1,7 +1,9 @@
 #ifndef STACK_H
 #define STACK_H
 
+#include <QRect>
 #include <QRgb>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -52,6 +54,7 @@ struct stackOptions
     QString pattern;            // --pattern, with {t}, {z} and {c}
     qint64 maxPlaneBytes = qint64(1) << 30;   // largest page read, in bytes (fuzzing lowers it)
     bool partial = false;       // open a damaged or cut-short file with the planes it still holds
+    int timeout = 20;           // seconds a request over the network may take
 };
 
 // One input file, or a series of files, seen as planes over (time, focal
@@ -76,12 +79,17 @@ public:
     QStringList files;          // a file series' files in the order read
     QString pattern;            // a file series' --pattern, or its names read as one; empty for the natural order
     bool axesGuessed = false;   // no metadata says whether the pages are time points or focal planes
+    std::vector<QSize> levels;  // the planes' resolution levels, finest (width x height) first; most have one
 
     // Whether the input holds this plane at all (a gap in a file series does not).
     virtual bool present(int t, int z, int c) const = 0;
     // Reads one plane; on failure returns false and error() says
     // "FILE: what is wrong".
     virtual bool read(int t, int z, int c, planeData &out) = 0;
+    // Reads the part region, in the level's pixels, of a plane at a level,
+    // rows packed as read() packs them.  This one reads the whole plane of
+    // the finest level and cuts the region out.
+    virtual bool readRegion(int t, int z, int c, int level, const QRect &region, planeData &out);
     QString error() const { return mError; }
 
 protected:
@@ -92,9 +100,10 @@ protected:
 QString sampleTypeText(int bits, sampleFormat format);
 
 // Opens the inputs, recognised by their content: one TIFF file (with
-// ImageJ, OME-XML or tifffile metadata, or none), or several TIFF, PNG or
-// JPEG files laid out by the indices in their names or by --pattern.  On
-// failure returns null and sets *error to "FILE: what is wrong".
+// ImageJ, OME-XML or tifffile metadata, or none), an OME-Zarr folder or URL,
+// or several TIFF, PNG or JPEG files laid out by the indices in their names
+// or by --pattern.  On failure returns null and sets *error to "FILE: what
+// is wrong".
 std::unique_ptr<stack> openStack(const QStringList &inputs, const stackOptions &options, QString *error);
 
 // Opens one file the same way, whatever its name; a file series opens its

@@ -58,7 +58,7 @@ printf 'dataset plain width 40 height 30\n' >"$work/plain.tz"
 printf 'dataset bogus width 40 height 30\n' >"$work/-style=bogus"
 printf 'II*\0dataset tiff width 40 height 30\n' >"$work/stack.tif"
 
-check "--help" 0 '^Usage: tesseline \[options\] \[descriptor\.tz \| recording\.\.\. \| folder\]$' - -- --help
+check "--help" 0 '^Usage: tesseline \[options\] \[descriptor\.tz \| recording\.\.\. \| folder \| URL\]$' - -- --help
 check "-h" 0 'man tesseline' - -- -h
 check "--version" 0 '^tesseline [0-9]+\.[0-9]+' - -- --version
 check "-v" 0 '^tesseline [0-9]+\.[0-9]+' - -- -v

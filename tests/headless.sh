@@ -240,6 +240,6 @@ chmod +x "$work/bin/Xvnc"
 rc=0
 env -u DISPLAY -u WAYLAND_DISPLAY timeout 10 "$runtree/scripts/run.sh" --help >"$work/out" 2>"$work/err" || rc=$?
 [ "$rc" = 0 ] || fail "exit status $rc after --help"
-[ "$(head -n 1 "$work/out")" = "Usage: tesseline [options] [descriptor.tz | recording... | folder]" ] || fail "no usage first"
+[ "$(head -n 1 "$work/out")" = "Usage: tesseline [options] [descriptor.tz | recording... | folder | URL]" ] || fail "no usage first"
 [ ! -e "$work/xvnc-started" ] || fail "an X server was started"
 echo "headless: 1 passed, 0 failed"

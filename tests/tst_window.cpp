@@ -122,12 +122,8 @@ void tst_window::menus()
     QCOMPARE(w.helpMenu->title(), QString("&Help"));
 
     const QList<QAction *> file = w.fileMenu->actions();
-    QCOMPARE(file.size(), 5);
-    QCOMPARE(file.at(0), w.openAct);
-    QCOMPARE(file.at(1), w.openRecordingAct);
-    QCOMPARE(file.at(2), w.saveAct);
-    QVERIFY(file.at(3)->isSeparator());
-    QCOMPARE(file.at(4), w.exitAct);
+    QCOMPARE(file, (QList<QAction *> { w.openAct, w.openRecordingAct, w.openUrlAct, w.saveAct, file.at(4), w.exitAct }));
+    QVERIFY(file.at(4)->isSeparator());
     QCOMPARE(w.helpMenu->actions(), (QList<QAction *> { w.aboutAct, w.aboutQtAct }));
 
     QCOMPARE(w.openAct->text(), QString("&Open..."));
@@ -135,6 +131,7 @@ void tst_window::menus()
     QCOMPARE(w.openRecordingAct->text(), QString("Open &Recording..."));
     QCOMPARE(w.openRecordingAct->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_I));
     QCOMPARE(w.saveAct->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
+    QCOMPARE(w.openUrlAct->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_L));
     // A dataset shows as stored: nothing of the Image menu applies to it.
     for (QAction *action : { w.saveAct, w.swapAct, w.brightnessAct, w.imagesMenu->menuAction(), w.channelsMenu->menuAction() })
         QVERIFY(!action->isEnabled());

@@ -8,6 +8,7 @@
 #include "metadata.h"
 #include "pagelayout.h"
 #include "stack.h"
+#include "zarrmetadata.h"
 
 #include <QCoreApplication>
 
@@ -50,6 +51,21 @@ void parse(const QByteArray &bytes)
     bool isOme = false;
     QString error;
     parseOme(bytes, &ome, &isOme, &error);
+    zarrArray array;
+    if (parseZarray(bytes, &array, &error))
+        require(array.shape.size() == array.chunks.size() && array.chunkBytes() <= maxChunkBytes
+                        && (array.itemBytes == 1 || array.itemBytes == 2 || array.itemBytes == 4 || array.itemBytes == 8),
+                "a Zarr array that cannot be read");
+    zarrImage image;
+    if (parseImageAttributes(bytes, &image, &error)) {
+        require(!image.levels.isEmpty() && image.scales.size() == size_t(image.levels.size()), "an image without its levels");
+        for (const QString &path : image.levels)
+            require(!path.isEmpty() && !path.startsWith('/') && !path.split('/').contains(".."), "a level outside the image");
+    }
+    for (const zarrChild &child : parsePlateWells(bytes))
+        require(!child.path.split('/').contains("..") && !child.path.startsWith('/'), "a well outside the plate");
+    for (const zarrChild &child : parseWellImages(bytes, "A/1"))
+        require(child.path.startsWith("A/1/") && !child.path.split('/').contains(".."), "a field outside its well");
     const lsmColours colours = parseLsmColours(bytes);
     require(colours.colours.size() <= size_t(bytes.size()) / 4
                     && (colours.names.isEmpty() || colours.names.size() == qsizetype(colours.colours.size())),

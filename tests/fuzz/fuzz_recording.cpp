@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     require(ftruncate(fd, 0) == 0 && pwrite(fd, data, size, 0) == ssize_t(size), "cannot write the file");
     QString error;
-    std::unique_ptr<recordingsource> r = recordingsource::open({ fileName }, int(size % 3) - 1, &error, 4 << 20);
+    std::unique_ptr<recordingsource> r = recordingsource::open({ fileName }, int(size % 3) - 1, &error, 1, 4 << 20);
     if (!r) {
         require(!error.isEmpty() && !error.contains('\n'), "a refusal that is not one line");
         return 0;

@@ -1,0 +1,64 @@
+#ifndef ZARRMETADATA_H
+#define ZARRMETADATA_H
+
+#include "stack.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+// Parsers of the JSON that describes OME-Zarr: a Zarr v2 array's .zarray
+// and an image's, a plate's or a collection's .zattrs.  They take the bytes
+// as found and trust nothing in them.
+
+// Most dimensions an array may have, and the largest chunk read.
+constexpr int maxZarrDimensions = 5;
+constexpr qint64 maxChunkBytes = qint64(1) << 30;
+
+// How a Zarr v2 array is stored.
+struct zarrArray
+{
+    std::vector<qint64> shape;
+    std::vector<qint64> chunks;
+    int itemBytes = 1;            // of a stored sample
+    bool bigEndian = false;
+    sampleFormat format = sampleFormat::unsignedInt;
+    double fill = 0;
+    QString compressor;           // "blosc", "zlib", "gzip", "zstd", or empty for none
+    QChar separator = u'.';       // between the chunk indices of a key
+
+    qint64 chunkBytes() const;    // of a chunk decompressed
+};
+// Returns false with *error saying what is wrong: a dtype, an order, a
+// compressor or a filter that is not read, or a shape that makes no sense.
+bool parseZarray(const QByteArray &json, zarrArray *out, QString *error);
+
+// An image of NGFF's multiscales: its axes and its resolution levels.
+struct zarrImage
+{
+    QString axes;                  // one letter an array dimension, of "tczyx"
+    QStringList levels;            // the arrays' paths, finest first
+    std::vector<std::vector<double>> scales;   // each level's scale per dimension, when given
+    std::vector<channelInfo> channels;         // omero's, possibly fewer than the array holds
+    QString name;
+};
+// The multiscales of an image's .zattrs; false with *error when it has none
+// or they are unusable.
+bool parseImageAttributes(const QByteArray &json, zarrImage *out, QString *error);
+
+// The images a .zattrs leads to when it is no image itself: a plate's fields
+// (each well's .zattrs lists them) or the series of the bioformats2raw
+// layout.  Each is a path below the attributes' group and a name.
+struct zarrChild
+{
+    QString path;
+    QString name;
+};
+std::vector<zarrChild> parsePlateWells(const QByteArray &json);
+std::vector<zarrChild> parseWellImages(const QByteArray &json, const QString &well);
+bool isBioformats2raw(const QByteArray &json);
+
+#endif

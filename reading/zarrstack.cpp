@@ -1,0 +1,355 @@
+#include "zarrstack.h"
+
+#include "metadata.h"
+#include "pagelayout.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtEndian>
+
+#include <blosc.h>
+#include <zlib.h>
+#include <zstd.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+// .zattrs and .zarray are small; OME-XML beside the bioformats2raw layout less so.
+constexpr qint64 maxAttributes = 16 * 1024 * 1024;
+// The series of the bioformats2raw layout probed without a list of them.
+constexpr int maxSeries = 10000;
+
+enum { T, C, Z, Y, X };
+
+// The samples of the planes read: 64-bit floats are given as 32-bit ones.
+int planeBytes(const zarrArray &array)
+{
+    return std::min(array.itemBytes, 4);
+}
+
+bool inflated(const QByteArray &stored, std::vector<unsigned char> &out, bool gzip)
+{
+    z_stream stream = {};
+    if (inflateInit2(&stream, gzip ? 16 + MAX_WBITS : MAX_WBITS) != Z_OK)
+        return false;
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(stored.constData()));
+    stream.avail_in = uInt(stored.size());
+    stream.next_out = out.data();
+    stream.avail_out = uInt(out.size());
+    const int result = inflate(&stream, Z_FINISH);
+    const bool whole = result == Z_STREAM_END && stream.total_out == out.size();
+    inflateEnd(&stream);
+    return whole;
+}
+
+// Decompresses a chunk into out, which has the chunk's size; the reason when it cannot.
+QString decompressed(const QString &compressor, const QByteArray &stored, std::vector<unsigned char> &out)
+{
+    if (compressor.isEmpty()) {
+        if (size_t(stored.size()) != out.size())
+            return QStringLiteral("%1 bytes where the chunk holds %2").arg(stored.size()).arg(out.size());
+        std::memcpy(out.data(), stored.constData(), out.size());
+        return QString();
+    }
+    if (compressor == QLatin1String("blosc")) {
+        size_t bytes = 0;
+        if (blosc_cbuffer_validate(stored.constData(), size_t(stored.size()), &bytes) != 0 || bytes != out.size()
+            || blosc_decompress_ctx(stored.constData(), out.data(), out.size(), 1) != int(out.size()))
+            return QStringLiteral("not a blosc chunk of %1 bytes").arg(out.size());
+        return QString();
+    }
+    if (compressor == QLatin1String("zstd")) {
+        const size_t bytes = ZSTD_decompress(out.data(), out.size(), stored.constData(), size_t(stored.size()));
+        return ZSTD_isError(bytes) || bytes != out.size() ? QStringLiteral("not a zstd chunk of %1 bytes").arg(out.size())
+                                                          : QString();
+    }
+    if (!inflated(stored, out, compressor == QLatin1String("gzip")))
+        return QStringLiteral("not a %1 chunk of %2 bytes").arg(compressor).arg(out.size());
+    return QString();
+}
+
+// Copies count samples, in the machine's byte order and 64-bit floats as 32-bit ones.
+void copySamples(const zarrArray &array, const unsigned char *from, qint64 count, unsigned char *to)
+{
+    if (array.itemBytes == 8) {
+        for (qint64 i = 0; i < count; ++i) {
+            const double v = array.bigEndian ? qFromBigEndian<double>(from + 8 * i) : qFromLittleEndian<double>(from + 8 * i);
+            const float f = float(v);
+            std::memcpy(to + 4 * i, &f, 4);
+        }
+        return;
+    }
+    std::memcpy(to, from, size_t(count) * size_t(array.itemBytes));
+    if (!array.bigEndian || array.itemBytes == 1)
+        return;
+    if (array.itemBytes == 2)
+        qFromBigEndian<quint16>(to, count, to);
+    else
+        qFromBigEndian<quint32>(to, count, to);
+}
+
+// The fill value as one sample of a plane.
+std::vector<unsigned char> fillSample(const zarrArray &array)
+{
+    std::vector<unsigned char> sample(size_t(planeBytes(array)));
+    if (array.format == sampleFormat::floatingPoint) {
+        const float f = float(array.fill);
+        std::memcpy(sample.data(), &f, 4);
+        return sample;
+    }
+    const double low = array.format == sampleFormat::signedInt ? -std::ldexp(1, 8 * array.itemBytes - 1) : 0;
+    const double high = std::ldexp(1, 8 * array.itemBytes - (array.format == sampleFormat::signedInt ? 1 : 0)) - 1;
+    const qint64 v = qint64(std::isfinite(array.fill) ? std::clamp(array.fill, low, high) : 0);
+    std::memcpy(sample.data(), &v, sample.size());   // the low bytes, on a little-endian machine
+    if (QSysInfo::ByteOrder == QSysInfo::BigEndian)
+        std::memcpy(sample.data(), reinterpret_cast<const unsigned char *>(&v) + 8 - sample.size(), sample.size());
+    return sample;
+}
+
+QString joined(const QString &path, const QString &key)
+{
+    return path.isEmpty() ? key : path + u'/' + key;
+}
+
+} // namespace
+
+zarrStack::zarrStack(std::unique_ptr<zarrstore> store) : store(std::move(store)) { }
+
+// A URL, or a folder of an OME-Zarr hierarchy.
+bool zarrStack::isZarr(const QString &where)
+{
+    if (zarrstore::isUrl(where))
+        return true;
+    const QDir folder(where);
+    return QFileInfo(where).isDir() && (folder.exists(QStringLiteral(".zattrs")) || folder.exists(QStringLiteral(".zgroup")));
+}
+
+std::unique_ptr<stack> zarrStack::open(const QString &where, const stackOptions &options, QString *error)
+{
+    std::unique_ptr<zarrStack> s(new zarrStack(zarrstore::open(where, options.timeout)));
+    QString path;
+    if (!s->findImages(options, &path) || !s->openImage(path)) {
+        *error = s->mError;
+        return nullptr;
+    }
+    return s;
+}
+
+bool zarrStack::present(int t, int z, int c) const
+{
+    return t >= 0 && t < times && z >= 0 && z < planes && c >= 0 && c < int(channels.size());
+}
+
+bool zarrStack::read(int t, int z, int c, planeData &out)
+{
+    return readRegion(t, z, c, 0, QRect(0, 0, width, height), out);
+}
+
+// The chunks the region lies in, each read once; a chunk that is missing
+// holds the array's fill value.
+bool zarrStack::readRegion(int t, int z, int c, int level, const QRect &region, planeData &out)
+{
+    if (!present(t, z, c) || level < 0 || size_t(level) >= arrays.size()
+        || !QRect(QPoint(), levels[size_t(level)]).contains(region) || region.isEmpty())
+        return fail(QStringLiteral("no plane at time point %1, focal plane %2, channel %3, level %4").arg(t).arg(z).arg(c).arg(level));
+    const zarrArray &array = arrays[size_t(level)];
+    const zarrArray &finest = arrays.front();
+    // The index of each axis in this level's array: levels may have fewer focal planes.
+    const int index[5] = { t, c, z, 0, 0 };
+    std::vector<qint64> at(array.shape.size(), 0);
+    for (int a = T; a <= Z; ++a) {
+        if (axis[a] >= 0) {
+            const size_t d = size_t(axis[a]);
+            at[d] = std::min(array.shape[d] - 1, qint64(index[a]) * array.shape[d] / finest.shape[d]);
+        }
+    }
+    const int bytes = planeBytes(array);
+    out.bits = bits;
+    out.format = format;
+    const std::vector<unsigned char> fill = fillSample(array);
+    out.bytes.resize(size_t(region.width()) * size_t(region.height()) * size_t(bytes));
+    for (size_t i = 0; i < out.bytes.size(); i += size_t(bytes))
+        std::memcpy(out.bytes.data() + i, fill.data(), size_t(bytes));
+
+    const size_t dy = size_t(axis[Y]), dx = size_t(axis[X]);
+    const qint64 chunkW = array.chunks[dx], chunkH = array.chunks[dy];
+    // Strides of the chunk's dimensions, in samples.
+    std::vector<qint64> stride(array.shape.size(), 1);
+    for (size_t d = array.shape.size() - 1; d > 0; --d)
+        stride[d - 1] = stride[d] * array.chunks[d];
+    qint64 base = 0;
+    for (size_t d = 0; d < array.shape.size(); ++d)
+        if (d != dy && d != dx)
+            base += (at[d] % array.chunks[d]) * stride[d];
+
+    for (qint64 cy = region.top() / chunkH; cy <= region.bottom() / chunkH; ++cy) {
+        for (qint64 cx = region.left() / chunkW; cx <= region.right() / chunkW; ++cx) {
+            QStringList key;
+            for (size_t d = 0; d < array.shape.size(); ++d)
+                key << QString::number(d == dy ? cy : d == dx ? cx : at[d] / array.chunks[d]);
+            bool found = false;
+            if (!readChunk(array, joined(levelPaths[size_t(level)], key.join(array.separator)), &found))
+                return false;
+            if (!found)
+                continue;
+            const QRect inChunk = QRect(int(cx * chunkW), int(cy * chunkH), int(chunkW), int(chunkH)) & region;
+            for (int y = inChunk.top(); y <= inChunk.bottom(); ++y) {
+                const qint64 from = base + (y - cy * chunkH) * stride[dy] + (inChunk.left() - cx * chunkW) * stride[dx];
+                // x is the last dimension, so a row of the chunk is a run of samples.
+                copySamples(array, chunk.data() + from * array.itemBytes, inChunk.width(),
+                            out.bytes.data() + (size_t(y - region.top()) * size_t(region.width()) + size_t(inChunk.left() - region.left())) * size_t(bytes));
+            }
+        }
+    }
+    return true;
+}
+
+// The image to read: the hierarchy's own, a plate's field or a series of
+// the bioformats2raw layout, as options.image picks it.
+bool zarrStack::findImages(const stackOptions &options, QString *imagePath)
+{
+    QByteArray attributes;
+    QString error;
+    const zarrstore::result got = store->get(QStringLiteral(".zattrs"), maxAttributes, &attributes, &error);
+    if (got == zarrstore::result::failed)
+        return fail(error);
+    if (got == zarrstore::result::missing)
+        return fail(QStringLiteral("no .zattrs: not an OME-Zarr image"));
+    std::vector<zarrChild> children;
+    QString kind;
+    if (QJsonDocument::fromJson(attributes).object().contains(QLatin1String("plate"))) {
+        kind = QStringLiteral("plate");
+        for (const zarrChild &well : parsePlateWells(attributes)) {
+            QByteArray wellAttributes;
+            if (store->get(joined(well.path, QStringLiteral(".zattrs")), maxAttributes, &wellAttributes, &error)
+                == zarrstore::result::failed)
+                return fail(error);
+            for (const zarrChild &field : parseWellImages(wellAttributes, well.path))
+                children.push_back(field);
+        }
+        if (children.empty())
+            return fail(QStringLiteral("a plate without a field"));
+    } else if (isBioformats2raw(attributes)) {
+        kind = QStringLiteral("bioformats2raw layout");
+        QByteArray xml;
+        std::vector<omeImage> ome;
+        bool isOme = false;
+        if (store->get(QStringLiteral("OME/METADATA.ome.xml"), maxAttributes, &xml, &error) == zarrstore::result::found)
+            parseOme(xml, &ome, &isOme, &error);
+        for (int i = 0; i < maxSeries; ++i) {
+            QByteArray seriesAttributes;
+            const QString path = QString::number(i);
+            const zarrstore::result series = store->get(joined(path, QStringLiteral(".zattrs")), maxAttributes, &seriesAttributes, &error);
+            if (series == zarrstore::result::failed)
+                return fail(error);
+            if (series == zarrstore::result::missing)
+                break;
+            const QString name = size_t(i) < ome.size() && !ome[size_t(i)].name.isEmpty() ? ome[size_t(i)].name : QString();
+            children.push_back({ path, name });
+        }
+        if (children.empty())
+            return fail(QStringLiteral("the bioformats2raw layout holds no series"));
+    }
+    if (children.empty()) {
+        description = QStringLiteral("OME-Zarr");
+        return true;
+    }
+    if (options.image >= int(children.size()))
+        return fail(QStringLiteral("--image %1: the %2 holds %3 images, numbered from 0").arg(options.image).arg(kind).arg(children.size()));
+    image = std::max(options.image, 0);
+    if (children.size() > 1 && options.image < 0)
+        warnings << QStringLiteral("the %1 holds %2 images; image 0 is read (--image N picks another)").arg(kind).arg(children.size());
+    for (const zarrChild &child : children)
+        images.push_back({ child.name, 0, 0, 0, 0, 0, QString() });
+    description = QStringLiteral("OME-Zarr %1").arg(kind);
+    *imagePath = children[size_t(image)].path;
+    return true;
+}
+
+bool zarrStack::openImage(const QString &path)
+{
+    QByteArray json;
+    QString error;
+    if (store->get(joined(path, QStringLiteral(".zattrs")), maxAttributes, &json, &error) != zarrstore::result::found)
+        return fail(error.isEmpty() ? QStringLiteral("%1: no .zattrs: not an OME-Zarr image").arg(joined(path, QString())) : error);
+    zarrImage meta;
+    if (!parseImageAttributes(json, &meta, &error))
+        return fail(error);
+    for (qsizetype level = 0; level < meta.levels.size(); ++level) {
+        const QString levelPath = joined(path, meta.levels[level]);
+        if (store->get(joined(levelPath, QStringLiteral(".zarray")), maxAttributes, &json, &error) != zarrstore::result::found)
+            return fail(error.isEmpty() ? QStringLiteral("%1: no .zarray").arg(levelPath) : error);
+        zarrArray array;
+        if (!parseZarray(json, &array, &error))
+            return fail(QStringLiteral("%1: %2").arg(levelPath, error));
+        // Coarser levels unlike the finest are left out.
+        if (level > 0 && (array.shape.size() != arrays.front().shape.size() || array.itemBytes != arrays.front().itemBytes
+                          || array.format != arrays.front().format)) {
+            warnings << QStringLiteral("%1: unlike the finest level, left out").arg(levelPath);
+            continue;
+        }
+        arrays.push_back(array);
+        levelPaths.push_back(levelPath);
+    }
+    const zarrArray &finest = arrays.front();
+    const QString axes = meta.axes.isEmpty() ? QStringLiteral("tczyx").right(qsizetype(finest.shape.size())) : meta.axes;
+    if (axes.size() != qsizetype(finest.shape.size()))
+        return fail(QStringLiteral("%1 axes for an array of %2 dimensions").arg(axes.size()).arg(finest.shape.size()));
+    for (int a = T; a <= X; ++a)
+        axis[a] = int(axes.indexOf(QChar(u"tczyx"[a])));
+    if (axis[X] != int(axes.size()) - 1 || axis[Y] != int(axes.size()) - 2)
+        return fail(QStringLiteral("axes '%1' do not end in y and x").arg(axes));
+    const auto size = [&](const zarrArray &array, int a) { return axis[a] < 0 ? 1 : array.shape[size_t(axis[a])]; };
+    if (size(finest, X) > maxSide || size(finest, Y) > maxSide)
+        return fail(QStringLiteral("%1 x %2 pixels; at most %3 x %3 are read").arg(size(finest, X)).arg(size(finest, Y)).arg(maxSide));
+    if (size(finest, C) > maxChannels)
+        return fail(QStringLiteral("%1 channels; at most %2 are read").arg(size(finest, C)).arg(maxChannels));
+    width = int(size(finest, X));
+    height = int(size(finest, Y));
+    times = int(size(finest, T));
+    planes = int(size(finest, Z));
+    bits = 8 * planeBytes(finest);
+    format = finest.format;
+    channels.assign(size_t(size(finest, C)), channelInfo());
+    if (meta.channels.size() == channels.size())
+        channels = meta.channels;
+    for (const zarrArray &array : arrays)
+        levels.push_back(QSize(int(size(array, X)), int(size(array, Y))));
+    if (!meta.name.isEmpty() && !images.empty() && images[size_t(image)].name.isEmpty())
+        images[size_t(image)].name = meta.name;
+    return true;
+}
+
+bool zarrStack::readChunk(const zarrArray &array, const QString &key, bool *found)
+{
+    QString error;
+    const qint64 bytes = array.chunkBytes();
+    // Stored chunks may be a little larger than their samples, never much.
+    switch (store->get(key, bytes + bytes / 8 + 65536, &stored, &error)) {
+    case zarrstore::result::failed:
+        return fail(error);
+    case zarrstore::result::missing:
+        *found = false;
+        return true;
+    case zarrstore::result::found:
+        break;
+    }
+    chunk.resize(size_t(bytes));
+    const QString why = decompressed(array.compressor, stored, chunk);
+    if (!why.isEmpty())
+        return fail(QStringLiteral("%1/%2: %3").arg(store->location(), key, why));
+    *found = true;
+    return true;
+}
+
+bool zarrStack::fail(const QString &what)
+{
+    mError = what.startsWith(store->location()) ? what : QStringLiteral("%1: %2").arg(store->location(), what);
+    return false;
+}

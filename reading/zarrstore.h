@@ -1,0 +1,31 @@
+#ifndef ZARRSTORE_H
+#define ZARRSTORE_H
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+
+// Where the keys of an OME-Zarr hierarchy are read from: a folder on disk,
+// or a web server over HTTP or HTTPS.  Reads are synchronous, on the
+// caller's thread, each bounded by a timeout.
+class zarrstore
+{
+public:
+    enum class result { found, missing, failed };
+
+    virtual ~zarrstore() = default;
+
+    // Reads the value of a key ("0/.zarray", "0/0/3/1"): found, missing (no
+    // such file; HTTP 404), or failed with *error "LOCATION/KEY: what is
+    // wrong".  Values longer than limit fail.
+    virtual result get(const QString &key, qint64 limit, QByteArray *value, QString *error) = 0;
+    // The folder or URL as given, for the trace and for messages.
+    virtual QString location() const = 0;
+
+    static bool isUrl(const QString &where);
+    // A folder, or an http:// or https:// URL; timeout in seconds for each request.
+    static std::unique_ptr<zarrstore> open(const QString &where, int timeout);
+};
+
+#endif
