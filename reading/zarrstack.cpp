@@ -24,6 +24,8 @@ namespace {
 constexpr qint64 maxAttributes = 16 * 1024 * 1024;
 // The series of the bioformats2raw layout probed without a list of them.
 constexpr int maxSeries = 10000;
+// Chunks one read may take: tiny chunks over a large region would take hours.
+constexpr qint64 maxChunksRead = 100000;
 
 enum { T, C, Z, Y, X };
 
@@ -133,6 +135,7 @@ bool zarrStack::isZarr(const QString &where)
 std::unique_ptr<stack> zarrStack::open(const QString &where, const stackOptions &options, QString *error)
 {
     std::unique_ptr<zarrStack> s(new zarrStack(zarrstore::open(where, options.timeout)));
+    s->maxBytes = options.maxPlaneBytes;
     QString path;
     if (!s->findImages(options, &path) || !s->openImage(path)) {
         *error = s->mError;
@@ -170,6 +173,8 @@ bool zarrStack::readRegion(int t, int z, int c, int level, const QRect &region, 
         }
     }
     const int bytes = planeBytes(array);
+    if (qint64(region.width()) * region.height() * bytes > maxBytes)
+        return fail(QStringLiteral("a region of %1 x %2 pixels is larger than %3 MiB").arg(region.width()).arg(region.height()).arg(maxBytes >> 20));
     out.bits = bits;
     out.format = format;
     const std::vector<unsigned char> fill = fillSample(array);
@@ -179,6 +184,10 @@ bool zarrStack::readRegion(int t, int z, int c, int level, const QRect &region, 
 
     const size_t dy = size_t(axis[Y]), dx = size_t(axis[X]);
     const qint64 chunkW = array.chunks[dx], chunkH = array.chunks[dy];
+    const qint64 chunkCount = (region.bottom() / chunkH - region.top() / chunkH + 1) * (region.right() / chunkW - region.left() / chunkW + 1);
+    if (chunkCount > maxChunksRead)
+        return fail(QStringLiteral("a region of %1 x %2 pixels spans %3 chunks; at most %4 are read at once")
+                            .arg(region.width()).arg(region.height()).arg(chunkCount).arg(maxChunksRead));
     // Strides of the chunk's dimensions, in samples.
     std::vector<qint64> stride(array.shape.size(), 1);
     for (size_t d = array.shape.size() - 1; d > 0; --d)

@@ -28,6 +28,7 @@ private:
     bool fail(const QString &what);
 
     std::unique_ptr<zarrstore> store;
+    qint64 maxBytes = 0;                 // of a region read
     std::vector<QString> levelPaths;     // of each level's array below the store
     std::vector<zarrArray> arrays;       // of each level
     int axis[5] = { -1, -1, -1, -1, -1 };   // the array dimension of t, c, z, y and x, or -1

@@ -3,7 +3,8 @@
 # with --run only what building, installing and running it need, then
 # configures and builds it: everything, or only the targets named after
 # --target.  Lines for targets that are up to date are left out, so a build
-# with nothing to do prints nothing.
+# with nothing to do prints nothing.  TESSELINE_BUILD_TYPE sets CMake's build
+# type (RelWithDebInfo unless given).
 # Usage: scripts/setup.sh [--run] [BUILD_DIR [CMAKE_ARGS...] [--target TARGET...]]
 set -euo pipefail
 
@@ -44,6 +45,6 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${cmake_args[@]}" >/dev/null
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE="${TESSELINE_BUILD_TYPE:-RelWithDebInfo}" "${cmake_args[@]}" >/dev/null
 cmake --build "$build" "${build_args[@]}" |
     sed -u -e '/\] Built target /d' -e '/\] Automatic MOC and UIC for target /d'
