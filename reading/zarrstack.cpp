@@ -15,6 +15,7 @@
 #include <zstd.h>
 
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -114,6 +115,17 @@ std::vector<unsigned char> fillSample(const zarrArray &array)
     return sample;
 }
 
+void fillSamples(const zarrArray &array, unsigned char *to, int count)
+{
+    const std::vector<unsigned char> fill = fillSample(array);
+    if (std::all_of(fill.begin(), fill.end(), [&](unsigned char b) { return b == fill.front(); })) {
+        std::memset(to, fill.front(), size_t(count) * fill.size());
+        return;
+    }
+    for (int i = 0; i < count; ++i, to += fill.size())
+        std::memcpy(to, fill.data(), fill.size());
+}
+
 QString joined(const QString &path, const QString &key)
 {
     return path.isEmpty() ? key : path + u'/' + key;
@@ -155,7 +167,7 @@ bool zarrStack::read(int t, int z, int c, planeData &out)
 }
 
 // The chunks the region lies in, each read once; a chunk that is missing
-// holds the array's fill value.
+// holds the array's fill value, written only there.
 bool zarrStack::readRegion(int t, int z, int c, int level, const QRect &region, planeData &out)
 {
     if (!present(t, z, c) || level < 0 || size_t(level) >= arrays.size()
@@ -177,10 +189,7 @@ bool zarrStack::readRegion(int t, int z, int c, int level, const QRect &region, 
         return fail(QStringLiteral("a region of %1 x %2 pixels is larger than %3 MiB").arg(region.width()).arg(region.height()).arg(maxBytes >> 20));
     out.bits = bits;
     out.format = format;
-    const std::vector<unsigned char> fill = fillSample(array);
     out.bytes.resize(size_t(region.width()) * size_t(region.height()) * size_t(bytes));
-    for (size_t i = 0; i < out.bytes.size(); i += size_t(bytes))
-        std::memcpy(out.bytes.data() + i, fill.data(), size_t(bytes));
 
     const size_t dy = size_t(axis[Y]), dx = size_t(axis[X]);
     const qint64 chunkW = array.chunks[dx], chunkH = array.chunks[dy];
@@ -205,14 +214,16 @@ bool zarrStack::readRegion(int t, int z, int c, int level, const QRect &region, 
             bool found = false;
             if (!readChunk(array, joined(levelPaths[size_t(level)], key.join(array.separator)), &found))
                 return false;
-            if (!found)
-                continue;
             const QRect inChunk = QRect(int(cx * chunkW), int(cy * chunkH), int(chunkW), int(chunkH)) & region;
             for (int y = inChunk.top(); y <= inChunk.bottom(); ++y) {
+                unsigned char *to = out.bytes.data() + (size_t(y - region.top()) * size_t(region.width()) + size_t(inChunk.left() - region.left())) * size_t(bytes);
+                if (!found) {
+                    fillSamples(array, to, inChunk.width());
+                    continue;
+                }
                 const qint64 from = base + (y - cy * chunkH) * stride[dy] + (inChunk.left() - cx * chunkW) * stride[dx];
                 // x is the last dimension, so a row of the chunk is a run of samples.
-                copySamples(array, chunk.data() + from * array.itemBytes, inChunk.width(),
-                            out.bytes.data() + (size_t(y - region.top()) * size_t(region.width()) + size_t(inChunk.left() - region.left())) * size_t(bytes));
+                copySamples(array, chunk.data() + from * array.itemBytes, inChunk.width(), to);
             }
         }
     }
@@ -230,6 +241,7 @@ bool zarrStack::findImages(const stackOptions &options, QString *imagePath)
         return fail(error);
     if (got == zarrstore::result::missing)
         return fail(QStringLiteral("no .zattrs: not an OME-Zarr image"));
+    rootAttributes = attributes;
     std::vector<zarrChild> children;
     QString kind;
     if (QJsonDocument::fromJson(attributes).object().contains(QLatin1String("plate"))) {
@@ -283,9 +295,9 @@ bool zarrStack::findImages(const stackOptions &options, QString *imagePath)
 
 bool zarrStack::openImage(const QString &path)
 {
-    QByteArray json;
+    QByteArray json = path.isEmpty() ? rootAttributes : QByteArray();   // the root's, read once
     QString error;
-    if (store->get(joined(path, QStringLiteral(".zattrs")), maxAttributes, &json, &error) != zarrstore::result::found)
+    if (json.isEmpty() && store->get(joined(path, QStringLiteral(".zattrs")), maxAttributes, &json, &error) != zarrstore::result::found)
         return fail(error.isEmpty() ? QStringLiteral("%1: no .zattrs: not an OME-Zarr image").arg(joined(path, QString())) : error);
     zarrImage meta;
     if (!parseImageAttributes(json, &meta, &error))

@@ -32,6 +32,7 @@ private:
     std::vector<QString> levelPaths;     // of each level's array below the store
     std::vector<zarrArray> arrays;       // of each level
     int axis[5] = { -1, -1, -1, -1, -1 };   // the array dimension of t, c, z, y and x, or -1
+    QByteArray rootAttributes;           // the .zattrs at the root
     QByteArray stored;                   // a chunk as stored
     std::vector<unsigned char> chunk;    // and decompressed
 };

@@ -74,7 +74,7 @@ public:
         }
         const QByteArray url = (base + u'/' + key).toUtf8();
         curl_easy_setopt(curl, CURLOPT_URL, url.constData());
-        body.clear();
+        body.resize(0);   // keeps its capacity for the next chunk
         bodyLimit = limit;
         failure[0] = 0;
         const CURLcode code = curl_easy_perform(curl);
@@ -94,7 +94,7 @@ public:
             *error = message(base, key, QStringLiteral("the server answers %1").arg(status));
             return result::failed;
         }
-        *value = body;
+        value->swap(body);
         return result::found;
     }
 
