@@ -13,6 +13,21 @@
 
 namespace {
 
+// Each sample's colour from the table, or, after the first channel, its
+// parts added to the colours there.
+template <typename Sample>
+void putColours(const std::vector<QRgb> &table, const Sample *samples, int count, bool first, QRgb *out)
+{
+    if (first) {
+        for (int x = 0; x < count; ++x)
+            out[x] = table[samples[x]];
+    } else {
+        for (int x = 0; x < count; ++x)
+            out[x] |= table[samples[x]];
+    }
+}
+
+
 const QStringList imageFiles { "*.tif", "*.tiff", "*.lsm", "*.png", "*.jpg", "*.jpeg" };
 
 bool isTiff(const QString &fileName)
@@ -57,6 +72,8 @@ recordingsource::recordingsource(std::unique_ptr<stack> input, const QStringList
     held.assign(count, false);
     maps.resize(count);
     mapped.resize(count);
+    tables.resize(count);
+    tablesFor.resize(count);
     startWindows();
 }
 
@@ -239,21 +256,26 @@ QImage recordingsource::picture(const QSize &scaled, const QRect &part)
     const int span = columns.back() - first;
     const bool reduced = span != part.width() || rows.back() - rows.front() != part.height();
     const size_t sampleBytes = size_t(in->bits / 8);
-    if (!reduced && shown.size() == 1 && in->bits <= 16 && in->format != sampleFormat::floatingPoint) {
-        // One channel alone, in frame pixels: each sample's colour from one table.
-        const std::vector<QRgb> &table = colourTable(shown.front());
-        const planeData &plane = kept[size_t(shown.front())];
-        for (int oy = 0; oy < part.height(); ++oy) {
-            auto *out = reinterpret_cast<QRgb *>(image.scanLine(oy));
-            const size_t at = size_t(rows[size_t(oy)]) * width + first;
-            if (in->bits == 8) {
-                const unsigned char *samples = plane.bytes.data() + at;
-                for (int x = 0; x < span; ++x)
-                    out[x] = table[samples[x]];
-            } else {
-                const auto *samples = reinterpret_cast<const quint16 *>(plane.bytes.data()) + at;
-                for (int x = 0; x < span; ++x)
-                    out[x] = table[samples[x]];
+    // Colours that share no part (one channel alone; red, green and blue;
+    // green and magenta) merge by putting each channel's parts in place: in
+    // frame pixels, each sample's colour comes from its channel's table.
+    QRgb parts = 0;
+    bool disjoint = true;
+    for (QRgb colour : colours) {
+        disjoint = disjoint && (parts & colour & 0xffffff) == 0;
+        parts |= colour;
+    }
+    if (!reduced && disjoint && in->bits <= 16 && in->format != sampleFormat::floatingPoint) {
+        for (size_t i = 0; i < shown.size(); ++i) {
+            const std::vector<QRgb> &table = colourTable(shown[i]);
+            const planeData &plane = kept[size_t(shown[i])];
+            for (int oy = 0; oy < part.height(); ++oy) {
+                auto *out = reinterpret_cast<QRgb *>(image.scanLine(oy));
+                const size_t at = size_t(rows[size_t(oy)]) * width + first;
+                if (in->bits == 8)
+                    putColours(table, plane.bytes.data() + at, span, i == 0, out);
+                else
+                    putColours(table, reinterpret_cast<const quint16 *>(plane.bytes.data()) + at, span, i == 0, out);
             }
         }
         return image;
@@ -297,20 +319,21 @@ QImage recordingsource::picture(const QSize &scaled, const QRect &part)
 const std::vector<QRgb> &recordingsource::colourTable(int c)
 {
     const channel &ch = mChannels[size_t(c)];
-    const auto wanted = std::make_tuple(c, ch.low, ch.high, ch.colour);
-    if (tableFor == wanted)
-        return tableColours;
-    tableFor = wanted;
+    std::vector<QRgb> &table = tables[size_t(c)];
+    const auto wanted = std::make_tuple(ch.low, ch.high, ch.colour);
+    if (!table.empty() && tablesFor[size_t(c)] == wanted)
+        return table;
+    tablesFor[size_t(c)] = wanted;
     unsigned char ramp[256];
     for (int v = 0; v < 256; ++v)
         ramp[v] = static_cast<unsigned char>(v);
     QRgb tints[256];
     mergeRow({ ramp }, { ch.colour }, 256, tints);
     const unsigned char *levels = maps[size_t(c)]->lookup();
-    tableColours.resize(size_t(1) << in->bits);
-    for (size_t i = 0; i < tableColours.size(); ++i)
-        tableColours[i] = tints[levels[i]];
-    return tableColours;
+    table.resize(size_t(1) << in->bits);
+    for (size_t i = 0; i < table.size(); ++i)
+        table[i] = tints[levels[i]];
+    return table;
 }
 
 QString recordingsource::name() const

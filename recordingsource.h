@@ -91,8 +91,8 @@ private:
     std::vector<bool> held;                  // which channels have a plane at the frame loaded
     std::vector<std::optional<channelMap>> maps;
     std::vector<std::pair<double, double>> mapped;   // the windows of the maps
-    std::vector<QRgb> tableColours;                  // each sample value's colour, for one channel alone
-    std::tuple<int, double, double, QRgb> tableFor { -1, 0, 0, 0 };
+    std::vector<std::vector<QRgb>> tables;           // each sample value's colour, by channel
+    std::vector<std::tuple<double, double, QRgb>> tablesFor;   // the windows and colours of the tables
 };
 
 #endif

@@ -95,9 +95,12 @@ void tst_recording::matchesImport_data()
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<int>("time");
     QTest::addColumn<int>("plane");
-    QTest::newRow("two channels merged") << "hyper.tif" << QStringList() << 2 << 3;
-    QTest::newRow("one channel in its colour") << "hyper.tif" << QStringList { "--channel", "1", "--colour", "1=#00ff00" } << 1 << 0;
-    QTest::newRow("8-bit as stored") << "plain8.tif" << QStringList() << 4 << 0;
+    QTest::addColumn<QString>("colour");   // of the second channel, in the viewer too
+    QTest::newRow("two channels merged") << "hyper.tif" << QStringList() << 2 << 3 << QString();
+    QTest::newRow("one channel in its colour") << "hyper.tif" << QStringList { "--channel", "1", "--colour", "1=#00ff00" } << 1 << 0 << QString();
+    QTest::newRow("colours sharing red") << "hyper.tif" << QStringList { "--colour", "1=#ffff00" } << 2 << 3 << "#ffff00";
+    QTest::newRow("colours not pure") << "hyper.tif" << QStringList { "--colour", "1=#408020" } << 2 << 3 << "#408020";
+    QTest::newRow("8-bit as stored") << "plain8.tif" << QStringList() << 4 << 0 << QString();
 }
 
 // What the window shows of a recording is what its dataset holds, but for JPEG's loss.
@@ -107,12 +110,15 @@ void tst_recording::matchesImport()
     QFETCH(QStringList, options);
     QFETCH(int, time);
     QFETCH(int, plane);
+    QFETCH(QString, colour);
     const QString name = QString("import%1").arg(QTest::currentDataTag()).remove(' ');
     QVERIFY(!imported(name, options + QStringList { input(file) }).isEmpty());
     window w;
     w.openRecording({ input(file) });
-    if (!options.isEmpty())
+    if (options.contains("--channel"))
         w.channelsMenu->actions().at(0)->trigger();
+    if (!colour.isEmpty())
+        w.recording->channels()[1].colour = QColor(colour).rgb();
     goTo(w, time, plane);
     const QImage jpeg(outputs.filePath(QString("%1/img/%1_t%2_z%3_ch000.jpg").arg(name).arg(time, 3, 10, QChar('0')).arg(plane, 3, 10, QChar('0'))));
     QVERIFY(!jpeg.isNull());
