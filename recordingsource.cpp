@@ -27,7 +27,6 @@ void putColours(const std::vector<QRgb> &table, const Sample *samples, int count
     }
 }
 
-
 const QStringList imageFiles { "*.tif", "*.tiff", "*.lsm", "*.png", "*.jpg", "*.jpeg" };
 
 bool isTiff(const QString &fileName)
@@ -266,16 +265,19 @@ QImage recordingsource::picture(const QSize &scaled, const QRect &part)
         parts |= colour;
     }
     if (!reduced && disjoint && in->bits <= 16 && in->format != sampleFormat::floatingPoint) {
-        for (size_t i = 0; i < shown.size(); ++i) {
-            const std::vector<QRgb> &table = colourTable(shown[i]);
-            const planeData &plane = kept[size_t(shown[i])];
-            for (int oy = 0; oy < part.height(); ++oy) {
-                auto *out = reinterpret_cast<QRgb *>(image.scanLine(oy));
-                const size_t at = size_t(rows[size_t(oy)]) * width + first;
+        std::vector<const std::vector<QRgb> *> tablesShown;
+        for (int c : shown)
+            tablesShown.push_back(&colourTable(c));
+        // A row at a time, all channels, while the row of the picture is at hand.
+        for (int oy = 0; oy < part.height(); ++oy) {
+            auto *out = reinterpret_cast<QRgb *>(image.scanLine(oy));
+            const size_t at = size_t(rows[size_t(oy)]) * width + first;
+            for (size_t i = 0; i < shown.size(); ++i) {
+                const planeData &plane = kept[size_t(shown[i])];
                 if (in->bits == 8)
-                    putColours(table, plane.bytes.data() + at, span, i == 0, out);
+                    putColours(*tablesShown[i], plane.bytes.data() + at, span, i == 0, out);
                 else
-                    putColours(table, reinterpret_cast<const quint16 *>(plane.bytes.data()) + at, span, i == 0, out);
+                    putColours(*tablesShown[i], reinterpret_cast<const quint16 *>(plane.bytes.data()) + at, span, i == 0, out);
             }
         }
         return image;
