@@ -71,13 +71,7 @@ void brightnessdialog::frameLoaded()
     for (int c = 0; c < rows.size(); ++c) {
         row &r = rows[c];
         const planeData *plane = recording->plane(c);
-        std::optional<histogram> counts;
-        if (plane) {
-            counts.emplace(plane->bits, plane->format);
-            if (counts->needsRange())
-                counts->addToRange(*plane);
-            counts->add(*plane);
-        }
+        const std::optional<histogram> counts = plane ? std::optional<histogram>(histogram::of(*plane)) : std::nullopt;
         r.values = counts ? counts->range() : std::nullopt;
         spanValues(c);
         r.histogram->setCounts(counts ? counts->folded(r.first, r.last, histogramBins) : std::vector<std::uint64_t>(),

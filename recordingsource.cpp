@@ -58,6 +58,7 @@ recordingsource::recordingsource(std::unique_ptr<stack> input, const QStringList
             : paths.size() == 1                           ? QDir::toNativeSeparators(QFileInfo(paths.first()).absoluteFilePath())
                                                           : QDir::toNativeSeparators(QFileInfo(paths.first()).absolutePath());
     tracePath = QFile::encodeName(opened);
+    mName = nameOf(paths);
     const size_t count = in->channels.size();
     mChannels.resize(count);
     for (size_t c = 0; c < count; ++c) {
@@ -338,12 +339,13 @@ const std::vector<QRgb> &recordingsource::colourTable(int c)
     return table;
 }
 
-QString recordingsource::name() const
+// The file's name, or what the names of a series share, and the image's.
+QString recordingsource::nameOf(const QStringList &paths) const
 {
-    const QString &first = mPaths.first();
-    QString text = mPaths.size() == 1 && (!QFileInfo(first).isDir() || zarrStack::isZarr(first))
+    const QString &first = paths.first();
+    QString text = paths.size() == 1 && (!QFileInfo(first).isDir() || zarrStack::isZarr(first))
             ? QFileInfo(QString(first).remove(QRegularExpression(QStringLiteral("/+$")))).fileName()
-            : seriesName(inputsOf(mPaths));
+            : seriesName(inputsOf(paths));
     if (in->images.size() > 1)
         text += QStringLiteral(" (%1)").arg(imageNames().value(in->image));
     return text;
@@ -386,11 +388,7 @@ std::optional<intensityWindow> recordingsource::autoWindow(int c) const
     const planeData *p = plane(c);
     if (!p)
         return std::nullopt;
-    histogram counts(p->bits, p->format);
-    if (counts.needsRange())
-        counts.addToRange(*p);
-    counts.add(*p);
-    return counts.autoWindow();
+    return histogram::of(*p).autoWindow();
 }
 
 // The file's display range, else 8-bit integers as stored; the others wait

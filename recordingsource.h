@@ -52,7 +52,7 @@ public:
 
     const stack &input() const { return *in; }
     QStringList paths() const { return mPaths; }
-    QString name() const;
+    QString name() const { return mName; }
     QStringList imageNames() const;
     int image() const { return in->image; }
     int times() const { return mSwapped ? in->planes : in->times; }
@@ -71,6 +71,7 @@ public:
 private:
     recordingsource(std::unique_ptr<stack> input, const QStringList &paths);
 
+    QString nameOf(const QStringList &paths) const;
     bool readKept(int level, const QRect &region);
     int levelFor(const QSize &scaled) const;
     void startWindows();
@@ -79,6 +80,7 @@ private:
     std::unique_ptr<stack> in;
     QStringList mPaths;
     QByteArray tracePath;
+    QString mName;
     bool mSwapped = false;
     std::vector<channel> mChannels;
     int shownTime = -1;

@@ -49,6 +49,15 @@ histogram::histogram(int bits, sampleFormat format)
     }
 }
 
+histogram histogram::of(const planeData &plane)
+{
+    histogram counts(plane.bits, plane.format);
+    if (counts.needsRange())
+        counts.addToRange(plane);
+    counts.add(plane);
+    return counts;
+}
+
 void histogram::addToRange(const planeData &plane)
 {
     forEachValue(plane, [this](double v) {

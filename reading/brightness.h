@@ -27,6 +27,8 @@ class histogram
 {
 public:
     histogram(int bits, sampleFormat format);
+    // The counts of one plane, its range first where they need it.
+    static histogram of(const planeData &plane);
 
     // 32 bits and floats need a pass for the minimum and maximum first.
     bool needsRange() const { return !exact; }
