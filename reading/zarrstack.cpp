@@ -115,9 +115,8 @@ std::vector<unsigned char> fillSample(const zarrArray &array)
     return sample;
 }
 
-void fillSamples(const zarrArray &array, unsigned char *to, int count)
+void fillSamples(const std::vector<unsigned char> &fill, unsigned char *to, int count)
 {
-    const std::vector<unsigned char> fill = fillSample(array);
     if (std::all_of(fill.begin(), fill.end(), [&](unsigned char b) { return b == fill.front(); })) {
         std::memset(to, fill.front(), size_t(count) * fill.size());
         return;
@@ -190,6 +189,7 @@ bool zarrStack::readRegion(int t, int z, int c, int level, const QRect &region, 
     out.bits = bits;
     out.format = format;
     out.bytes.resize(size_t(region.width()) * size_t(region.height()) * size_t(bytes));
+    const std::vector<unsigned char> fill = fillSample(array);
 
     const size_t dy = size_t(axis[Y]), dx = size_t(axis[X]);
     const qint64 chunkW = array.chunks[dx], chunkH = array.chunks[dy];
@@ -218,7 +218,7 @@ bool zarrStack::readRegion(int t, int z, int c, int level, const QRect &region, 
             for (int y = inChunk.top(); y <= inChunk.bottom(); ++y) {
                 unsigned char *to = out.bytes.data() + (size_t(y - region.top()) * size_t(region.width()) + size_t(inChunk.left() - region.left())) * size_t(bytes);
                 if (!found) {
-                    fillSamples(array, to, inChunk.width());
+                    fillSamples(fill, to, inChunk.width());
                     continue;
                 }
                 const qint64 from = base + (y - cy * chunkH) * stride[dy] + (inChunk.left() - cx * chunkW) * stride[dx];
