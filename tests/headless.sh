@@ -150,9 +150,8 @@ expect_last "$(frame 0 1)"
 [ ! -s "$work/err" ] || fail "the terminal got: $(cat "$work/err")"
 
 echo "-- the virtual display shows the frame"
-sleep 0.3
-shown=$("$xprobe" pixel "$win" 150 150)
 wanted=$("$xprobe" filepixel "$(frame 0 1)" 100 100)
+for _ in $(seq 50); do shown=$("$xprobe" pixel "$win" 150 150); [ "$shown" = "$wanted" ] && break; sleep 0.1; done
 [ "$shown" = "$wanted" ] || fail "screen pixel is $shown, frame pixel is $wanted"
 
 echo "-- a window manager frames the window and gives it the keyboard"
