@@ -1,18 +1,13 @@
 // Reads every input as a descriptor file into one window.  What the reader
 // traces on std::cerr is kept from the fuzzer's own output.
 
+#include "fuzzinput.h"
 #include "window.h"
 
 #include <QApplication>
 
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <sstream>
 #include <iostream>
-
-#include <sys/mman.h>
-#include <unistd.h>
 
 class descriptorFuzzer
 {
@@ -33,8 +28,7 @@ public:
 
 namespace {
 
-int fd = -1;
-QString fileName;
+memoryFile *input = nullptr;
 window *shown = nullptr;
 
 }
@@ -46,17 +40,13 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     new QApplication(argc, args);
     shown = new window;
-    fd = memfd_create("descriptor", MFD_CLOEXEC);
-    if (fd < 0)
-        std::abort();
-    fileName = QString("/proc/self/fd/%1").arg(fd);
+    input = new memoryFile("descriptor");
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != ssize_t(size))
-        std::abort();
-    descriptorFuzzer::read(*shown, fileName);
+    input->write(data, size);
+    descriptorFuzzer::read(*shown, input->path());
     return 0;
 }

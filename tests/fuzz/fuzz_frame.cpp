@@ -3,17 +3,13 @@
 // scaled down.  A picture read must have the size asked for, and where two
 // parts overlap they must agree pixel for pixel.
 
+#include "fuzzinput.h"
 #include "framereader.h"
 
 #include <QCoreApplication>
+#include <QFile>
 
 #include <algorithm>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace {
 
@@ -23,18 +19,7 @@ constexpr int maxSkip = 1023;
 // Only frames up to this many pixels are also read whole, scaled down.
 constexpr qint64 maxScaledPixels = 1024 * 1024;
 
-int fd = -1;
-QByteArray fileName;
-
-void ignoreMessage(QtMsgType, const QMessageLogContext &, const QString &) { }
-
-void require(bool condition, const char *what)
-{
-    if (condition)
-        return;
-    std::fprintf(stderr, "fuzz-frame: %s\n", what);
-    std::abort();
-}
+memoryFile *input = nullptr;
 
 void requireSize(const QImage &image, const QSize &size)
 {
@@ -52,16 +37,15 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***argv)
     static int argc = 1;
     static char *args[] = { (*argv)[0], nullptr };
     new QCoreApplication(argc, args);
-    qInstallMessageHandler(ignoreMessage);
-    fd = memfd_create("frame", MFD_CLOEXEC);
-    require(fd >= 0, "no memory file");
-    fileName = "/proc/self/fd/" + QByteArray::number(fd);
+    silenceQt();
+    input = new memoryFile("frame");
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    require(ftruncate(fd, 0) == 0 && pwrite(fd, data, size, 0) == ssize_t(size), "cannot write the frame");
+    input->write(data, size);
+    const QByteArray fileName = QFile::encodeName(input->path());
 
     framereader reader(fileName);
     const QSize frame = reader.size();

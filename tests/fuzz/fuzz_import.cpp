@@ -4,6 +4,7 @@
 // What comes back must be consistent: sizes that agree, indices within the
 // names, and one-line errors that name the file.
 
+#include "fuzzinput.h"
 #include "indexnames.h"
 #include "metadata.h"
 #include "pagelayout.h"
@@ -13,32 +14,15 @@
 #include <QCoreApplication>
 
 #include <algorithm>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace {
 
-int fd = -1;
-QString fileName;
-
-void ignoreMessage(QtMsgType, const QMessageLogContext &, const QString &) { }
-
-void require(bool condition, const char *what)
-{
-    if (condition)
-        return;
-    std::fprintf(stderr, "fuzz-import: %s\n", what);
-    std::abort();
-}
+memoryFile *input = nullptr;
 
 void requireError(const QString &error)
 {
-    require(error.startsWith(fileName + ": ") && !error.contains('\n'), "an error that is not one line naming the file");
+    require(error.startsWith(input->path() + ": ") && !error.contains('\n'), "an error that is not one line naming the file");
 }
 
 // The parsers on the bytes themselves; the ImageJ tags take their byte
@@ -161,10 +145,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***argv)
     static int argc = 1;
     static char *args[] = { (*argv)[0], nullptr };
     new QCoreApplication(argc, args);
-    qInstallMessageHandler(ignoreMessage);
-    fd = memfd_create("stack", MFD_CLOEXEC);
-    require(fd >= 0, "no memory file");
-    fileName = "/proc/self/fd/" + QString::number(fd);
+    silenceQt();
+    input = new memoryFile("stack");
     return 0;
 }
 
@@ -174,12 +156,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     parse(bytes);
     layoutAsNames(bytes);
 
-    require(ftruncate(fd, 0) == 0 && pwrite(fd, data, size, 0) == ssize_t(size), "cannot write the file");
+    input->write(data, size);
     stackOptions options;
     options.maxPlaneBytes = 4 << 20;
     options.planes = size % 3;
     QString error;
-    if (std::unique_ptr<stack> s = openFile(fileName, options, &error))
+    if (std::unique_ptr<stack> s = openFile(input->path(), options, &error))
         readAll(*s);
     else
         requireError(error);

@@ -3,32 +3,17 @@
 // picks loaded one after another, each drawn whole, in part and scaled down,
 // with channels hidden and windows changed between, as the Brightness and
 // Contrast dialog changes them.
+#include "fuzzinput.h"
 #include "recordingsource.h"
 
 #include <QCoreApplication>
 
-#include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <sstream>
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 namespace {
 
-int fd = -1;
-QString fileName;
-
-void ignoreMessage(QtMsgType, const QMessageLogContext &, const QString &) { }
-
-void require(bool condition, const char *what)
-{
-    if (condition)
-        return;
-    std::fprintf(stderr, "fuzz-recording: %s\n", what);
-    std::abort();
-}
+memoryFile *input = nullptr;
 
 void draw(recordingsource &r, const QSize &scaled, const QRect &part)
 {
@@ -43,21 +28,19 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***argv)
     static int argc = 1;
     static char *args[] = { (*argv)[0], nullptr };
     new QCoreApplication(argc, args);
-    qInstallMessageHandler(ignoreMessage);
+    silenceQt();
     // The trace of every frame read would drown the fuzzer's own lines.
     static std::ostringstream trace;
     std::cerr.rdbuf(trace.rdbuf());
-    fd = memfd_create("recording", MFD_CLOEXEC);
-    require(fd >= 0, "no memory file");
-    fileName = "/proc/self/fd/" + QString::number(fd);
+    input = new memoryFile("recording");
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    require(ftruncate(fd, 0) == 0 && pwrite(fd, data, size, 0) == ssize_t(size), "cannot write the file");
+    input->write(data, size);
     QString error;
-    std::unique_ptr<recordingsource> r = recordingsource::open({ fileName }, int(size % 3) - 1, &error, 1, 4 << 20);
+    std::unique_ptr<recordingsource> r = recordingsource::open({ input->path() }, int(size % 3) - 1, &error, 1, 4 << 20);
     if (!r) {
         require(!error.isEmpty() && !error.contains('\n'), "a refusal that is not one line");
         return 0;
