@@ -1,4 +1,5 @@
 #include "window.h"
+#include "zarrstore.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -147,7 +148,7 @@ int main(int argc, char *argv[])
 
     bool readable = !files.isEmpty();
     for (const QString &fileName : files) {
-        if (fileName.startsWith("http://", Qt::CaseInsensitive) || fileName.startsWith("https://", Qt::CaseInsensitive))
+        if (zarrstore::isUrl(fileName))
             continue;
         const QString reason = unreadable(fileName, files.size() == 1 && !fileName.endsWith(".tz"));
         if (reason.isEmpty())

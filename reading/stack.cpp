@@ -1,9 +1,7 @@
 #include "stack.h"
 
 #include "fileseries.h"
-#include "imagefile.h"
-#include "tiffstack.h"
-#include "zarrstack.h"
+#include "formats.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -31,27 +29,21 @@ bool stack::readRegion(int t, int z, int c, int level, const QRect &region, plan
 
 std::unique_ptr<stack> openFile(const QString &fileName, const stackOptions &options, QString *error)
 {
-    if (zarrStack::isZarr(fileName))
-        return zarrStack::open(fileName, options, error);
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("%1: %2").arg(fileName, file.errorString());
+    // A folder or URL is told by where it is, a file by its first bytes.
+    const format *f = formatOf(fileName, QByteArray());
+    if (!f) {
+        QFile file(fileName);
+        if (!file.open(QIODevice::ReadOnly)) {
+            *error = QStringLiteral("%1: %2").arg(fileName, file.errorString());
+            return nullptr;
+        }
+        f = formatOf(fileName, file.read(headBytes));
+    }
+    if (!f) {
+        *error = QStringLiteral("%1: not a TIFF, PNG or JPEG file").arg(fileName);
         return nullptr;
     }
-    const QByteArray magic = file.read(8);
-    file.close();
-    const auto startsWith = [&magic](const char *bytes, qsizetype size) {
-        return magic.startsWith(QByteArrayView(bytes, size));
-    };
-    // Classic TIFF and BigTIFF in either byte order.
-    if (startsWith("II*\0", 4) || startsWith("MM\0*", 4) || startsWith("II+\0", 4) || startsWith("MM\0+", 4))
-        return tiffStack::open(fileName, options, error);
-    if (startsWith("\x89PNG\r\n\x1a\n", 8))
-        return imageFile::open(fileName, "png", error);
-    if (startsWith("\xff\xd8\xff", 3))
-        return imageFile::open(fileName, "jpeg", error);
-    *error = QStringLiteral("%1: not a TIFF, PNG or JPEG file").arg(fileName);
-    return nullptr;
+    return f->open(fileName, options, error);
 }
 
 std::unique_ptr<stack> openStack(const QStringList &inputs, const stackOptions &options, QString *error)
