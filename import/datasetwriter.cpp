@@ -1,6 +1,6 @@
 #include "datasetwriter.h"
 
-#include "names.h"
+#include "datasetformat.h"
 
 #include <QDir>
 #include <QFile>
@@ -121,9 +121,7 @@ QString datasetwriter::cannotReplace(const QString &output, const QStringList &i
 
 QByteArray datasetwriter::descriptor(const QString &name, int width, int height, int times, int planes)
 {
-    return "dataset " + name.toUtf8() + "\nwidth " + QByteArray::number(width) + "\nheight "
-            + QByteArray::number(height) + "\nmint 0\nmaxt " + QByteArray::number(times - 1)
-            + "\nminz 0\nmaxz " + QByteArray::number(planes - 1) + "\n";
+    return descriptorText(name.toUtf8(), width, height, times, planes);
 }
 
 bool datasetwriter::writeFile(const QString &path, const char *data, std::size_t size, QString *error)

@@ -6,17 +6,6 @@
 
 #include <algorithm>
 
-QString digit3(int a)
-{
-    return QString::number(a).rightJustified(3, u'0');
-}
-
-QString frameFileName(const QString &dataset, int t, int z)
-{
-    return dataset + QLatin1String("_t") + digit3(t) + QLatin1String("_z") + digit3(z)
-            + QLatin1String("_ch000.jpg");
-}
-
 static bool isNameCharacter(QChar c)
 {
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')

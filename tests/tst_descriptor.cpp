@@ -1,3 +1,4 @@
+#include "datasetformat.h"
 #include "window.h"
 #include "testutil.h"
 
@@ -29,6 +30,8 @@ private slots:
     void missingFile();
     void nonAsciiPath();
     void laterFileKeepsUnnamedFields();
+    void roundTrip_data();
+    void roundTrip();
 
 private:
     static Fields fieldsOf(const window &w);
@@ -251,6 +254,42 @@ void tst_descriptor::laterFileKeepsUnnamedFields()
     QCOMPARE(w.dataset, QString("a"));
     QCOMPARE(w.width, 40);
     QCOMPARE(w.maxTime, 4);
+}
+
+void tst_descriptor::roundTrip_data()
+{
+    QTest::addColumn<QByteArray>("dataset");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("times");
+    QTest::addColumn<int>("planes");
+    QTest::newRow("time-lapse stack") << QByteArray("cell-A.1") << 2048 << 1024 << 51 << 7;
+    QTest::newRow("one frame") << QByteArray("one") << 3 << 2 << 1 << 1;
+    QTest::newRow("largest") << QByteArray("x") << INT_MAX << INT_MAX << INT_MAX << INT_MAX;
+}
+
+// What the importer writes is read back whole.
+void tst_descriptor::roundTrip()
+{
+    QFETCH(QByteArray, dataset);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, times);
+    QFETCH(int, planes);
+    const QString fileName = dir.filePath(QString("r%1.tz").arg(QTest::currentDataTag()));
+    QVERIFY(writeFile(fileName, descriptorText(dataset, width, height, times, planes)));
+    descriptor read;
+    QByteArrayList traced;
+    readDescriptor(fileName, read, [&traced](const QByteArray &line) { traced << line; });
+    QCOMPARE(traced, (QByteArrayList { dataset, QByteArray::number(width), QByteArray::number(height), "0",
+                                       QByteArray::number(times - 1), "0", QByteArray::number(planes - 1) }));
+    QCOMPARE(read.dataset, dataset);
+    QCOMPARE(read.width, width);
+    QCOMPARE(read.height, height);
+    QCOMPARE(read.minTime, 0);
+    QCOMPARE(read.maxTime, times - 1);
+    QCOMPARE(read.minFocal, 0);
+    QCOMPARE(read.maxFocal, planes - 1);
 }
 
 QTEST_MAIN(tst_descriptor)
