@@ -6,6 +6,7 @@
 #include <QXmlStreamReader>
 #include <QtEndian>
 
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -38,7 +39,112 @@ double doubleFromBytes(const char *p, bool bigEndian)
     return value;
 }
 
+// A length unit's symbol, its size in metres, and the ways it is written (in lower case).
+struct lengthUnit
+{
+    QString symbol;
+    double metres;
+    QStringList names;
+};
+
+const std::vector<lengthUnit> &lengthUnits()
+{
+    static const std::vector<lengthUnit> units = {
+        { QStringLiteral("µm"), 1e-6,
+          { QStringLiteral("µm"), QStringLiteral("μm"), "um", "micron", "microns", "micrometer", "micrometre" } },
+        { "nm", 1e-9, { "nm", "nanometer", "nanometre" } },
+        { "mm", 1e-3, { "mm", "millimeter", "millimetre" } },
+        { "cm", 1e-2, { "cm", "centimeter", "centimetre" } },
+        { "m", 1, { "m", "meter", "metre" } },
+        { "pm", 1e-12, { "pm", "picometer", "picometre" } },
+        { QStringLiteral("Å"), 1e-10, { QStringLiteral("å"), "angstrom" } },   // Å and the Ångström sign lower-cased
+        { "inch", 0.0254, { "inch", "inches", "in" } },
+    };
+    return units;
+}
+
+const lengthUnit *unitOf(const QString &written)
+{
+    const QString name = written.trimmed().toLower();
+    for (const lengthUnit &unit : lengthUnits())
+        if (unit.names.contains(name))
+            return &unit;
+    return nullptr;
+}
+
+bool isPixel(const QString &unit)
+{
+    return unit == QLatin1String("pixel") || unit == QLatin1String("pixels") || unit == QLatin1String("px");
+}
+
+// ImageJ writes characters beyond ASCII escaped, "\u00B5" for µ.
+QString unescaped(QString text)
+{
+    for (qsizetype at = text.indexOf(QLatin1String("\\u")); at >= 0 && at + 6 <= text.size();
+         at = text.indexOf(QLatin1String("\\u"), at + 1)) {
+        bool ok = false;
+        const uint code = QStringView(text).mid(at + 2, 4).toUInt(&ok, 16);
+        if (ok)
+            text.replace(at, 6, QChar(char16_t(code)));
+    }
+    return text;
+}
+
 } // namespace
+
+physicalSizes inOneUnit(const std::optional<double> (&sizes)[3], const QString (&units)[3])
+{
+    physicalSizes out;
+    std::optional<double> *const to[3] = { &out.x, &out.y, &out.z };
+    const lengthUnit *first = nullptr;
+    bool given = false;
+    bool pixelsOfOne = true;
+    for (int i = 0; i < 3; ++i) {
+        if (!sizes[i] || !std::isfinite(*sizes[i]) || *sizes[i] <= 0)
+            continue;
+        const lengthUnit *known = unitOf(units[i]);
+        const QString unit = known ? known->symbol : units[i].trimmed();
+        if (!given) {
+            out.unit = unit;
+            first = known;
+            given = true;
+        }
+        if (unit == out.unit)
+            *to[i] = sizes[i];
+        else if (known && first)
+            *to[i] = *sizes[i] * known->metres / first->metres;
+        if (*to[i])
+            pixelsOfOne = pixelsOfOne && **to[i] == 1;
+    }
+    if (isPixel(out.unit.toLower())) {
+        if (pixelsOfOne)
+            return physicalSizes();
+        out.unit.clear();
+    }
+    return out;
+}
+
+void setSizes(const physicalSizes &sizes, stack *s)
+{
+    s->pixelWidth = sizes.x;
+    s->pixelHeight = sizes.y;
+    s->planeSpacing = sizes.z;
+    s->unit = sizes.unit;
+}
+
+QString sizesText(const stack &s)
+{
+    const QString unit = s.unit.isEmpty() ? QString() : u' ' + s.unit;
+    const auto number = [](const std::optional<double> &size) { return size ? QString::number(*size, 'g', 6) : QStringLiteral("?"); };
+    QStringList parts;
+    if (s.pixelWidth || s.pixelHeight)
+        parts << QStringLiteral("%1 × %2%3 pixels").arg(number(s.pixelWidth), number(s.pixelHeight), unit);
+    if (s.planeSpacing)
+        parts << QStringLiteral("focal planes %1%2 apart").arg(number(s.planeSpacing), unit);
+    if (parts.isEmpty())
+        return QStringLiteral("not given");
+    return parts.join(QLatin1String(", ")) + (s.unit.isEmpty() ? QStringLiteral(" (no unit given)") : QString());
+}
 
 std::optional<imagejDescription> parseImagejDescription(const QByteArray &text)
 {
@@ -68,8 +174,22 @@ std::optional<imagejDescription> parseImagejDescription(const QByteArray &text)
             d.max = real;
         else if (key == "hyperstack")
             d.hyperstack = value.trimmed() == QLatin1String("true");
+        else if (key == "unit")
+            d.unit = unescaped(QString::fromUtf8(line.mid(equals + 1)).trimmed());
+        else if (key == "spacing" && ok)
+            d.spacing = real;
     }
     return d;
+}
+
+physicalSizes imagejSizes(const imagejDescription &d, double xResolution, double yResolution, int resolutionUnit)
+{
+    // Without a unit of its own, ImageJ takes the resolution tags' unit, and pixels when they have none.
+    QString unit = d.unit;
+    if (unit.isEmpty())
+        unit = resolutionUnit == 2 ? QStringLiteral("inch") : resolutionUnit == 3 ? QStringLiteral("cm") : QStringLiteral("pixel");
+    const auto size = [](double resolution) { return resolution > 0 ? std::optional<double>(1 / resolution) : std::nullopt; };
+    return inOneUnit({ size(xResolution), size(yResolution), d.spacing }, { unit, unit, unit });
 }
 
 imagejExtras parseImagejMetadata(const std::vector<uint32_t> &byteCounts, const QByteArray &data)
@@ -187,6 +307,19 @@ bool parseOme(const QByteArray &xml, std::vector<omeImage> *out, bool *isOme, QS
             static const QStringList orders = { "XYZCT", "XYZTC", "XYCTZ", "XYCZT", "XYTCZ", "XYTZC" };
             if (!orders.contains(image.dimensionOrder))
                 return fail(QStringLiteral("OME-XML has no valid DimensionOrder"));
+            std::optional<double> sizes[3];
+            QString units[3];
+            for (int i = 0; i < 3; ++i) {
+                const QString size = QStringLiteral("PhysicalSize") + QChar(u"XYZ"[i]);
+                bool ok = false;
+                const double value = reader.attributes().value(size).toDouble(&ok);
+                if (ok)
+                    sizes[i] = value;
+                units[i] = reader.attributes().value(size + QStringLiteral("Unit")).toString();
+                if (units[i].isEmpty())
+                    units[i] = QStringLiteral("µm");
+            }
+            image.sizes = inOneUnit(sizes, units);
         } else if (name == u"Channel" && inPixels) {
             omeChannel channel;
             const QXmlStreamAttributes attributes = reader.attributes();
@@ -262,6 +395,14 @@ std::optional<lsmInfo> parseLsmInfo(const QByteArray &data)
     const quint16 scanType = qFromLittleEndian<quint16>(p + 88);
     info.timeFastest = scanType == 3 || scanType == 5 || scanType == 9;
     info.colourOffset = qFromLittleEndian<quint32>(p + 108);
+    // Voxel sizes in metres; a file of one plane gives next to nothing (1e-19) between planes.
+    std::optional<double> sizes[3];
+    for (int i = 0; i < 3; ++i) {
+        const double metres = doubleFromBytes(p + 40 + 8 * i, false);
+        if (metres > 1e-12)
+            sizes[i] = metres * 1e6;
+    }
+    info.sizes = inOneUnit(sizes, { QStringLiteral("µm"), QStringLiteral("µm"), QStringLiteral("µm") });
     if (data.size() >= 272)
         info.images = std::min(counted(264) * counted(268), maxCount);
     return info;
@@ -297,4 +438,17 @@ lsmColours parseLsmColours(const QByteArray &block)
     if (result.names.size() != names)
         result.names.clear();
     return result;
+}
+
+physicalSizes tiffSizes(const QByteArray &description, const std::optional<lsmInfo> &lsm, double xResolution,
+                        double yResolution, int resolutionUnit, int image)
+{
+    if (const std::optional<imagejDescription> imagej = parseImagejDescription(description))
+        return imagejSizes(*imagej, xResolution, yResolution, resolutionUnit);
+    std::vector<omeImage> ome;
+    bool isOme = false;
+    QString error;
+    if (parseOme(description, &ome, &isOme, &error) && isOme)
+        return image >= 0 && size_t(image) < ome.size() ? ome[size_t(image)].sizes : physicalSizes();
+    return lsm ? lsm->sizes : physicalSizes();
 }

@@ -1,6 +1,8 @@
 #ifndef METADATA_H
 #define METADATA_H
 
+#include "stack.h"
+
 #include <QByteArray>
 #include <QRgb>
 #include <QString>
@@ -18,6 +20,24 @@
 // Longest description text looked at.
 constexpr qsizetype maxMetadataText = 16 * 1024 * 1024;
 
+// The physical sizes a file gives, in one unit.
+struct physicalSizes
+{
+    std::optional<double> x;   // of a pixel
+    std::optional<double> y;
+    std::optional<double> z;   // between focal planes
+    QString unit;              // empty when the file names none
+};
+// The sizes given in units of their own, in the first one's: "µm" for the
+// ways of writing micrometres, symbols for the names of other lengths.  A
+// size whose unit cannot be converted, or that is not above 0, is left
+// out; sizes of 1 "pixel" are no calibration at all.
+physicalSizes inOneUnit(const std::optional<double> (&sizes)[3], const QString (&units)[3]);
+void setSizes(const physicalSizes &sizes, stack *s);
+// A stack's sizes for people: "0.25 × 0.5 µm pixels, focal planes 2 µm
+// apart", "1 × 2 pixels (no unit given)", or "not given".
+QString sizesText(const stack &s);
+
 // ImageJ's "ImageJ=" description.
 struct imagejDescription
 {
@@ -28,8 +48,13 @@ struct imagejDescription
     std::optional<double> min;
     std::optional<double> max;
     bool hyperstack = false;   // a plain stack says nothing of what its pages are
+    QString unit;              // as written, its \u escapes undone
+    std::optional<double> spacing;
 };
 std::optional<imagejDescription> parseImagejDescription(const QByteArray &text);
+// ImageJ's calibration: the resolution tags' pixels per unit (resolutionUnit
+// as TIFF codes it), the description's unit and spacing.
+physicalSizes imagejSizes(const imagejDescription &d, double xResolution, double yResolution, int resolutionUnit);
 
 // What ImageJ's metadata tags hold: the display range and the LUT of each channel.
 struct imagejExtras
@@ -68,6 +93,7 @@ struct omeImage
     QString type;
     std::vector<omeChannel> channels;
     std::vector<omeTiffData> tiffData;
+    physicalSizes sizes;
 };
 // Every image of OME-XML (stage positions, series).  Returns false with
 // *error set when the text is OME-XML but unusable; *isOme says whether it
@@ -92,6 +118,7 @@ struct lsmInfo
     qint64 images = 1;         // stage positions times mosaic tiles
     bool timeFastest = false;  // time series scans store time points before focal planes
     quint32 colourOffset = 0;  // of the ChannelColors block in the file, 0 when none
+    physicalSizes sizes;       // in µm
 };
 std::optional<lsmInfo> parseLsmInfo(const QByteArray &data);
 
@@ -102,5 +129,11 @@ struct lsmColours
     QStringList names;
 };
 lsmColours parseLsmColours(const QByteArray &block);
+
+// The physical sizes of a TIFF file's image, by its first page's
+// description (ImageJ's, with the resolution tags, or OME-XML) or LSM's
+// information, as the pages are laid out.
+physicalSizes tiffSizes(const QByteArray &description, const std::optional<lsmInfo> &lsm, double xResolution,
+                        double yResolution, int resolutionUnit, int image);
 
 #endif

@@ -80,6 +80,11 @@ public:
     QString pattern;            // a file series' --pattern, or its names read as one; empty for the natural order
     bool axesGuessed = false;   // no metadata says whether the pages are time points or focal planes
     std::vector<QSize> levels;  // the planes' resolution levels, finest (width x height) first; most have one
+    // Physical sizes where the file gives them; unset otherwise.
+    std::optional<double> pixelWidth;    // x size of a pixel of the finest level
+    std::optional<double> pixelHeight;
+    std::optional<double> planeSpacing;  // between focal planes
+    QString unit;                        // of the three, as the file writes it ("µm", "nm", "micron" normalised to "µm")
 
     // Whether the input holds this plane at all (a gap in a file series does not).
     virtual bool present(int t, int z, int c) const = 0;

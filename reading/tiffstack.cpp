@@ -238,6 +238,14 @@ bool tiffStack::openFile(const stackOptions &options)
     warnings = mLayout.warnings + mWarnings;
     images = mLayout.images;
     image = mLayout.image;
+    // The first page's resolution: ImageJ's pixels per unit.
+    float xResolution = 0;
+    float yResolution = 0;
+    uint16_t resolutionUnit = RESUNIT_NONE;
+    TIFFGetField(mTiff, TIFFTAG_XRESOLUTION, &xResolution);
+    TIFFGetField(mTiff, TIFFTAG_YRESOLUTION, &yResolution);
+    TIFFGetFieldDefaulted(mTiff, TIFFTAG_RESOLUTIONUNIT, &resolutionUnit);
+    setSizes(tiffSizes(metadata.description, metadata.lsm, xResolution, yResolution, resolutionUnit, image), this);
     return !mPaletteIndices || colourPaletteChannels();
 }
 

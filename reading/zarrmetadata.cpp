@@ -42,6 +42,19 @@ std::vector<qint64> counts(const QJsonValue &value)
     return result;
 }
 
+// The factors of a list of coordinate transformations' scale; empty when it has none.
+std::vector<double> scaleOf(const QJsonValue &transformations)
+{
+    std::vector<double> scale;
+    for (const QJsonValue &transform : transformations.toArray()) {
+        if (transform[QLatin1String("type")].toString() == QLatin1String("scale") && scale.empty()) {
+            for (const QJsonValue &factor : transform[QLatin1String("scale")].toArray())
+                scale.push_back(factor.toDouble());
+        }
+    }
+    return scale;
+}
+
 QString named(const QJsonValue &value)
 {
     const QString text = value.isObject() ? value[QLatin1String("id")].toString() : value.toString();
@@ -128,6 +141,7 @@ bool parseImageAttributes(const QByteArray &json, zarrImage *out, QString *error
         if (name.size() != 1 || !QStringLiteral("tczyx").contains(name) || out->axes.contains(name))
             return failWith(error, QStringLiteral("axis '%1' is not read; t, c, z, y and x are, each once").arg(name.left(32)));
         out->axes += name;
+        out->units << axis[QLatin1String("unit")].toString().left(64);
     }
     if (!out->axes.isEmpty() && (!out->axes.endsWith(QLatin1String("yx"))))
         return failWith(error, QStringLiteral("axes '%1' do not end in y and x").arg(out->axes));
@@ -137,13 +151,16 @@ bool parseImageAttributes(const QByteArray &json, zarrImage *out, QString *error
         if (!isRelativePath(path))
             return failWith(error, QStringLiteral("a resolution level's path '%1' is not a path below the image").arg(path.left(64)));
         out->levels << path;
-        std::vector<double> scale;
-        for (const QJsonValue &transform : dataset[QLatin1String("coordinateTransformations")].toArray()) {
-            if (transform[QLatin1String("type")].toString() == QLatin1String("scale")) {
-                for (const QJsonValue &factor : transform[QLatin1String("scale")].toArray())
-                    scale.push_back(factor.toDouble());
-            }
-        }
+        // The image's transformations apply after each level's.
+        std::vector<double> scale = scaleOf(dataset[QLatin1String("coordinateTransformations")]);
+        const std::vector<double> outer = scaleOf(image[QLatin1String("coordinateTransformations")]);
+        if (scale.empty())
+            scale = outer;
+        else if (!outer.empty() && outer.size() != scale.size())
+            scale.clear();
+        else
+            for (size_t i = 0; i < outer.size(); ++i)
+                scale[i] *= outer[i];
         out->scales.push_back(scale);
     }
     if (out->levels.isEmpty())
@@ -167,6 +184,24 @@ bool parseImageAttributes(const QByteArray &json, zarrImage *out, QString *error
         out->channels.push_back(info);
     }
     return true;
+}
+
+physicalSizes finestSizes(const zarrImage &image, const QString &axes)
+{
+    if (image.scales.empty() || image.scales.front().size() != size_t(axes.size()))
+        return physicalSizes();
+    const std::vector<double> &scale = image.scales.front();
+    std::optional<double> sizes[3];
+    QString units[3];
+    for (int i = 0; i < 3; ++i) {
+        const qsizetype a = axes.indexOf(QChar(u"xyz"[i]));
+        if (a < 0)
+            continue;
+        sizes[i] = scale[size_t(a)];
+        if (image.units.size() == axes.size())
+            units[i] = image.units[a];
+    }
+    return inOneUnit(sizes, units);
 }
 
 std::vector<zarrChild> parsePlateWells(const QByteArray &json)

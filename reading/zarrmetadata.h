@@ -1,6 +1,7 @@
 #ifndef ZARRMETADATA_H
 #define ZARRMETADATA_H
 
+#include "metadata.h"
 #include "stack.h"
 
 #include <QByteArray>
@@ -41,13 +42,16 @@ struct zarrImage
 {
     QString axes;                  // one letter an array dimension, of "tczyx"
     QStringList levels;            // the arrays' paths, finest first
-    std::vector<std::vector<double>> scales;   // each level's scale per dimension, when given
+    QStringList units;             // each axis's, as written; empty when none is given
+    std::vector<std::vector<double>> scales;   // each level's scale per dimension (the image's own composed in), when given
     std::vector<channelInfo> channels;         // omero's, possibly fewer than the array holds
     QString name;
 };
 // The multiscales of an image's .zattrs; false with *error when it has none
 // or they are unusable.
 bool parseImageAttributes(const QByteArray &json, zarrImage *out, QString *error);
+// The physical sizes of the finest level, its dimensions being the axes given.
+physicalSizes finestSizes(const zarrImage &image, const QString &axes);
 
 // The images a .zattrs leads to when it is no image itself: a plate's fields
 // (each well's .zattrs lists them) or the series of the bioformats2raw

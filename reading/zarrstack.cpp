@@ -342,6 +342,7 @@ bool zarrStack::openImage(const QString &path)
         channels = meta.channels;
     for (const zarrArray &array : arrays)
         levels.push_back(QSize(int(size(array, X)), int(size(array, Y))));
+    setSizes(finestSizes(meta, axes), this);
     if (!meta.name.isEmpty() && !images.empty() && images[size_t(image)].name.isEmpty())
         images[size_t(image)].name = meta.name;
     return true;
