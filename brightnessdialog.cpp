@@ -1,7 +1,7 @@
 #include "brightnessdialog.h"
 
 #include "histogramview.h"
-#include "recordingsource.h"
+#include "framesource.h"
 
 #include <QtWidgets>
 
@@ -46,7 +46,7 @@ brightnessdialog::brightnessdialog(QWidget *parent)
 }
 
 // One row per channel of the recording, or a note for a dataset.
-void brightnessdialog::setRecording(recordingsource *shown)
+void brightnessdialog::setRecording(framesource *shown)
 {
     recording = shown;
     while (QLayoutItem *item = rowsLayout->takeAt(0)) {
@@ -108,7 +108,7 @@ void brightnessdialog::showEvent(QShowEvent *e)
 
 void brightnessdialog::chooseColour(int c)
 {
-    recordingsource::channel &channel = recording->channels()[size_t(c)];
+    channel &channel = recording->channels()[size_t(c)];
     const QColor colour = QColorDialog::getColor(QColor(channel.colour), this, tr("Colour of %1").arg(channel.name));
     if (!colour.isValid())
         return;
@@ -119,8 +119,8 @@ void brightnessdialog::chooseColour(int c)
 
 void brightnessdialog::addRow(int c)
 {
-    const recordingsource::channel &channel = recording->channels()[size_t(c)];
-    const intensityWindow whole = typeRange(recording->input().bits, recording->input().format);
+    const channel &channel = recording->channels()[size_t(c)];
+    const intensityWindow whole = typeRange(recording->bits(), recording->format());
     row r;
     auto *box = new QGroupBox;
     r.shown = new QCheckBox(channel.name);
@@ -194,7 +194,7 @@ void brightnessdialog::addRow(int c)
             setWindow(c, w->low, w->high, true);
     });
     connect(resetButton, &QPushButton::clicked, this, [this, c] {
-        const recordingsource::channel &channel = recording->channels()[size_t(c)];
+        const ::channel &channel = recording->channels()[size_t(c)];
         if (channel.started)
             setWindow(c, channel.startLow, channel.startHigh, true);
     });
@@ -203,7 +203,7 @@ void brightnessdialog::addRow(int c)
 // A window of the channel, kept with its low value below its high one.
 void brightnessdialog::setWindow(int c, double low, double high, bool lowMoved)
 {
-    recordingsource::channel &channel = recording->channels()[size_t(c)];
+    channel &channel = recording->channels()[size_t(c)];
     const double step = integers() ? 1 : (rows[c].last - rows[c].first) / sliderSteps;
     if (high <= low) {
         if (lowMoved)
@@ -224,7 +224,7 @@ void brightnessdialog::setWindow(int c, double low, double high, bool lowMoved)
 // The controls of a channel as it stands.
 void brightnessdialog::showRow(int c)
 {
-    const recordingsource::channel &channel = recording->channels()[size_t(c)];
+    const channel &channel = recording->channels()[size_t(c)];
     row &r = rows[c];
     const auto step = [&r](double v) {
         return int(std::lround(std::clamp((v - r.first) / (r.last - r.first), 0.0, 1.0) * sliderSteps));
@@ -244,7 +244,7 @@ void brightnessdialog::showRow(int c)
 // widened as they need, never narrowed, so that the sliders stay put.
 void brightnessdialog::spanValues(int c)
 {
-    const recordingsource::channel &channel = recording->channels()[size_t(c)];
+    const channel &channel = recording->channels()[size_t(c)];
     row &r = rows[c];
     double first = std::min(channel.low, channel.startLow);
     double last = std::max(channel.high, channel.startHigh);
@@ -262,5 +262,5 @@ void brightnessdialog::spanValues(int c)
 
 bool brightnessdialog::integers() const
 {
-    return recording && recording->input().format != sampleFormat::floatingPoint;
+    return recording && recording->format() != sampleFormat::floatingPoint;
 }

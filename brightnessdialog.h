@@ -17,7 +17,7 @@ class QToolButton;
 class QVBoxLayout;
 QT_END_NAMESPACE
 class histogramview;
-class recordingsource;
+class framesource;
 
 // Image › Brightness and Contrast: for each channel of the recording shown,
 // whether it is shown, its colour, and its window over the histogram of the
@@ -31,7 +31,7 @@ class brightnessdialog : public QDialog
 public:
     explicit brightnessdialog(QWidget *parent = nullptr);
 
-    void setRecording(recordingsource *shown);
+    void setRecording(framesource *shown);
     void frameLoaded();
     void refresh();
 
@@ -65,7 +65,7 @@ private:
     void spanValues(int c);
     bool integers() const;
 
-    recordingsource *recording = nullptr;
+    framesource *recording = nullptr;
     bool placed = false;
     QLabel *note;
     QVBoxLayout *rowsLayout;

@@ -1,70 +1,70 @@
 #include "datasetsource.h"
+#include "datasetformat.h"
+#include "datasetplanes.h"
 #include "framereader.h"
 
 #include <QFileInfo>
 
-#include <iostream>
-
-void trace(const QByteArray &line)
+datasetsource::datasetsource(const QByteArray &path, const QByteArray &dataset, const layout &shape)
+    : framesource(std::make_unique<datasetplanes>(path, dataset)), path(path), dataset(dataset), shape(shape)
 {
-    const QByteArray text = line + '\n';
-    std::cerr.write(text.constData(), text.size());
-    std::cerr.flush();
-}
-
-datasetsource::datasetsource(const QByteArray &path, const QByteArray &dataset)
-    : path(path), dataset(dataset)
-{
+    channelsFound(3);
 }
 
 datasetsource::~datasetsource() = default;
 
 void datasetsource::load(int t, int z)
 {
-    name = frameName(path, dataset, t, z);
+    framesource::load(t, z);
+    name_ = frameName(path, dataset, t, z);
     opened.reset();
-    reader();
+    if (projection() == projectionKind::none)
+        reader();
 }
 
+// While a projection is shown, the size of the frames as last read.
 QSize datasetsource::size()
 {
-    return reader().size();
+    if (projection() != projectionKind::none && known.isValid())
+        return known;
+    known = reader().size();
+    return known;
 }
 
 QString datasetsource::title() const
 {
-    return QFileInfo(QString::fromLocal8Bit(name)).fileName();
+    if (projection() != projectionKind::none)
+        return framesource::title();
+    return QFileInfo(QString::fromLocal8Bit(name_)).fileName();
 }
 
 QImage datasetsource::picture(const QSize &scaled, const QRect &part)
 {
+    if (projection() != projectionKind::none)
+        return framesource::picture(scaled, part);
     const QImage image = reader().readScaled(scaled, part);
     opened.reset();
     return image;
 }
 
-// Built from the descriptor's own bytes, so that a name in any 8-bit
-// encoding finds its files.
-QByteArray datasetsource::frameName(const QByteArray &path, const QByteArray &dataset, int t, int z)
+// Grey frames, or red, green and blue, each at the whole 8-bit range.
+void datasetsource::channelsFound(size_t count)
 {
-    QByteArray name = path + "/img/" + dataset + "_t" + digit3(t) + "_z" + digit3(z) + "_ch000.jpg";
-#ifdef Q_OS_WIN
-    name.replace('/', '\\');
-#endif
-    return name;
-}
-
-QByteArray datasetsource::digit3(int a)
-{
-    return QByteArray::number(a).rightJustified(3, '0');
+    mChannels.assign(count, channel());
+    for (size_t c = 0; c < count; ++c) {
+        channel &ch = mChannels[c];
+        ch.name = count == 1 ? QStringLiteral("Grey") : QStringList { "Red", "Green", "Blue" }.value(int(c));
+        ch.colour = count == 1 ? qRgb(255, 255, 255) : defaultColour(int(c));
+        ch.started = true;
+    }
 }
 
 // The frame's file, opened and traced once for each picture taken of it.
 framereader &datasetsource::reader()
 {
     if (!opened) {
-        trace(name);
-        opened = std::make_unique<framereader>(name);
+        trace(name_);
+        opened = std::make_unique<framereader>(name_);
     }
     return *opened;
 }

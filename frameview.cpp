@@ -8,6 +8,7 @@ frameview::frameview(QWidget *parent)
     : QLabel(parent)
 {
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setMouseTracking(true);
 }
 
 // The part of a frame to decode: at 100 % and above in frame pixels, below it
@@ -39,6 +40,7 @@ void frameview::showFrame(QImage image, const part &read)
     pictureScaled = read.scaled;
     origin = read.rect.topLeft();
     regionAsked = false;
+    shownImage = image;
     setPixmap(QPixmap::fromImage(std::move(image)));
     viewChanged();
 }
@@ -100,22 +102,104 @@ void frameview::centreOn(const QPoint &framePoint)
 void frameview::paintEvent(QPaintEvent *)
 {
     const QPixmap shown = pixmap();
-    if (shown.isNull())
-        return;
     QPainter painter(this);
+    if (!shown.isNull()) {
+        const QRectF at = pictureRect();
+        if (at.size() == shown.deviceIndependentSize())
+            painter.drawPixmap(at.topLeft(), shown);
+        else
+            painter.drawPixmap(at, shown, QRectF(QPointF(), shown.size()));
+    }
+    if (crosshair && !shown.isNull()) {
+        const QPoint at = viewPointOf(*crosshair);
+        painter.setPen(QPen(QColor(255, 255, 0, 200), 1));
+        painter.drawLine(0, at.y(), width(), at.y());
+        painter.drawLine(at.x(), 0, at.x(), height());
+    }
+    if (!problem.isEmpty()) {
+        const int line = fontMetrics().height() + 8;
+        const QRect band(0, (height() - line) / 2, width(), line);
+        painter.fillRect(band, QColor(0, 0, 0, 200));
+        painter.setPen(Qt::white);
+        painter.drawText(band.adjusted(6, 0, -6, 0), Qt::AlignCenter | Qt::TextSingleLine,
+                         fontMetrics().elidedText(problem, Qt::ElideMiddle, band.width() - 12));
+    }
+}
+
+QPoint frameview::framePointAt(const QPoint &at) const
+{
+    const QPoint inFrame = at + viewOffset();
+    const auto [nx, dx] = axisScale(Qt::Horizontal);
+    const auto [ny, dy] = axisScale(Qt::Vertical);
+    const auto down = [](qint64 v, qint64 num, qint64 den) {
+        const qint64 scaled = v * den;
+        return int(scaled >= 0 ? scaled / num : -((-scaled + num - 1) / num));
+    };
+    return QPoint(down(inFrame.x(), nx, dx), down(inFrame.y(), ny, dy));
+}
+
+QPoint frameview::viewPointOf(const QPoint &framePoint) const
+{
+    const auto [nx, dx] = axisScale(Qt::Horizontal);
+    const auto [ny, dy] = axisScale(Qt::Vertical);
+    return QPoint(int((2 * qint64(framePoint.x()) + 1) * nx / (2 * dx)), int((2 * qint64(framePoint.y()) + 1) * ny / (2 * dy)))
+            - viewOffset();
+}
+
+std::optional<QRgb> frameview::shownColour(const QPoint &framePoint) const
+{
+    if (shownImage.isNull() || !QRect(QPoint(), frameSize).contains(framePoint))
+        return std::nullopt;
     const QRectF at = pictureRect();
-    if (at.size() == shown.deviceIndependentSize())
-        painter.drawPixmap(at.topLeft(), shown);
-    else
-        painter.drawPixmap(at, shown, QRectF(QPointF(), shown.size()));
+    const QPointF view = viewPointOf(framePoint);
+    const QPoint pixel(int((view.x() - at.left()) * shownImage.width() / at.width()),
+                       int((view.y() - at.top()) * shownImage.height() / at.height()));
+    if (!shownImage.rect().contains(pixel))
+        return std::nullopt;
+    return shownImage.pixel(pixel);
+}
+
+void frameview::setPointing(bool on)
+{
+    pointing = on;
+    updateCursor();
+}
+
+void frameview::setCrosshair(const std::optional<QPoint> &framePoint)
+{
+    if (crosshair == framePoint)
+        return;
+    crosshair = framePoint;
+    update();
+}
+
+void frameview::setProblem(const QString &text)
+{
+    if (problem == text)
+        return;
+    problem = text;
+    update();
+}
+
+void frameview::leaveEvent(QEvent *e)
+{
+    QLabel::leaveEvent(e);
+    emit pointerLeft();
 }
 
 void frameview::mousePressEvent(QMouseEvent *e)
 {
-    if (e->button() != Qt::LeftButton || !pannable()) {
+    if (pointing && e->button() == Qt::LeftButton && !pixmap().isNull()) {
+        dragButton = Qt::LeftButton;
+        emit pointSet(framePointAt(e->position().toPoint()));
+        return;
+    }
+    const bool pans = e->button() == Qt::MiddleButton || (e->button() == Qt::LeftButton && !pointing);
+    if (!pans || !pannable()) {
         e->ignore();
         return;
     }
+    dragButton = e->button();
     dragging = true;
     dragStart = e->position().toPoint();
     offsetAtStart = mOffset;
@@ -124,6 +208,12 @@ void frameview::mousePressEvent(QMouseEvent *e)
 
 void frameview::mouseMoveEvent(QMouseEvent *e)
 {
+    if (!pixmap().isNull())
+        emit pointerMoved(framePointAt(e->position().toPoint()));
+    if (pointing && dragButton == Qt::LeftButton && !dragging) {
+        emit pointSet(framePointAt(e->position().toPoint()));
+        return;
+    }
     if (!dragging) {
         e->ignore();
         return;
@@ -142,10 +232,13 @@ void frameview::mouseMoveEvent(QMouseEvent *e)
 
 void frameview::mouseReleaseEvent(QMouseEvent *e)
 {
-    if (!dragging || e->button() != Qt::LeftButton) {
+    if (e->button() != dragButton) {
         e->ignore();
         return;
     }
+    dragButton = Qt::NoButton;
+    if (!dragging)
+        return;
     dragging = false;
     updateCursor();
 }
@@ -287,7 +380,9 @@ void frameview::updateOpaque()
 
 void frameview::updateCursor()
 {
-    if (pannable())
+    if (pointing)
+        setCursor(Qt::CrossCursor);
+    else if (pannable())
         setCursor(dragging ? Qt::ClosedHandCursor : Qt::OpenHandCursor);
     else
         unsetCursor();

@@ -5,6 +5,7 @@
 
 #include <QLabel>
 
+#include <optional>
 #include <utility>
 
 // The image area: shows a frame, or the part of it decoded, at a zoom level
@@ -33,7 +34,21 @@ public:
     void resetView();
     void centreOn(const QPoint &framePoint);
 
+    // The frame pixel under a point of the view, and the view point at the
+    // middle of a frame pixel.
+    QPoint framePointAt(const QPoint &at) const;
+    QPoint viewPointOf(const QPoint &framePoint) const;
+    // The colour shown of a frame pixel, if it is shown.
+    std::optional<QRgb> shownColour(const QPoint &framePoint) const;
+    // A left click or drag sets a point instead of dragging the frame (the
+    // middle button still drags it); the point is marked with a crosshair.
+    void setPointing(bool on);
+    void setCrosshair(const std::optional<QPoint> &framePoint);
+    // Why the frame cannot be shown, drawn over the area; empty for nothing.
+    void setProblem(const QString &problem);
+
     QPoint offset() const { return mOffset; }
+    QSize frame() const { return frameSize; }
     zoomlevel level() const { return mLevel; }
     bool fitted() const;
     bool pannable() const;
@@ -44,6 +59,9 @@ public:
 signals:
     void regionNeeded();
     void doubleClicked(const QPoint &framePoint);
+    void pointerMoved(const QPoint &framePoint);
+    void pointerLeft();
+    void pointSet(const QPoint &framePoint);
 
 protected:
     void paintEvent(QPaintEvent *e) override;
@@ -51,6 +69,7 @@ protected:
     void mouseMoveEvent(QMouseEvent *e) override;
     void mouseReleaseEvent(QMouseEvent *e) override;
     void mouseDoubleClickEvent(QMouseEvent *e) override;
+    void leaveEvent(QEvent *e) override;
 
 private:
     std::pair<qint64, qint64> axisScale(Qt::Orientation axis) const;
@@ -74,6 +93,11 @@ private:
     bool regionAsked = false;
     QPoint dragStart;
     QPoint offsetAtStart;
+    Qt::MouseButton dragButton = Qt::NoButton;
+    bool pointing = false;
+    std::optional<QPoint> crosshair;
+    QString problem;
+    QImage shownImage;
 };
 
 #endif

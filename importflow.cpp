@@ -1,6 +1,7 @@
 #include "importflow.h"
 #include "importdialog.h"
-#include "recordingsource.h"
+#include "formats.h"
+#include "framesource.h"
 
 #include <QtWidgets>
 
@@ -54,7 +55,7 @@ importflow::~importflow()
 // Describes the recording as the window shows it, then shows the dialog
 // filled from it.  One import at a time: while one runs, its dialog comes
 // to the front instead.
-void importflow::save(const recordingsource &recording)
+void importflow::save(const framesource &recording)
 {
     if (active) {
         for (QWidget *shown : { static_cast<QWidget *>(dialog), static_cast<QWidget *>(progress) }) {
@@ -72,20 +73,22 @@ void importflow::save(const recordingsource &recording)
         return;
     }
     active = true;
-    inputs = recordingsource::inputsOf(recording.paths());
-    const stack &input = recording.input();
+    inputs = inputsOf(recording.paths());
     layout.clear();
     // Swapped, the pages of the one axis are the other axis's.
     if (recording.swapped())
-        layout << QStringLiteral("--planes") << QString::number(input.times > 1 ? input.times : 1);
+        layout << QStringLiteral("--planes") << QString::number(recording.planes().last + 1);
     QStringList options = layout;
-    if (input.images.size() > 1)
+    if (recording.features() & framesource::choosingImages)
         options << QStringLiteral("--image") << QString::number(recording.image());
+    if (recording.projection() != projectionKind::none)
+        options << QStringLiteral("--project") << projectionKey(recording.projection()) << QStringLiteral("--project-planes")
+                << QStringLiteral("%1-%2").arg(recording.projected().first).arg(recording.projected().last);
     shown.clear();
-    const std::vector<recordingsource::channel> &channels = recording.channels();
+    const std::vector<channel> &channels = recording.channels();
     QStringList included;
     for (size_t c = 0; c < channels.size(); ++c) {
-        const recordingsource::channel &channel = channels[c];
+        const channel &channel = channels[c];
         shown << importdialog::shownChannel { channel.shown, channel.colour, channel.low, channel.high };
         if (!channel.shown)
             continue;

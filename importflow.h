@@ -13,7 +13,7 @@ QT_BEGIN_NAMESPACE
 class QJsonObject;
 class QProgressDialog;
 QT_END_NAMESPACE
-class recordingsource;
+class framesource;
 
 // File › Save as Dataset: tesseline-import, run as a child process,
 // describes the recording shown for the import dialog, which starts from
@@ -26,7 +26,7 @@ public:
     explicit importflow(QWidget *parent);
     ~importflow() override;
 
-    void save(const recordingsource &recording);
+    void save(const framesource &recording);
 
 private slots:
     void describeImage(int image);

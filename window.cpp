@@ -1,41 +1,22 @@
 #include "window.h"
 #include "brightnessdialog.h"
+#include "datasetformat.h"
 #include "datasetsource.h"
+#include "formats.h"
 #include "frameview.h"
 #include "importflow.h"
+#include "orthoview.h"
+#include "pixelvalues.h"
+#include "rangedialog.h"
 #include "recordingdialog.h"
 #include "recordingsource.h"
 
 #include <QtWidgets>
 
 #include <algorithm>
-#include <fstream>
-#include <iomanip>
 #include <iostream>
-#include <string>
-
-#ifdef Q_OS_WIN
-#include <filesystem>
-#endif
 
 namespace {
-
-// Longer tokens are cut here and their rest skipped, so a binary file
-// picked by mistake cannot grow a string without bound.
-constexpr std::streamsize maxToken = 4096;
-
-bool readToken(std::istream &in, std::string &token)
-{
-    if (!(in >> std::setw(maxToken) >> token))
-        return false;
-    if (token.size() == std::size_t(maxToken)) {
-        std::streambuf *buf = in.rdbuf();
-        const auto &ctype = std::use_facet<std::ctype<char>>(in.getloc());
-        for (int c = buf->sgetc(); c != EOF && !ctype.is(ctype.space, char(c)); c = buf->snextc()) {
-        }
-    }
-    return true;
-}
 
 int clampCoordinate(qint64 v)
 {
@@ -92,6 +73,9 @@ window::window(QWidget *parent)
     connect(scrollFocal, &QScrollBar::valueChanged, focalPlane, qOverload<int>(&QLCDNumber::display));
     connect(imageLabel, &frameview::regionNeeded, this, &window::reloadFrame);
     connect(imageLabel, &frameview::doubleClicked, this, &window::frameDoubleClicked);
+    connect(imageLabel, &frameview::pointSet, this, &window::setPoint);
+    connect(imageLabel, &frameview::pointerMoved, this, &window::pointerMoved);
+    connect(imageLabel, &frameview::pointerLeft, this, &window::pointerLeft);
     importFlow = new importflow(this);
 
     createActions();
@@ -112,8 +96,8 @@ void window::openDescriptor(const QString &fileName)
     path = QFileInfo(fileName).absolutePath();
     lastFolder = path;
     readDescriptor(fileName);
-    recording = nullptr;
-    showFrames(std::make_unique<datasetsource>(QFile::encodeName(path), dataset));
+    showFrames(std::make_unique<datasetsource>(QFile::encodeName(path), dataset,
+                                               datasetsource::layout { width, height, { minTime, maxTime }, { minFocal, maxFocal } }));
 }
 
 // Shows a recording where it lies: one file, the files of a series, or a
@@ -134,7 +118,6 @@ void window::openRecording(const QStringList &paths, int image)
     dataset = opened->name().toLocal8Bit();
     width = opened->size().width();
     height = opened->size().height();
-    recording = opened.get();
     showFrames(std::move(opened));
 }
 
@@ -153,12 +136,17 @@ void window::showFrames(std::unique_ptr<framesource> frames)
 {
     if (frames)
         source = std::move(frames);
-    updateImageMenu();
-    if (recording) {
-        minTime = minFocal = 0;
-        maxTime = recording->times() - 1;
-        maxFocal = recording->planes() - 1;
+    projectedPlanes = source->planes();
+    {
+        const QSignalBlocker blocker(projectionGroup);
+        projectionGroup->actions().first()->setChecked(true);
     }
+    scrollFocal->setProperty("projecting", false);
+    updateImageMenu();
+    minTime = source->times().first;
+    maxTime = source->times().last;
+    minFocal = source->planes().first;
+    maxFocal = source->planes().last;
     fitOnScreen();
     imageLabel->resetView();
 
@@ -174,6 +162,8 @@ void window::showFrames(std::unique_ptr<framesource> frames)
 
     opened = true;
     pValid = false;
+    point = QPoint(width / 2, height / 2);
+    orthoStale = true;
     describeControls();
     updateZoom();
     requestFrame();
@@ -191,7 +181,7 @@ void window::open()
 // A descriptor, or a recording: a folder or URL, or a TIFF by its content or name.
 void window::openFile(const QString &fileName)
 {
-    if (QFileInfo(fileName).isDir() || recordingsource::isRecording(fileName))
+    if (QFileInfo(fileName).isDir() || opensInPlace(fileName))
         openRecording({ fileName });
     else
         openDescriptor(fileName);
@@ -224,6 +214,24 @@ void window::keyPressEvent(QKeyEvent *e)
     case Qt::Key_Down:
         downFocal();
         break;
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown: {
+        const bool focal = e->modifiers() & Qt::ShiftModifier;
+        const int first = focal ? minFocal : minTime;
+        const int last = focal ? maxFocal : maxTime;
+        const qint64 at = focal ? mFocalPlane : mTimePoint;
+        const qint64 to = e->key() == Qt::Key_Home ? first
+                : e->key() == Qt::Key_End          ? last
+                : e->key() == Qt::Key_PageUp       ? at - 10
+                                                   : at + 10;
+        if (focal)
+            goToFocal(to);
+        else
+            goToTime(to);
+        break;
+    }
     default:
         break;
     }
@@ -243,13 +251,13 @@ void window::nextTime()
 
 void window::upFocal()
 {
-    if (minFocal < mFocalPlane)
+    if (minFocal < mFocalPlane && scrollFocal->isEnabled())
         scrollFocal->setValue(--mFocalPlane);
 }
 
 void window::downFocal()
 {
-    if (mFocalPlane < maxFocal)
+    if (mFocalPlane < maxFocal && scrollFocal->isEnabled())
         scrollFocal->setValue(++mFocalPlane);
 }
 
@@ -263,6 +271,21 @@ void window::imageFocalChanged(int a)
 {
     mFocalPlane = a;
     requestFrame();
+}
+
+// A move by Home, End or the page keys: to the index, or as far as the range goes.
+void window::goToTime(qint64 t)
+{
+    const int to = int(std::clamp<qint64>(t, std::min(minTime, maxTime), std::max(minTime, maxTime)));
+    if (to != mTimePoint)
+        scrollTime->setValue(mTimePoint = to);
+}
+
+void window::goToFocal(qint64 z)
+{
+    const int to = int(std::clamp<qint64>(z, std::min(minFocal, maxFocal), std::max(minFocal, maxFocal)));
+    if (to != mFocalPlane && scrollFocal->isEnabled())
+        scrollFocal->setValue(mFocalPlane = to);
 }
 
 void window::zoomIn()
@@ -332,30 +355,30 @@ void window::openRecordingDialog()
 // The recording as shown, written as a dataset by tesseline-import.
 void window::saveAsDataset()
 {
-    if (recording)
-        importFlow->save(*recording);
+    if (source && (source->features() & framesource::saving))
+        importFlow->save(*source);
 }
 
 void window::chooseImage(QAction *action)
 {
-    if (recording && action->data().toInt() != recording->image())
-        openRecording(recording->paths(), action->data().toInt());
+    if (source && action->data().toInt() != source->image())
+        openRecording(source->paths(), action->data().toInt());
 }
 
 void window::swapAxes(bool on)
 {
-    if (!recording || on == recording->swapped())
+    if (!source || on == source->swapped())
         return;
-    recording->setSwapped(on);
+    source->setSwapped(on);
     showFrames(nullptr);
 }
 
 // One channel on or off; the last one shown stays.
 void window::showChannel(int c, bool on)
 {
-    if (!recording)
+    if (!source)
         return;
-    std::vector<recordingsource::channel> &channels = recording->channels();
+    std::vector<channel> &channels = source->channels();
     const auto shown = std::count_if(channels.begin(), channels.end(), [](const auto &ch) { return ch.shown; });
     if (!on && channels[size_t(c)].shown && shown == 1) {
         updateImageMenu();
@@ -372,7 +395,7 @@ void window::showBrightness()
     if (!brightness) {
         brightness = new brightnessdialog(this);
         connect(brightness, &brightnessdialog::changed, this, &window::displayChanged);
-        brightness->setRecording(recording);
+        brightness->setRecording(adjustable());
     }
     brightness->show();
     brightness->raise();
@@ -383,13 +406,17 @@ void window::showBrightness()
 // from the planes at hand.
 void window::displayChanged()
 {
-    if (recording) {
-        const std::vector<recordingsource::channel> &channels = recording->channels();
+    if (adjustable()) {
+        const std::vector<channel> &channels = source->channels();
         const QList<QAction *> actions = channelsMenu->actions();
         for (qsizetype c = 0; c < actions.size() && size_t(c) < channels.size(); ++c) {
             const QSignalBlocker blocker(actions[c]);
             actions[c]->setChecked(channels[size_t(c)].shown);
         }
+    }
+    if (xzView && source) {
+        xzView->redraw(*source);
+        yzView->redraw(*source);
     }
     reloadFrame();
 }
@@ -423,6 +450,8 @@ void window::wheelEvent(QWheelEvent *e)
 // picture the view needs of it.
 void window::paintEvent(QPaintEvent *)
 {
+    if (!pendingProblem.isEmpty())
+        showPendingProblem();
     if (!opened)
         return;
     const bool moved = !pValid || pTime != mTimePoint || pFocal != mFocalPlane;
@@ -439,8 +468,14 @@ void window::paintEvent(QPaintEvent *)
     pictureWanted = false;
     const frameview::part part = imageLabel->wanted(source->size(), source->partsAtHand());
     imageLabel->showFrame(forScreen(source->picture(part.scaled, part.rect), devicePixelRatio()), part);
+    imageLabel->setProblem(source->problem());
     if (brightness && moved)
         brightness->frameLoaded();
+    if (xzView && (orthoStale || orthoTime != mTimePoint))
+        readOrthogonal();
+    else if (xzView)
+        placeOrthogonal();
+    updatePixelValues();
     updateZoom();
     requestFrame();
 }
@@ -485,12 +520,12 @@ QStringList window::droppedPaths(const QMimeData *data)
     }
     if (paths.size() == 1) {
         const QFileInfo info(paths.first());
-        const bool opens = (info.isDir() && !recordingsource::inputsOf(paths).isEmpty())
-                || (info.isFile() && (info.suffix() == QLatin1String("tz") || recordingsource::isRecording(paths.first())));
+        const bool opens = (info.isDir() && !inputsOf(paths).isEmpty())
+                || (info.isFile() && (info.suffix() == QLatin1String("tz") || opensInPlace(paths.first())));
         return opens ? paths : QStringList();
     }
     for (const QString &path : paths) {
-        if (!QFileInfo(path).isFile() || !recordingsource::isImage(path))
+        if (!QFileInfo(path).isFile() || !isSeriesImage(path))
             return {};
     }
     return paths;
@@ -546,6 +581,33 @@ void window::createActions()
     brightnessAct->setShortcut(QKeySequence(tr("Ctrl+Shift+C")));
     connect(brightnessAct, &QAction::triggered, this, &window::showBrightness);
 
+    projectionGroup = new QActionGroup(this);
+    for (projectionKind kind : { projectionKind::none, projectionKind::maximum, projectionKind::mean, projectionKind::minimum,
+                                 projectionKind::sum, projectionKind::standardDeviation }) {
+        QAction *action = projectionGroup->addAction(tr(projectionName(kind).toLatin1().constData()));
+        action->setCheckable(true);
+        action->setChecked(kind == projectionKind::none);
+        action->setData(int(kind));
+    }
+    connect(projectionGroup, &QActionGroup::triggered, this, &window::chooseProjection);
+
+    projectToggleAct = new QAction(tr("&Toggle Projection"), this);
+    projectToggleAct->setShortcut(QKeySequence(tr("Ctrl+Shift+P")));
+    connect(projectToggleAct, &QAction::triggered, this, &window::toggleProjection);
+
+    focalRangeAct = new QAction(tr("&Focal Range..."), this);
+    connect(focalRangeAct, &QAction::triggered, this, &window::chooseFocalRange);
+
+    orthoAct = new QAction(tr("&Orthogonal Views"), this);
+    orthoAct->setShortcut(QKeySequence(tr("Ctrl+Shift+O")));
+    orthoAct->setCheckable(true);
+    connect(orthoAct, &QAction::toggled, this, &window::showOrthogonal);
+
+    pixelValuesAct = new QAction(tr("&Pixel Values"), this);
+    pixelValuesAct->setShortcut(QKeySequence(tr("Ctrl+Shift+V")));
+    pixelValuesAct->setCheckable(true);
+    connect(pixelValuesAct, &QAction::toggled, this, &window::showPixelValues);
+
     imageGroup = new QActionGroup(this);
     connect(imageGroup, &QActionGroup::triggered, this, &window::chooseImage);
 
@@ -576,6 +638,14 @@ void window::createMenus()
     imageMenu->addSeparator();
     channelsMenu = imageMenu->addMenu(tr("&Channels"));
     imageMenu->addAction(brightnessAct);
+    imageMenu->addSeparator();
+    projectionMenu = imageMenu->addMenu(tr("&Projection"));
+    projectionMenu->addActions(projectionGroup->actions());
+    projectionMenu->addSeparator();
+    projectionMenu->addAction(projectToggleAct);
+    projectionMenu->addAction(focalRangeAct);
+    imageMenu->addAction(orthoAct);
+    imageMenu->addAction(pixelValuesAct);
 
     helpMenu = new QMenu(tr("&Help"), this);
     helpMenu->addAction(aboutAct);
@@ -594,21 +664,22 @@ void window::updateImageMenu()
 {
     imagesMenu->clear();
     channelsMenu->clear();
-    const QStringList images = recording ? recording->imageNames() : QStringList();
+    const int features = source ? source->features() : 0;
+    const QStringList images = source ? source->imageNames() : QStringList();
     for (qsizetype i = 0; i < images.size(); ++i) {
         QAction *action = imagesMenu->addAction(images[i]);
         action->setCheckable(true);
-        action->setChecked(i == recording->image());
+        action->setChecked(i == source->image());
         action->setData(int(i));
         imageGroup->addAction(action);
     }
     imagesMenu->setEnabled(images.size() > 1);
     {
         const QSignalBlocker blocker(swapAct);
-        swapAct->setChecked(recording && recording->swapped());
+        swapAct->setChecked(source && source->swapped());
     }
-    swapAct->setEnabled(recording && recording->swappable());
-    const auto &channels = recording ? recording->channels() : std::vector<recordingsource::channel>();
+    swapAct->setEnabled(features & framesource::swapping);
+    const auto &channels = adjustable() ? source->channels() : std::vector<channel>();
     for (size_t c = 0; c < channels.size(); ++c) {
         QAction *action = channelsMenu->addAction(tr("&%1 %2").arg(c + 1).arg(channels[c].name));
         action->setCheckable(true);
@@ -618,61 +689,45 @@ void window::updateImageMenu()
         connect(action, &QAction::toggled, this, [this, c](bool on) { showChannel(int(c), on); });
     }
     channelsMenu->setEnabled(!channels.empty());
-    brightnessAct->setEnabled(recording);
-    saveAct->setEnabled(recording);
+    brightnessAct->setEnabled(features & framesource::adjusting);
+    for (QAction *action : { static_cast<QAction *>(projectToggleAct), focalRangeAct, orthoAct, pixelValuesAct })
+        action->setEnabled(source != nullptr);
+    projectionMenu->setEnabled(source != nullptr);
+    saveAct->setEnabled(features & framesource::saving);
     if (brightness)
-        brightness->setRecording(recording);
+        brightness->setRecording(adjustable());
 }
 
 // A recording that cannot be shown: the reason, and what was shown stays.
 void window::refuse(const QString &problem)
 {
     std::cerr << "tesseline: " << problem.toLocal8Bit().constData() << std::endl;
-    auto *box = new QMessageBox(QMessageBox::Warning, tr("Tesseline"), problem, QMessageBox::Ok, this);
+    pendingProblem = problem;
+    // Before the window is on screen, a box would have no place to be
+    // centred on: it waits for the window's first paint.
+    if (windowHandle() && windowHandle()->isExposed())
+        showPendingProblem();
+}
+
+void window::showPendingProblem()
+{
+    auto *box = new QMessageBox(QMessageBox::Warning, tr("Tesseline"), pendingProblem, QMessageBox::Ok, this);
+    pendingProblem.clear();
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
 }
 
 void window::readDescriptor(const QString &fileName)
 {
-    // Only regular files: a device or a pipe could block or never end.
-    if (!QFileInfo(fileName).isFile())
-        return;
-#ifdef Q_OS_WIN
-    std::ifstream in(std::filesystem::path(fileName.toStdWString()));
-#else
-    std::ifstream in(QFile::encodeName(fileName).toStdString());
-#endif
-    static const struct {
-        const char *tag;
-        int window::*field;
-    } numeric[] = {
-        { "width", &window::width },     { "height", &window::height },
-        { "mint", &window::minTime },    { "maxt", &window::maxTime },
-        { "minz", &window::minFocal },   { "maxz", &window::maxFocal },
-    };
-
-    std::string tag;
-    while (readToken(in, tag)) {
-        if (tag == "dataset") {
-            std::string name;
-            if (!readToken(in, name))
-                return;
-            dataset = QByteArray::fromStdString(name);
-            trace(dataset);
-            continue;
-        }
-        for (const auto &entry : numeric) {
-            if (tag != entry.tag)
-                continue;
-            int value;
-            if (!(in >> value))
-                return;
-            this->*entry.field = value;
-            trace(QByteArray::number(value));
-            break;
-        }
-    }
+    descriptor read { dataset, width, height, minTime, maxTime, minFocal, maxFocal };
+    ::readDescriptor(fileName, read, trace);
+    dataset = read.dataset;
+    width = read.width;
+    height = read.height;
+    minTime = read.minTime;
+    maxTime = read.maxTime;
+    minFocal = read.minFocal;
+    maxFocal = read.maxFocal;
 }
 
 void window::layOut(const QSize &area)
@@ -751,7 +806,7 @@ void window::requestFrame()
 // The dataset's frame file at the current indices.
 QByteArray window::frameName() const
 {
-    return datasetsource::frameName(QFile::encodeName(path), dataset, mTimePoint, mFocalPlane);
+    return ::frameName(QFile::encodeName(path), dataset, mTimePoint, mFocalPlane);
 }
 
 // Lays the window out around the frame at level, or the part of it that
@@ -819,7 +874,251 @@ void window::describeControls()
     }
 }
 
+// Image › Projection: the focal planes of the range at each time point
+// reduced to one.  The focal slider shows the range's middle plane and rests
+// while a projection is shown; it comes back to its plane after.
+void window::chooseProjection(QAction *action)
+{
+    setProjection(projectionKind(action->data().toInt()));
+}
+
+void window::toggleProjection()
+{
+    setProjection(source && source->projection() == projectionKind::none ? lastProjection : projectionKind::none);
+}
+
+void window::setProjection(projectionKind kind)
+{
+    if (!source)
+        return;
+    const projectionKind was = source->projection();
+    if (kind != projectionKind::none)
+        lastProjection = kind;
+    for (QAction *action : projectionGroup->actions()) {
+        const QSignalBlocker blocker(action);
+        action->setChecked(projectionKind(action->data().toInt()) == kind);
+    }
+    const framesource::range range = focalRange();
+    source->setProjection(kind, range);
+    if (was == projectionKind::none && kind != projectionKind::none)
+        focalBeforeProjection = mFocalPlane;
+    const bool projecting = kind != projectionKind::none;
+    const int focal = projecting ? int((qint64(range.first) + range.last) / 2) : focalBeforeProjection;
+    scrollFocal->setEnabled(true);
+    scrollFocal->setValue(focal);
+    mFocalPlane = scrollFocal->value();
+    scrollFocal->setEnabled(!projecting);
+    focalPlane->setEnabled(!projecting);
+    pValid = false;
+    if (brightness)
+        brightness->setRecording(adjustable());
+    reloadFrame();
+}
+
+// The focal planes that projections and the orthogonal views span, within
+// the source's.
+framesource::range window::focalRange() const
+{
+    const int low = std::min(minFocal, maxFocal);
+    const int high = std::max(minFocal, maxFocal);
+    return { std::clamp(projectedPlanes.first, low, high), std::clamp(projectedPlanes.last, low, high) };
+}
+
+void window::chooseFocalRange()
+{
+    if (!source)
+        return;
+    const framesource::range now = focalRange();
+    const auto chosen = rangedialog::choose(this, now.first, now.last, std::min(minFocal, maxFocal), std::max(minFocal, maxFocal));
+    if (!chosen)
+        return;
+    projectedPlanes = { chosen->first, chosen->second };
+    orthoStale = true;
+    setProjection(source->projection());
+}
+
+// Image › Orthogonal Views: XZ below the window and YZ beside it, through
+// the point set on the frame.
+void window::showOrthogonal(bool on)
+{
+    if (!on || !source) {
+        delete xzView;
+        delete yzView;
+        xzView = yzView = nullptr;
+        imageLabel->setPointing(false);
+        imageLabel->setCrosshair(std::nullopt);
+        return;
+    }
+    if (xzView)
+        return;
+    xzView = new orthoview(Qt::Horizontal, this);
+    yzView = new orthoview(Qt::Vertical, this);
+    for (orthoview *view : { xzView, yzView }) {
+        view->setAttribute(Qt::WA_DeleteOnClose);
+        connect(view, &orthoview::clicked, this, &window::orthoClicked);
+        connect(view, &orthoview::closed, this, [this] {
+            // The one closed deletes itself.
+            xzView->disconnect(this);
+            yzView->disconnect(this);
+            (sender() == xzView ? yzView : xzView)->deleteLater();
+            xzView = yzView = nullptr;
+            orthoAct->setChecked(false);
+        });
+    }
+    imageLabel->setPointing(true);
+    orthoStale = true;
+    pictureWanted = true;
+    requestFrame();
+}
+
+void window::orthoClicked(const QPoint &at, int plane)
+{
+    point = at;
+    orthoStale = true;
+    goToFocal(plane);
+    reloadFrame();
+}
+
+void window::setPoint(const QPoint &framePoint)
+{
+    const QPoint at(std::clamp(framePoint.x(), 0, std::max(imageLabel->frame().width() - 1, 0)),
+                    std::clamp(framePoint.y(), 0, std::max(imageLabel->frame().height() - 1, 0)));
+    if (at == point && !orthoStale)
+        return;
+    point = at;
+    orthoStale = true;
+    reloadFrame();
+}
+
+// The row and the column through the point at the time point shown, read
+// in the paint path as a frame is.
+void window::readOrthogonal()
+{
+    orthoStale = false;
+    orthoTime = mTimePoint;
+    const QSize frame = imageLabel->frame();
+    point = QPoint(std::clamp(point.x(), 0, std::max(frame.width() - 1, 0)), std::clamp(point.y(), 0, std::max(frame.height() - 1, 0)));
+    const framesource::range range = focalRange();
+    xzView->read(*source, frame, mTimePoint, point, range);
+    yzView->read(*source, frame, mTimePoint, point, range);
+    placeOrthogonal();
+}
+
+// The views at the frame's scale, the focal axis to scale where the sizes
+// are known, below and beside the window; shown once they hold something.
+void window::placeOrthogonal()
+{
+    const auto [num, den] = imageLabel->scale();
+    const double scale = double(num) / double(den);
+    const std::optional<double> pixel = source->pixelSize();
+    const std::optional<double> spacing = source->planeSpacing();
+    const double planeScale = scale * (pixel && spacing && *pixel > 0 && *spacing > 0 ? *spacing / *pixel : 1.0);
+    const QRect frame = frameGeometry();
+    const QPoint image = imageLabel->mapToGlobal(QPoint(0, 0)) - frame.topLeft() + QPoint(0, 0);
+    const struct {
+        orthoview *view;
+        QPoint at;
+    } views[] = { { xzView, QPoint(frame.left() + image.x(), frame.bottom() + 1) },
+                  { yzView, QPoint(frame.right() + 1, frame.top() + image.y()) } };
+    for (const auto &placed : views) {
+        placed.view->setScale(scale, planeScale);
+        placed.view->mark(point, mFocalPlane);
+        const QSize wanted = placed.view->sizeHint().boundedTo(screen()->availableGeometry().size() / 2);
+        if (placed.view->size() != wanted)
+            placed.view->resize(wanted);
+        if (!placed.view->isVisible()) {
+            placed.view->move(placed.at);
+            placed.view->show();
+        }
+    }
+    imageLabel->setCrosshair(point);
+}
+
+// Image › Pixel Values: what lies under the pointer, from the planes held.
+void window::showPixelValues(bool on)
+{
+    if (!on) {
+        delete valuesWindow;
+        valuesWindow = nullptr;
+        return;
+    }
+    if (valuesWindow)
+        return;
+    valuesWindow = new pixelvalues(this);
+    valuesWindow->setAttribute(Qt::WA_DeleteOnClose);
+    connect(valuesWindow, &pixelvalues::nudged, this, &window::nudgePointer);
+    connect(valuesWindow, &pixelvalues::closed, this, [this] {
+        valuesWindow = nullptr;
+        pixelValuesAct->setChecked(false);
+    });
+    valuesWindow->move(frameGeometry().topRight() + QPoint(1, 0));
+    valuesWindow->show();
+    updatePixelValues();
+}
+
+void window::pointerMoved(const QPoint &framePoint)
+{
+    pointer = framePoint;
+    updatePixelValues();
+}
+
+void window::pointerLeft()
+{
+    pointer.reset();
+    updatePixelValues();
+}
+
+// One frame pixel further, the pointer following it onto the screen.
+void window::nudgePointer(int dx, int dy)
+{
+    if (!pointer)
+        pointer = imageLabel->framePointAt(imageLabel->mapFromGlobal(QCursor::pos()));
+    const QSize frame = imageLabel->frame();
+    pointer = QPoint(std::clamp(pointer->x() + dx, 0, std::max(frame.width() - 1, 0)),
+                     std::clamp(pointer->y() + dy, 0, std::max(frame.height() - 1, 0)));
+    QCursor::setPos(imageLabel->mapToGlobal(imageLabel->viewPointOf(*pointer)));
+    updatePixelValues();
+}
+
+void window::updatePixelValues()
+{
+    if (!valuesWindow)
+        return;
+    if (!source || !pointer || !QRect(QPoint(), imageLabel->frame()).contains(*pointer)) {
+        valuesWindow->showValues({});
+        return;
+    }
+    const auto number = [](double v, bool integral) {
+        return integral ? QString::number(qint64(v)) : QString::number(v, 'g', 6);
+    };
+    QList<QPair<QString, QString>> lines;
+    QString position = tr("%1, %2").arg(pointer->x()).arg(pointer->y());
+    if (const std::optional<double> size = source->pixelSize())
+        position += tr(" (%1, %2 %3)").arg(pointer->x() * *size, 0, 'f', 3).arg(pointer->y() * *size, 0, 'f', 3).arg(source->unit());
+    lines.append({ tr("x, y:"), position });
+    lines.append({ tr("Time point:"), QString::number(mTimePoint) });
+    const framesource::range range = source->projected();
+    lines.append({ tr("Focal plane:"), source->projection() == projectionKind::none
+                           ? QString::number(mFocalPlane)
+                           : tr("%1 of %2 to %3").arg(projectionName(source->projection())).arg(range.first).arg(range.last) });
+    const std::vector<std::optional<double>> values = source->valuesAt(*pointer);
+    const bool integral = source->format() != sampleFormat::floatingPoint;
+    for (size_t c = 0; c < values.size() && c < source->channels().size(); ++c) {
+        if (values[c])
+            lines.append({ source->channels()[c].name + QLatin1Char(':'), number(*values[c], integral) });
+    }
+    if (const std::optional<QRgb> shown = imageLabel->shownColour(*pointer))
+        lines.append({ tr("Shown:"), tr("%1, %2, %3").arg(qRed(*shown)).arg(qGreen(*shown)).arg(qBlue(*shown)) });
+    valuesWindow->showValues(lines);
+}
+
+// The source when its channels and windows may be changed, else null.
+framesource *window::adjustable() const
+{
+    return source && (source->features() & framesource::adjusting) ? source.get() : nullptr;
+}
+
 QByteArray window::digit3(int a) const
 {
-    return datasetsource::digit3(a);
+    return ::digit3(a);
 }

@@ -1,6 +1,7 @@
 #ifndef WINDOW_H
 #define WINDOW_H
 
+#include "framesource.h"
 #include "frameview.h"
 #include "zoomlevel.h"
 
@@ -19,9 +20,9 @@ class QMimeData;
 class QScrollBar;
 QT_END_NAMESPACE
 class brightnessdialog;
-class framesource;
 class importflow;
-class recordingsource;
+class orthoview;
+class pixelvalues;
 
 class window : public QMainWindow
 {
@@ -36,6 +37,8 @@ public:
     void openRecording(const QStringList &paths, int image = -1);
     void openPaths(const QStringList &paths);
     void setRequestTimeout(int seconds) { requestTimeout = seconds; }
+    // What is shown, or null before anything is.
+    framesource *frames() const { return source.get(); }
 
 protected:
     void wheelEvent(QWheelEvent *e) override;
@@ -68,6 +71,16 @@ private slots:
     void showChannel(int c, bool on);
     void showBrightness();
     void displayChanged();
+    void chooseProjection(QAction *action);
+    void toggleProjection();
+    void chooseFocalRange();
+    void showOrthogonal(bool on);
+    void orthoClicked(const QPoint &point, int plane);
+    void setPoint(const QPoint &framePoint);
+    void showPixelValues(bool on);
+    void pointerMoved(const QPoint &framePoint);
+    void pointerLeft();
+    void nudgePointer(int dx, int dy);
 
 private:
     static QStringList droppedPaths(const QMimeData *data);
@@ -76,6 +89,7 @@ private:
     void showFrames(std::unique_ptr<framesource> frames);
     void updateImageMenu();
     void refuse(const QString &problem);
+    void showPendingProblem();
     void readDescriptor(const QString &fileName);
     void fitOnScreen(const zoomlevel &level = zoomlevel());
     void layOut(const QSize &area);
@@ -89,6 +103,14 @@ private:
     void requestFrame();
     QByteArray frameName() const;
     QByteArray digit3(int a) const;
+    framesource *adjustable() const;
+    void goToTime(qint64 t);
+    void goToFocal(qint64 z);
+    void setProjection(projectionKind kind);
+    framesource::range focalRange() const;
+    void readOrthogonal();
+    void placeOrthogonal();
+    void updatePixelValues();
 
     frameview *imageLabel;
     QLabel *mainLabel;
@@ -115,9 +137,9 @@ private:
     bool opened = false;
     QSize decoration;
     std::unique_ptr<framesource> source;
-    recordingsource *recording = nullptr;   // the source, when a recording is shown
     QString lastFolder;
     QString lastUrl;
+    QString pendingProblem;   // a refusal waiting for the window to be on screen
     int requestTimeout = 20;   // seconds, for each request over the network
 
     QAction *openAct;
@@ -134,6 +156,12 @@ private:
     QAction *swapAct;
     QAction *brightnessAct;
     QActionGroup *imageGroup;
+    QActionGroup *projectionGroup;
+    QAction *projectToggleAct;
+    QAction *focalRangeAct;
+    QAction *orthoAct;
+    QAction *pixelValuesAct;
+    QMenu *projectionMenu;
     QMenu *fileMenu;
     QMenu *viewMenu;
     QMenu *imageMenu;
@@ -142,6 +170,16 @@ private:
     QMenu *helpMenu;
     importflow *importFlow;
     brightnessdialog *brightness = nullptr;
+    projectionKind lastProjection = projectionKind::maximum;
+    framesource::range projectedPlanes;   // the focal range of projections and orthogonal views
+    int focalBeforeProjection = 0;
+    orthoview *xzView = nullptr;
+    orthoview *yzView = nullptr;
+    QPoint point;                          // the point the orthogonal views go through
+    bool orthoStale = true;
+    int orthoTime = -1;
+    pixelvalues *valuesWindow = nullptr;
+    std::optional<QPoint> pointer;         // the frame pixel under the pointer
 
     friend class descriptorFuzzer;
     friend class tst_descriptor;

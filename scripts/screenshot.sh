@@ -2,7 +2,8 @@
 # Takes the README's screenshots: the real viewer on the sample dataset under
 # Xvfb, a few steps into the time-lapse (docs/screenshot.png), a two-channel
 # OME-TIFF written here shown in place with its Brightness and Contrast
-# dialog beside it (docs/recording.png), and the
+# dialog beside it (docs/recording.png), then as a projection with its
+# orthogonal views (docs/views.png), and the
 # headless run as a VNC user sees it through TigerVNC's viewer, after the same
 # steps typed into that viewer (docs/vnc.png).
 set -euo pipefail
@@ -51,14 +52,19 @@ for t in range(12):
             cell = np.exp(-((y - cy) ** 2 + (x - cx) ** 2) / (2 * (30 + 8 * c) ** 2 * blur))
             planes[t, c, z] = 800 + 9000 * cell / blur + rng.normal(0, 120, (256, 320)).clip(-700, 700)
 tifffile.imwrite(sys.argv[1], planes, photometric='minisblack', metadata={
-    'axes': 'TCZYX', 'Channel': {'Name': ['H2B-mCherry', 'Tubulin-GFP'], 'Color': [-16776961, 16711935]}})
+    'axes': 'TCZYX', 'PhysicalSizeX': 0.2, 'PhysicalSizeY': 0.2, 'PhysicalSizeZ': 3.0,
+    'Channel': {'Name': ['H2B-mCherry', 'Tubulin-GFP'], 'Color': [-16776961, 16711935]}})
 PY
-"$root/build/tesseline" "$work/cells.ome.tif" 2>"$work/trace" &
-viewer=$!
-win=$(xdotool search --sync --onlyvisible --name '^Tesseline$' | head -n 1)
-xdotool windowmove --sync "$win" 20 20
-xdotool windowfocus --sync "$win"
-for _ in $(seq 5); do xdotool key l; done
+# The recording at the window's top-left corner, five time points on.
+open_cells() {
+    "$root/build/tesseline" "$work/cells.ome.tif" 2>"$work/trace" &
+    viewer=$!
+    win=$(xdotool search --sync --onlyvisible --name '^Tesseline$' | head -n 1)
+    xdotool windowmove --sync "$win" 20 20
+    xdotool windowfocus --sync "$win"
+    for _ in $(seq 5); do xdotool key l; done
+}
+open_cells
 xdotool key ctrl+shift+c
 dialog=$(xdotool search --sync --onlyvisible --name '^Brightness and Contrast$' | head -n 1)
 for _ in $(seq 50); do grep -q 't 5, z 2' "$work/trace" && break; sleep 0.1; done
@@ -67,6 +73,23 @@ sleep 0.5
 eval "$(xdotool getwindowgeometry --shell "$dialog")"
 "$root/build/tests/xprobe" shot 0 "$root/docs/recording.png" 20 20 $((X + WIDTH - 20)) $((Y + HEIGHT - 20))
 echo "wrote docs/recording.png"
+kill "$viewer"
+
+# The same recording as a maximum projection, with the orthogonal views
+# through a point clicked on a cell.
+open_cells
+xdotool key ctrl+shift+p ctrl+shift+o
+xz=$(xdotool search --sync --onlyvisible --name '^XZ$' | head -n 1)
+yz=$(xdotool search --sync --onlyvisible --name '^YZ$' | head -n 1)
+eval "$(xdotool getwindowgeometry --shell "$win")"
+xdotool mousemove $((X + 5 + 160)) $((Y + 5 + 130)) click 1
+for _ in $(seq 50); do [ "$(grep -c 't 5, z' "$work/trace")" -ge 15 ] && break; sleep 0.1; done
+sleep 0.5
+eval "$(xdotool getwindowgeometry --shell "$xz")"
+bottom=$((Y + HEIGHT))
+eval "$(xdotool getwindowgeometry --shell "$yz")"
+"$root/build/tests/xprobe" shot 0 "$root/docs/views.png" 20 20 $((X + WIDTH - 20)) $((bottom - 20))
+echo "wrote docs/views.png"
 kill "$viewer"
 
 env -u DISPLAY "$root/scripts/headless.sh" "$root/build/tesseline" "$sample" >"$work/headless" &

@@ -1,5 +1,6 @@
 #include "importdialog.h"
 #include "importflow.h"
+#include "recordingsource.h"
 #include "window.h"
 #include "testutil.h"
 
@@ -7,6 +8,11 @@
 #include <QtWidgets>
 
 using QSL = QStringList;
+
+static recordingsource *recordingOf(const window &w)
+{
+    return dynamic_cast<recordingsource *>(w.frames());
+}
 
 class tst_importflow : public QObject
 {
@@ -216,7 +222,7 @@ void tst_importflow::replace()
     QTest::keyClick(d, Qt::Key_Return);
     QTRY_VERIFY(!w.importFlow->active);
     QCOMPARE(imports().last().mid(0, 2), (QStringList { "--image", "0" }));
-    QVERIFY(w.recording);
+    QVERIFY(recordingOf(w));
     QTRY_VERIFY(shown<QMessageBox>());
     shown<QMessageBox>()->close();
 

@@ -114,7 +114,16 @@ void tst_navigation::keys_data()
     QTest::newRow("j at the last plane") << int(Qt::Key_J) << none << 7 << 21 << 7 << 21;
     QTest::newRow("x is dropped") << int(Qt::Key_X) << none << 7 << 11 << 7 << 11;
     QTest::newRow("Space is dropped") << int(Qt::Key_Space) << none << 7 << 11 << 7 << 11;
-    QTest::newRow("PageUp is dropped") << int(Qt::Key_PageUp) << none << 7 << 11 << 7 << 11;
+    QTest::newRow("Insert is dropped") << int(Qt::Key_Insert) << none << 7 << 11 << 7 << 11;
+    const Qt::KeyboardModifiers shift = Qt::ShiftModifier;
+    QTest::newRow("PageUp goes back ten time points") << int(Qt::Key_PageUp) << none << 17 << 11 << 7 << 11;
+    QTest::newRow("PageUp stops at the first") << int(Qt::Key_PageUp) << none << 7 << 11 << 0 << 11;
+    QTest::newRow("PageDown stops at the last") << int(Qt::Key_PageDown) << none << 55 << 11 << 59 << 11;
+    QTest::newRow("Home") << int(Qt::Key_Home) << none << 7 << 11 << 0 << 11;
+    QTest::newRow("End") << int(Qt::Key_End) << none << 7 << 11 << 59 << 11;
+    QTest::newRow("Shift+PageDown goes ten planes down") << int(Qt::Key_PageDown) << shift << 7 << 11 << 7 << 21;
+    QTest::newRow("Shift+PageUp stops at the first plane") << int(Qt::Key_PageUp) << shift << 7 << 5 << 7 << 1;
+    QTest::newRow("Shift+Home") << int(Qt::Key_Home) << shift << 7 << 11 << 7 << 1;
 }
 
 void tst_navigation::keys()

@@ -12,6 +12,11 @@
 #include <QtTest>
 #include <QtWidgets>
 
+static recordingsource *recordingOf(const window &w)
+{
+    return dynamic_cast<recordingsource *>(w.frames());
+}
+
 class tst_recording : public QObject
 {
     Q_OBJECT
@@ -25,6 +30,7 @@ private slots:
     void startingWindows();
     void cutShort();
     void positions();
+    void axesAndChannels();
     void routes_data();
     void routes();
     void saveAsDataset_data();
@@ -118,7 +124,7 @@ void tst_recording::matchesImport()
     if (options.contains("--channel"))
         w.channelsMenu->actions().at(0)->trigger();
     if (!colour.isEmpty())
-        w.recording->channels()[1].colour = QColor(colour).rgb();
+        recordingOf(w)->channels()[1].colour = QColor(colour).rgb();
     goTo(w, time, plane);
     const QImage jpeg(outputs.filePath(QString("%1/img/%1_t%2_z%3_ch000.jpg").arg(name).arg(time, 3, 10, QChar('0')).arg(plane, 3, 10, QChar('0'))));
     QVERIFY(!jpeg.isNull());
@@ -146,7 +152,7 @@ void tst_recording::traceAndBrightness()
     QTRY_VERIFY(w.brightness->isVisible());
     w.brightness->rows[0].high->setValue(2000);
     const QImage brighter = picture(w);
-    QCOMPARE(w.recording->channels()[0].high, 2000.0);
+    QCOMPARE(recordingOf(w)->channels()[0].high, 2000.0);
     QVERIFY(qRed(brighter.pixel(0, 0)) > qRed(before.pixel(0, 0)));
     w.brightness->rows[1].shown->setChecked(false);
     QCOMPARE(qGreen(picture(w).pixel(0, 0)), 0);
@@ -175,7 +181,7 @@ void tst_recording::startingWindows()
     w.openRecording({ input(file) });
     picture(w);
     if (qIsNaN(low)) {
-        const std::optional<intensityWindow> measured = w.recording->autoWindow(0);
+        const std::optional<intensityWindow> measured = recordingOf(w)->autoWindow(0);
         QVERIFY(measured && measured->low >= 1000 && measured->high <= 1063 && measured->high > measured->low);
         low = measured->low;
         high = measured->high;
@@ -183,8 +189,8 @@ void tst_recording::startingWindows()
     w.nextTime();
     w.nextTime();
     picture(w);
-    QCOMPARE(w.recording->channels()[0].low, low);
-    QCOMPARE(w.recording->channels()[0].high, high);
+    QCOMPARE(recordingOf(w)->channels()[0].low, low);
+    QCOMPARE(recordingOf(w)->channels()[0].high, high);
 }
 
 // The planes of a file cut short show; the others blank the area and say why.
@@ -199,6 +205,7 @@ void tst_recording::cutShort()
     QVERIFY(!picture(w).isNull());
     goTo(w, 1, 2);
     QVERIFY(picture(w).isNull());
+    QVERIFY(recordingOf(w)->problem().startsWith(input("cut.tif") + ": "));
     QCOMPARE(capture.lines().size(), 3);   // two frames, one reason
     QVERIFY(capture.lines().last().startsWith(QFile::encodeName(input("cut.tif")) + ": "));
     goTo(w, 0, 1);
@@ -218,10 +225,31 @@ void tst_recording::positions()
     QVERIFY(w.dataset.endsWith("(P2)"));
     w.nextTime();
     picture(w);
-    QCOMPARE(w.recording->plane(0)->bytes.size(), size_t(40 * 30 * 2));
+    QCOMPARE(recordingOf(w)->plane(0)->bytes.size(), size_t(40 * 30 * 2));
     quint16 first;
-    std::memcpy(&first, w.recording->plane(0)->bytes.data(), 2);
+    std::memcpy(&first, recordingOf(w)->plane(0)->bytes.data(), 2);
     QCOMPARE(int(first), 2100);
+}
+
+// Swapping is offered only where no metadata names the axes, and steps the
+// planes as shown; the last channel shown cannot be hidden.
+void tst_recording::axesAndChannels()
+{
+    window w;
+    w.openRecording({ input("hyper.tif") });
+    QVERIFY(!w.swapAct->isEnabled());
+    w.openRecording({ input("plain8.tif") });
+    QVERIFY(w.swapAct->isEnabled());
+    const QImage second = (goTo(w, 1, 0), picture(w));
+    w.swapAct->trigger();
+    QCOMPARE(w.maxTime, 0);
+    QCOMPARE(w.maxFocal, 4);
+    goTo(w, 0, 1);
+    QCOMPARE(picture(w), second);
+    QCOMPARE(recordingOf(w)->problem(), QString());
+    w.channelsMenu->actions().at(0)->trigger();
+    QVERIFY(w.channelsMenu->actions().at(0)->isChecked());
+    QCOMPARE(picture(w), second);
 }
 
 void tst_recording::routes_data()
@@ -266,14 +294,14 @@ void tst_recording::routes()
     }
     settle();
     if (traced.isEmpty()) {
-        QVERIFY(!w.recording);
+        QVERIFY(!recordingOf(w));
         QCOMPARE(w.dataset, route == "Open" ? QByteArray("notes") : QByteArray());
         return;
     }
-    QVERIFY(w.recording);
+    QVERIFY(recordingOf(w));
     QVERIFY(!capture.lines().isEmpty() && capture.lines().first().startsWith(traced + ": t 0, z "));
     if (paths.size() > 1 || QFileInfo(paths.first()).isDir())
-        QCOMPARE(w.recording->input().files.size(), 3);
+        QCOMPARE(recordingOf(w)->input().files.size(), 3);
 }
 
 void tst_recording::saveAsDataset_data()
@@ -297,11 +325,11 @@ void tst_recording::saveAsDataset()
     window w;
     w.importFlow->program = IMPORTER;
     w.openRecording({ folder.filePath(file) });
-    if (w.recording->channels().size() > 1) {
+    if (recordingOf(w)->channels().size() > 1) {
         w.showChannel(0, false);
-        w.recording->channels()[1].colour = qRgb(255, 128, 0);
-        w.recording->channels()[1].low = 3500;
-        w.recording->channels()[1].high = 5000;
+        recordingOf(w)->channels()[1].colour = qRgb(255, 128, 0);
+        recordingOf(w)->channels()[1].low = 3500;
+        recordingOf(w)->channels()[1].high = 5000;
     } else {
         w.swapAct->trigger();
         QCOMPARE(w.maxFocal, 4);
@@ -315,7 +343,7 @@ void tst_recording::saveAsDataset()
     QFile record(folder.filePath(name + "/" + name + ".import.json"));
     QVERIFY(record.open(QIODevice::ReadOnly));
     QCOMPARE(QJsonDocument::fromJson(record.readAll())["settings"].toVariant().toStringList(), settings);
-    QVERIFY(w.recording);
+    QVERIFY(recordingOf(w));
 }
 
 QTEST_MAIN(tst_recording)
