@@ -2,6 +2,8 @@
 
 #include <QtWidgets>
 
+#include <cmath>
+
 namespace {
 
 QString number(double value)
@@ -154,7 +156,7 @@ void importdialog::setDescription(const QJsonObject &description)
         const QSignalBlocker blocker(imageBox);
         imageBox->clear();
         for (const QJsonValue &item : imageList)
-            imageBox->addItem(tr("%1: %2").arg(imageBox->count()).arg(item[QLatin1String("name")].toString()));
+            imageBox->addItem(tr("%1: %2").arg(imageBox->count() + 1).arg(item[QLatin1String("name")].toString()));
         imageBox->setCurrentIndex(description[QLatin1String("image")].toInt());
     }
     form->setRowVisible(imageBox, images > 1);
@@ -252,11 +254,15 @@ QStringList importdialog::arguments() const
     if (included.size() < channels.size())
         options << QStringLiteral("--channel") << included.join(QLatin1Char(','));
     for (const channelRow &row : channels) {
-        if (!row.include->isChecked() || row.choice->currentIndex() == 0)
+        if (!row.include->isChecked())
             continue;
-        const QString window = row.choice->currentData() == QLatin1String("auto")
-                ? QStringLiteral("auto")
-                : number(row.low->value()) + QLatin1Char(':') + number(row.high->value());
+        const QVariant kind = row.choice->currentData();
+        // The importer's default, Auto, is for the importer to measure.
+        if (kind == QLatin1String("auto") && !row.stored)
+            continue;
+        const QString window = kind == QLatin1String("auto")  ? QStringLiteral("auto")
+                : kind == QLatin1String("default")             ? number(row.stored->first) + QLatin1Char(':') + number(row.stored->second)
+                                                               : number(row.low->value()) + QLatin1Char(':') + number(row.high->value());
         options << QStringLiteral("--range") << QStringLiteral("%1=%2").arg(row.index).arg(window);
     }
     for (const channelRow &row : channels) {
@@ -357,8 +363,10 @@ void importdialog::settingsChanged()
     importButton->setEnabled(valid && any);
 }
 
-// Choices of brightness: the importer's default first (the file's display
-// range, 8-bit samples as stored, or else Auto), then Auto, then the user's own.
+// Choices of brightness: the importer's own default first, as it chooses
+// it with no window given (the file's display range, else 8-bit samples as
+// stored, else Auto), then Auto, then the user's own.  The description's
+// window is that of the window shown, which is the user's own.
 void importdialog::addChannel(const QJsonObject &channel)
 {
     channelRow row;
@@ -366,7 +374,7 @@ void importdialog::addChannel(const QJsonObject &channel)
     const int line = int(channels.size());
     QString name = channel[QLatin1String("name")].toString();
     if (name.isEmpty())
-        name = tr("Channel %1").arg(row.index);
+        name = tr("Channel %1").arg(row.index + 1);
     row.include = new QCheckBox(name);
     row.include->setChecked(channel[QLatin1String("selected")].toBool(true));
 
@@ -378,20 +386,26 @@ void importdialog::addChannel(const QJsonObject &channel)
 
     row.choice = new QComboBox;
     row.choice->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    row.choice->setAccessibleName(tr("Brightness of %1").arg(name));
     double low = 0, high = 0;
-    if (readWindow(channel[QLatin1String("window")], &low, &high)) {
-        const bool fromFile = !channel[QLatin1String("fileWindow")].isNull();
-        row.choice->addItem((fromFile ? tr("From the file: %1") : tr("As stored: %1")).arg(windowText(low, high)),
-                            QStringLiteral("default"));
-    } else if (!readWindow(channel[QLatin1String("typeWindow")], &low, &high)) {
-        high = 1;
+    double typeLow = -1e9, typeHigh = 1e9;
+    const bool integers = readWindow(channel[QLatin1String("typeWindow")], &typeLow, &typeHigh);
+    if (readWindow(channel[QLatin1String("fileWindow")], &low, &high) && high > low && std::isfinite(high - low)) {
+        row.stored = { low, high };
+        row.choice->addItem(tr("From the file: %1").arg(windowText(low, high)), QStringLiteral("default"));
+    } else if (integers && typeLow == 0 && typeHigh == 255) {
+        low = 0;
+        high = 255;
+        row.stored = { low, high };
+        row.choice->addItem(tr("As stored: %1").arg(windowText(low, high)), QStringLiteral("default"));
+    } else if (!readWindow(channel[QLatin1String("window")], &low, &high)) {
+        low = integers ? typeLow : 0;
+        high = integers ? typeHigh : 1;
     }
     row.choice->addItem(tr("Auto (0.35 %)"), QStringLiteral("auto"));
     row.choice->addItem(tr("Your own:"), QStringLiteral("own"));
 
     // Integer samples get whole values within their type's range.
-    double typeLow = -1e9, typeHigh = 1e9;
-    const bool integers = readWindow(channel[QLatin1String("typeWindow")], &typeLow, &typeHigh);
     row.low = new QDoubleSpinBox;
     row.high = new QDoubleSpinBox;
     for (QDoubleSpinBox *box : { row.low, row.high }) {

@@ -7,6 +7,7 @@
 #include <QRgb>
 
 #include <optional>
+#include <utility>
 
 QT_BEGIN_NAMESPACE
 class QCheckBox;
@@ -77,6 +78,7 @@ private:
         QDoubleSpinBox *high = nullptr;
         QLabel *swatch = nullptr;
         std::optional<QRgb> colour;   // as shown, when it is to be kept
+        std::optional<std::pair<double, double>> stored;   // the importer's default window, when not Auto
         autoState state = unmeasured;
     };
 

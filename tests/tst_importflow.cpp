@@ -88,6 +88,7 @@ void tst_importflow::describedDialog()
     window w;
     importdialog *d = startDialog(w, { dir.filePath("two.tif") });
     QCOMPARE(d->imageBox->count(), 2);
+    QCOMPARE(d->imageBox->itemText(1), QString("2: Pos1"));
     QCOMPARE(d->channels[1].include->text(), QString("GFP"));
     auto *swatch = qobject_cast<QLabel *>(d->channelGrid->itemAtPosition(1, 1)->widget());
     QCOMPARE(swatch->pixmap().toImage().pixelColor(0, 0), QColor(Qt::green));
@@ -110,7 +111,7 @@ void tst_importflow::commandLine_data()
     QTest::addColumn<QString>("input");
     QTest::addColumn<int>("image");
     QTest::addColumn<QList<int>>("excluded");
-    QTest::addColumn<QString>("choice"); // channel=auto or channel=own (50 to 700)
+    QTest::addColumn<QString>("choice"); // channel=default, channel=auto or channel=own (50 to 700)
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QStringList>("options");
     // Channel 0 starts as the window shows it: 0 to 255, in grey.
@@ -118,7 +119,10 @@ void tst_importflow::commandLine_data()
     QTest::newRow("one image as shown") << "grey8.tif" << -1 << QList<int>() << "" << "" << shown + QSL { "--name", "grey8" };
     QTest::newRow("the first of two images") << "two.tif" << -1 << QList<int>() << "" << ""
                                              << QSL { "--image", "0" } + shown + QSL { "--name", "two" };
-    QTest::newRow("the second image, as described") << "two.tif" << 1 << QList<int>() << "" << "" << QSL { "--image", "1", "--name", "two" };
+    QTest::newRow("the second image, as described") << "two.tif" << 1 << QList<int>() << "" << ""
+                                                    << QSL { "--image", "1", "--range", "0=0:255", "--name", "two" };
+    QTest::newRow("the file's own window") << "two.tif" << -1 << QList<int>() << "0=default" << ""
+                                           << QSL { "--image", "0", "--range", "0=100:2000", "--colour", "0=#ffffff", "--name", "two" };
     QTest::newRow("one channel of two") << "two.tif" << -1 << QList<int> { 0 } << "" << ""
                                         << QSL { "--image", "0", "--channel", "1", "--name", "two" };
     QTest::newRow("no channel") << "two.tif" << -1 << QList<int> { 0, 1 } << "" << "" << QSL();
