@@ -1,17 +1,21 @@
 #ifndef BRIGHTNESSDIALOG_H
 #define BRIGHTNESSDIALOG_H
 
+#include "brightness.h"
+#include "projection.h"
+
 #include <QDialog>
 #include <QList>
+#include <QPoint>
 
 #include <optional>
-#include <utility>
 
 QT_BEGIN_NAMESPACE
 class QCheckBox;
+class QComboBox;
 class QDoubleSpinBox;
+class QGroupBox;
 class QLabel;
-class QPushButton;
 class QSlider;
 class QToolButton;
 class QVBoxLayout;
@@ -20,10 +24,12 @@ class histogramview;
 class framesource;
 
 // Image › Brightness and Contrast: for each channel of the recording shown,
-// whether it is shown, its colour, and its window over the histogram of the
-// plane shown, by sliders or by values in the data's own units; Auto
-// measures the plane shown, Reset brings back the window it opened with.
-// Every change is drawn at once from the planes the window holds.
+// whether it is shown, its colour or lookup table, and its window over the
+// histogram of the plane shown (or of the projection), by sliders or by
+// values in the data's own units; Auto measures the plane shown, Reset
+// brings back the window it opened with.  Every change is drawn at once
+// from the planes the window holds.  The dialog keeps beside its parent
+// window until the user moves it.
 class brightnessdialog : public QDialog
 {
     Q_OBJECT
@@ -40,15 +46,16 @@ signals:
 
 protected:
     void showEvent(QShowEvent *e) override;
-
-private slots:
-    void chooseColour(int c);
+    void moveEvent(QMoveEvent *e) override;
+    bool eventFilter(QObject *watched, QEvent *e) override;
 
 private:
     struct row
     {
+        QGroupBox *box = nullptr;
         QCheckBox *shown = nullptr;
         QToolButton *colour = nullptr;
+        QComboBox *table = nullptr;
         histogramview *histogram = nullptr;
         QSlider *lowSlider = nullptr;
         QSlider *highSlider = nullptr;
@@ -56,18 +63,28 @@ private:
         QDoubleSpinBox *high = nullptr;
         double first = 0;   // the values the sliders span, none at first
         double last = 0;
-        std::optional<std::pair<double, double>> values;   // of the plane shown
+        std::optional<::histogram> counts;   // of the plane shown
     };
 
     void addRow(int c);
+    void chooseColour(int c);
+    void chooseTable(int c, const QString &name);
     void setWindow(int c, double low, double high, bool lowMoved);
     void showRow(int c);
+    void showCounts(int c);
     void spanValues(int c);
+    void showProjection();
+    void placeBesideParent();
     bool integers() const;
 
     framesource *recording = nullptr;
+    projectionKind spannedFor = projectionKind::none;   // the sliders' spans were measured on
     bool placed = false;
+    bool movedByUser = false;
+    QList<QPoint> placements;   // where the dialog was put lately
     QLabel *note;
+    QLabel *projectionNote;
+    QCheckBox *logarithmic;
     QVBoxLayout *rowsLayout;
     QList<row> rows;
 

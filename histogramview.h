@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <vector>
 
-// A channel's histogram over the values its sliders span, with its window
-// drawn on it: the ramp from black at the low value to the channel's colour
-// at the high one.
+// A channel's histogram over the values its sliders span, its counts on a
+// square-root or a logarithmic scale, with its window drawn on it: the ramp
+// from black at the low value to the channel's colour at the high one.
 class histogramview : public QWidget
 {
     Q_OBJECT
@@ -20,6 +20,7 @@ public:
 
     void setCounts(const std::vector<std::uint64_t> &counts, double first, double last);
     void setWindow(double low, double high, const QColor &colour);
+    void setLogarithmic(bool on);
 
     QSize sizeHint() const override;
 
@@ -27,6 +28,7 @@ protected:
     void paintEvent(QPaintEvent *e) override;
 
 private:
+    QRectF area() const;
     double xOf(double value) const;
 
     std::vector<std::uint64_t> bins;
@@ -36,6 +38,7 @@ private:
     double low = 0;
     double high = 1;
     QColor colour = Qt::white;
+    bool logarithmic = false;
 };
 
 #endif
