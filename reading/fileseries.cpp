@@ -51,6 +51,12 @@ bool fileSeries::present(int t, int z, int c) const
 
 bool fileSeries::read(int t, int z, int c, planeData &out)
 {
+    return readRegion(t, z, c, 0, QRect(0, 0, width, height), out);
+}
+
+// The file's own reads: of a TIFF file, only what holds the region.
+bool fileSeries::readRegion(int t, int z, int c, int level, const QRect &region, planeData &out)
+{
     int local[3];
     const int m = memberOf(t, z, c, local);
     if (m < 0) {
@@ -61,7 +67,7 @@ bool fileSeries::read(int t, int z, int c, planeData &out)
     stack *s = file(m);
     if (!s)
         return false;
-    if (!s->read(local[0], local[1], local[2], out)) {
+    if (!s->readRegion(local[0], local[1], local[2], level, region, out)) {
         mError = s->error();
         return false;
     }
@@ -197,6 +203,9 @@ bool fileSeries::inspect(QString *error)
                 warnings << warning;
     };
     addWarnings(*first);
+    pixelWidth = first->pixelWidth;
+    pixelHeight = first->pixelHeight;
+    unit = first->unit;
 
     mLocal[0] = first->times;
     mLocal[1] = first->planes;
@@ -204,6 +213,9 @@ bool fileSeries::inspect(QString *error)
     mSwapped = holdsPlanes(mNamed[0], mNamed[1], mLocal);
     if (mSwapped)
         std::swap(mLocal[0], mLocal[1]);
+    // The spacing of focal planes holds where they lie inside each file.
+    if (!mNamed[1] && !mSwapped)
+        planeSpacing = first->planeSpacing;
 
     qint64 extent[3];
     qint64 slotCount = 1;

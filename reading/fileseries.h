@@ -20,6 +20,7 @@ public:
 
     bool present(int t, int z, int c) const override;
     bool read(int t, int z, int c, planeData &out) override;
+    bool readRegion(int t, int z, int c, int level, const QRect &region, planeData &out) override;
 
 private:
     // One file: its indices from the name (-1 for an axis the name does not give).

@@ -177,6 +177,34 @@ bool tiffStack::read(int t, int z, int c, planeData &out)
     return true;
 }
 
+bool tiffStack::readRegion(int t, int z, int c, int level, const QRect &region, planeData &out)
+{
+    // Pages of interleaved samples, of colours by palette and of YCbCr are
+    // decoded whole; the channels that follow take theirs from the same page.
+    const bool whole = region == QRect(0, 0, width, height) || mYcbcr
+        || (mForm.photometric == PHOTOMETRIC_PALETTE && !mPaletteIndices)
+        || (mForm.samplesPerPixel > 1 && mForm.planar == PLANARCONFIG_CONTIG);
+    if (whole || level != 0 || region.isEmpty() || !QRect(0, 0, width, height).contains(region) || !present(t, z, c))
+        return stack::readRegion(t, z, c, level, region, out);
+    const int sample = mForm.planar == PLANARCONFIG_SEPARATE ? c % mSamples : 0;
+    const qsizetype bytes = mForm.bits / 8;
+    const size_t count = size_t(region.width()) * size_t(region.height());
+    out.bits = bits;
+    out.format = format;
+    out.bytes.resize(count * size_t(bytes));
+    if (!setPage(mLayout.page(t, z, c / mSamples)) || !readPart(sample, region, out.bytes.data(), bytes))
+        return false;
+    if (mForm.photometric == PHOTOMETRIC_MINISWHITE) {
+        if (bytes == 1)
+            invert<uint8_t>(out.bytes.data(), count);
+        else if (bytes == 2)
+            invert<uint16_t>(out.bytes.data(), count);
+        else
+            invert<uint32_t>(out.bytes.data(), count);
+    }
+    return true;
+}
+
 bool tiffStack::openFile(const stackOptions &options)
 {
     static std::once_flag extenderInstalled;
@@ -602,6 +630,119 @@ bool tiffStack::decodeTiles(int sample, unsigned char *dest, qsizetype pixelByte
             const uint32_t rows = std::min<uint32_t>(tileHeight, height - y);
             for (uint32_t r = 0; r < rows; ++r)
                 std::memcpy(dest + (y + r) * rowBytes + x * pixelBytes, mTileBuffer.data() + r * tileWidth * pixelBytes, part);
+        }
+    }
+    return true;
+}
+
+// The region of the current page: of ImageJ's samples after the only page,
+// of the strips or of the tiles that hold it.
+bool tiffStack::readPart(int sample, const QRect &region, unsigned char *dest, qsizetype bytes)
+{
+    mMessage.clear();
+    if (mContiguous) {
+        const qint64 size = qint64(width) * height * bytes;
+        if (!readStored(mDataOffset + mPage * size, QRect(0, 0, width, height), region, dest, bytes))
+            return fail(QStringLiteral("image %1 is truncated").arg(mPage + 1));
+        return true;
+    }
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(mTiff, TIFFTAG_COMPRESSION, &compression);
+    const bool stored = compression == COMPRESSION_NONE;
+    if (TIFFIsTiled(mTiff)) {
+        uint32_t tileWidth = 0;
+        uint32_t tileHeight = 0;
+        TIFFGetField(mTiff, TIFFTAG_TILEWIDTH, &tileWidth);
+        TIFFGetField(mTiff, TIFFTAG_TILELENGTH, &tileHeight);
+        const tmsize_t tileSize = TIFFTileSize(mTiff);
+        if (tileWidth < 1 || tileHeight < 1 || tileSize <= 0 || tileSize > mMaxBytes
+            || qint64(tileWidth) * tileHeight * bytes != tileSize)
+            return fail(QStringLiteral("page %1 has tiles that do not fit its size").arg(mDirectory + 1));
+        const int tw = int(tileWidth);
+        const int th = int(tileHeight);
+        for (int y = region.top() / th * th; y <= region.bottom(); y += th) {
+            for (int x = region.left() / tw * tw; x <= region.right(); x += tw) {
+                const uint32_t tile = TIFFComputeTile(mTiff, uint32_t(x), uint32_t(y), 0, uint16_t(sample));
+                if (tile >= TIFFNumberOfTiles(mTiff))
+                    return fail(QStringLiteral("page %1 has tiles that do not fit its size").arg(mDirectory + 1));
+                if (!readBlock(tile, stored, QRect(x, y, tw, th), region, dest, bytes))
+                    return false;
+            }
+        }
+        return true;
+    }
+    uint32_t rowsPerStrip = 0;
+    TIFFGetFieldDefaulted(mTiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    const int rows = int(std::clamp<qint64>(rowsPerStrip, 1, height));
+    const qint64 stripsPerPlane = (height + rows - 1) / rows;
+    const qint64 planesOfStrips = mForm.planar == PLANARCONFIG_SEPARATE ? mForm.samplesPerPixel : 1;
+    if (qint64(TIFFNumberOfStrips(mTiff)) < stripsPerPlane * planesOfStrips
+        || TIFFScanlineSize64(mTiff) != uint64_t(width * bytes))
+        return fail(QStringLiteral("page %1 has strips that do not fit its size").arg(mDirectory + 1));
+    for (int strip = region.top() / rows; strip <= region.bottom() / rows; ++strip) {
+        const int y = strip * rows;
+        if (!readBlock(uint32_t(sample * stripsPerPlane + strip), stored, QRect(0, y, width, std::min(rows, height - y)),
+                       region, dest, bytes))
+            return false;
+    }
+    return true;
+}
+
+// The part of the region in one strip or tile, block in the page's pixels:
+// uncompressed, only its rows in the region are read; else it is decoded
+// as far as the region's last row in it.
+bool tiffStack::readBlock(uint32_t index, bool stored, const QRect &block, const QRect &region, unsigned char *dest,
+                          qsizetype bytes)
+{
+    const QRect part = block & region;
+    const qint64 blockBytes = qint64(block.width()) * block.height() * bytes;
+    const QString damaged = QStringLiteral("page %1 is truncated or damaged").arg(mDirectory + 1);
+    if (stored) {
+        const uint64_t offset = TIFFGetStrileOffset(mTiff, index);
+        if (TIFFGetStrileByteCount(mTiff, index) < uint64_t(blockBytes) || offset > uint64_t(1) << 62
+            || !readStored(qint64(offset), block, region, dest, bytes))
+            return libtiffFailed(damaged);
+        return true;
+    }
+    const tmsize_t size = tmsize_t((part.bottom() + 1 - block.top()) * qint64(block.width()) * bytes);
+    mTileBuffer.resize(size_t(size));
+    const tmsize_t decoded = TIFFIsTiled(mTiff) ? TIFFReadEncodedTile(mTiff, index, mTileBuffer.data(), size)
+                                                : TIFFReadEncodedStrip(mTiff, index, mTileBuffer.data(), size);
+    if (decoded != size)
+        return libtiffFailed(damaged);
+    const size_t rowBytes = size_t(part.width()) * size_t(bytes);
+    for (int y = part.top(); y <= part.bottom(); ++y)
+        std::memcpy(dest + (size_t(y - region.top()) * size_t(region.width()) + size_t(part.left() - region.left())) * size_t(bytes),
+                    mTileBuffer.data() + (size_t(y - block.top()) * size_t(block.width()) + size_t(part.left() - block.left())) * size_t(bytes),
+                    rowBytes);
+    return true;
+}
+
+// The part of the region in a block stored uncompressed from offset, rows
+// of the block's width one after another, in the file's byte order.
+bool tiffStack::readStored(qint64 offset, const QRect &block, const QRect &region, unsigned char *dest, qsizetype bytes)
+{
+    const QRect part = block & region;
+    const qint64 blockRow = qint64(block.width()) * bytes;
+    const qint64 rowBytes = qint64(part.width()) * bytes;
+    const qint64 from = offset + qint64(part.top() - block.top()) * blockRow + qint64(part.left() - block.left()) * bytes;
+    unsigned char *to = dest + (qint64(part.top() - region.top()) * region.width() + (part.left() - region.left())) * bytes;
+    if (part.width() == block.width() && part.width() == region.width()) {
+        // Whole rows, one read.
+        if (readInto(from, reinterpret_cast<char *>(to), rowBytes * part.height()) != rowBytes * part.height())
+            return false;
+    } else {
+        for (int y = 0; y < part.height(); ++y)
+            if (readInto(from + y * blockRow, reinterpret_cast<char *>(to + y * region.width() * bytes), rowBytes) != rowBytes)
+                return false;
+    }
+    if (TIFFIsByteSwapped(mTiff) && bytes > 1) {
+        for (int y = 0; y < part.height(); ++y) {
+            unsigned char *row = to + qint64(y) * region.width() * bytes;
+            if (bytes == 2)
+                TIFFSwabArrayOfShort(reinterpret_cast<uint16_t *>(row), part.width());
+            else
+                TIFFSwabArrayOfLong(reinterpret_cast<uint32_t *>(row), part.width());
         }
     }
     return true;

@@ -23,6 +23,9 @@ public:
 
     bool present(int t, int z, int c) const override;
     bool read(int t, int z, int c, planeData &out) override;
+    // Reads only the strips or tiles that hold the region, and of
+    // uncompressed ones only the region's samples.
+    bool readRegion(int t, int z, int c, int level, const QRect &region, planeData &out) override;
 
 private:
     // What must be the same on every page.
@@ -59,6 +62,10 @@ private:
     bool decode(int sample, unsigned char *dest, qsizetype pixelBytes);
     bool decodeStrips(int sample, unsigned char *dest, qsizetype rowBytes);
     bool decodeTiles(int sample, unsigned char *dest, qsizetype pixelBytes);
+    bool readPart(int sample, const QRect &region, unsigned char *dest, qsizetype bytes);
+    bool readBlock(uint32_t index, bool stored, const QRect &block, const QRect &region, unsigned char *dest,
+                   qsizetype bytes);
+    bool readStored(qint64 offset, const QRect &block, const QRect &region, unsigned char *dest, qsizetype bytes);
     bool cachePage(int page, int sample, qsizetype pixelBytes);
     void readPalette(int c, planeData &out);
     bool fail(const QString &what);
