@@ -26,6 +26,16 @@ fail() {
     exit 1
 }
 
+# Runs a check every 0.1 s until it holds, for up to 60 s: only a hang takes
+# that long, however busy the machine.
+until_true() {
+    local end=$((SECONDS + 60))
+    until "$@"; do
+        [ "$SECONDS" -lt "$end" ] || return 1
+        sleep 0.1
+    done
+}
+
 "$gensample" "$work/data" --name flat --flat --times 4 --planes 3 >/dev/null
 frame() { echo "$work/data/img/flat_t00$1_z00$2_ch000.jpg"; }
 
@@ -44,12 +54,14 @@ export PATH="$work/bin:$PATH"
 # start: runs the run command on the dataset as a person would, in a process
 # group of its own as a terminal's job, and reads the connection message.
 start() {
+    # Not the last run's message: the new run may not have begun its own yet.
+    rm -f "$work/out"
     set -m
     env -u DISPLAY -u WAYLAND_DISPLAY -u XAUTHORITY "$runtree/scripts/run.sh" \
         "$work/data/flat.tz" >"$work/out" 2>"$work/err" &
     run=$!
     set +m
-    for _ in $(seq 600); do grep -q 'trace) go to' "$work/out" && break; sleep 0.1; done
+    until_true grep -qs 'trace) go to' "$work/out" || true
     port=$(sed -n 's/^on localhost:\([0-9]*\) .*/\1/p' "$work/out")
     display=$(sed -n 's/.*virtual display :\([0-9]*\),.*/\1/p' "$work/out")
     password=$(sed -n 's/.*Password for this run: //p' "$work/out")
@@ -61,26 +73,18 @@ start() {
     xvnc=$(pgrep -P "$run" Xvnc)
     cookie=$(ps -o args= -p "$xvnc" | sed -n 's/.* -auth \([^ ]*\) .*/\1/p')
     export DISPLAY=":$display" XAUTHORITY="$cookie" XDG_RUNTIME_DIR="$work"
-    win=$(timeout 30 xdotool search --sync --onlyvisible --name '^Tesseline$' | head -n 1)
+    win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Tesseline$' | head -n 1)
     viewer=$(pgrep -P "$run" tesseline)
 }
+ended() { ! kill -0 "$1" 2>/dev/null; }
 
 # Waits until the trace's last line is the given one.
-expect_last() {
-    for _ in $(seq 50); do [ "$(tail -n 1 "$log")" = "$1" ] && return 0; sleep 0.1; done
-    fail "the trace does not end with $1"
-}
+last_is() { [ "$(tail -n 1 "$log")" = "$1" ]; }
+expect_last() { until_true last_is "$1" || fail "the trace does not end with $1"; }
 
 # Waits until the window that has the focus is named as given.
-expect_active() {
-    local name=""
-    for _ in $(seq 50); do
-        name=$(xdotool getactivewindow getwindowname 2>/dev/null || true)
-        [ "$name" = "$1" ] && return 0
-        sleep 0.1
-    done
-    fail "the active window is '$name', wanted '$1'"
-}
+active_is() { name=$(xdotool getactivewindow getwindowname 2>/dev/null || true); [ "$name" = "$1" ]; }
+expect_active() { local name=""; until_true active_is "$1" || fail "the active window is '$name', wanted '$1'"; }
 
 # vnc_auth PASSWORD: answers the VNC authentication challenge on fd 5: its
 # 16 bytes encrypted with DES, keyed by the password with the bits of each
@@ -126,8 +130,8 @@ size=$(head -c 4 <&5 | od -An -tu2 --endian=big | xargs)
 # SetEncodings: extended desktop size; SetDesktopSize: 1000 x 700, one screen.
 printf '\x02\x00\x00\x01\xff\xff\xfe\xcc' >&5
 printf '\xfb\x00\x03\xe8\x02\xbc\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x03\xe8\x02\xbc\x00\x00\x00\x00' >&5
-for _ in $(seq 50); do [ "$(xdotool getdisplaygeometry)" = "1000 700" ] && break; sleep 0.1; done
-[ "$(xdotool getdisplaygeometry)" = "1000 700" ] || fail "the desktop is $(xdotool getdisplaygeometry)"
+geometry_is() { [ "$(xdotool getdisplaygeometry)" = "$1" ]; }
+until_true geometry_is "1000 700" || fail "the desktop is $(xdotool getdisplaygeometry)"
 exec 5>&-
 
 echo "-- listening on loopback only"
@@ -151,8 +155,8 @@ expect_last "$(frame 0 1)"
 
 echo "-- the virtual display shows the frame"
 wanted=$("$xprobe" filepixel "$(frame 0 1)" 100 100)
-for _ in $(seq 50); do shown=$("$xprobe" pixel "$win" 150 150); [ "$shown" = "$wanted" ] && break; sleep 0.1; done
-[ "$shown" = "$wanted" ] || fail "screen pixel is $shown, frame pixel is $wanted"
+shows_frame() { shown=$("$xprobe" pixel "$win" 150 150); [ "$shown" = "$wanted" ]; }
+until_true shows_frame || fail "screen pixel is $shown, frame pixel is $wanted"
 
 echo "-- a window manager frames the window and gives it the keyboard"
 tree=$(xwininfo -id "$win" -tree)
@@ -168,7 +172,8 @@ expect_last "$(frame 1 1)"
 
 echo "-- the focus comes back after a dialog"
 xdotool key alt+h
-sleep 0.5  # for the Help menu to open
+menu_open() { xdotool search --onlyvisible --classname '^tesseline$' 2>/dev/null | grep -vqx "$win"; }
+until_true menu_open || fail "the Help menu did not open"
 xdotool key a
 expect_active "About Tesseline"
 xdotool key Escape
@@ -188,7 +193,7 @@ for signal in INT TERM; do
         [ "$(ps -o pgid= -p "$p" | xargs)" != "$run" ] || fail "process $p is in the terminal's job"
     done
     if [ "$signal" = INT ]; then kill -INT -- "-$run"; else kill -TERM "$run"; fi
-    for _ in $(seq 100); do kill -0 "$run" 2>/dev/null || break; sleep 0.1; done
+    until_true ended "$run" || fail "still running after SIG$signal"
     rc=0
     kill -0 "$run" 2>/dev/null || wait "$run" || rc=$?
     [ "$rc" = 0 ] || fail "exit status $rc after SIG$signal"
@@ -217,7 +222,7 @@ expect_active Tesseline
 # xdotool may see the display go away with the viewer.
 xdotool key ctrl+q 2>/dev/null || true
 rc=0
-for _ in $(seq 50); do kill -0 "$run" 2>/dev/null || break; sleep 0.1; done
+until_true ended "$run" || fail "still running after Ctrl+Q"
 wait "$run" || rc=$?
 run=""
 [ "$rc" = 0 ] || fail "exit status $rc after Ctrl+Q"
@@ -226,7 +231,7 @@ kill -0 "$xvnc" 2>/dev/null && fail "Xvnc is still running"
 echo "-- a viewer that fails: its exit status and the end of its log"
 rm -f "$log"
 rc=0
-env -u DISPLAY -u WAYLAND_DISPLAY timeout 30 "$runtree/scripts/headless.sh" sh -c 'echo "cannot go on" >&2; exit 3' \
+env -u DISPLAY -u WAYLAND_DISPLAY timeout 60 "$runtree/scripts/headless.sh" sh -c 'echo "cannot go on" >&2; exit 3' \
     >"$work/out" 2>"$work/err" || rc=$?
 log=$(sed -n 's/.*(its trace) go to //p' "$work/out")
 [ "$rc" = 3 ] || fail "exit status $rc, wanted the viewer's 3"
@@ -237,7 +242,7 @@ echo "-- --help with no display prints the usage and starts no X server"
 printf '#!/bin/sh\ntouch "%s/xvnc-started"\n' "$work" >"$work/bin/Xvnc"
 chmod +x "$work/bin/Xvnc"
 rc=0
-env -u DISPLAY -u WAYLAND_DISPLAY timeout 10 "$runtree/scripts/run.sh" --help >"$work/out" 2>"$work/err" || rc=$?
+env -u DISPLAY -u WAYLAND_DISPLAY timeout 60 "$runtree/scripts/run.sh" --help >"$work/out" 2>"$work/err" || rc=$?
 [ "$rc" = 0 ] || fail "exit status $rc after --help"
 [ "$(head -n 1 "$work/out")" = "Usage: tesseline [options] [descriptor.tz | recording... | folder | URL]" ] || fail "no usage first"
 [ ! -e "$work/xvnc-started" ] || fail "an X server was started"
