@@ -22,11 +22,23 @@ struct importer::frame
     int t = 0;
     int z = 0;
     std::vector<planeData> planes;   // one per chosen channel, empty where the input has none
+    planeData scratch;               // a plane projected
 };
 
 importer::importer(stack &input, const std::vector<int> &channels, const volatile std::sig_atomic_t *stop)
-    : input(input), channels(channels), stop(stop)
+    : input(input), channels(channels), frameBits(input.bits), frameFormat(input.format), stop(stop)
 {
+}
+
+void importer::setProjection(projectionKind projection, int firstPlane, int lastPlane)
+{
+    kind = projection;
+    first = firstPlane;
+    last = lastPlane;
+    const bool keepsType = kind == projectionKind::none || kind == projectionKind::maximum
+            || kind == projectionKind::minimum;
+    frameBits = keepsType ? input.bits : 32;
+    frameFormat = keepsType ? input.format : sampleFormat::floatingPoint;
 }
 
 bool importer::chooseWindows(const std::vector<std::optional<rangeRequest>> &requests, QString *error,
@@ -37,6 +49,9 @@ bool importer::chooseWindows(const std::vector<std::optional<rangeRequest>> &req
     std::vector<std::unique_ptr<histogram>> histograms(n);
     std::vector<bool> autoWindow(n, false);
     bool rangePass = false;
+    // Windows are measured on the planes, or on the projections where those have windows of their own.
+    const int bits = ownWindows() ? frameBits : input.bits;
+    const sampleFormat format = ownWindows() ? frameFormat : input.format;
     for (std::size_t i = 0; i < n; ++i) {
         const channelInfo &info = input.channels[channels[i]];
         const std::optional<rangeRequest> &request = requests[i];
@@ -45,34 +60,37 @@ bool importer::chooseWindows(const std::vector<std::optional<rangeRequest>> &req
         if (given && !request->full) {
             w = { request->low, request->high, QStringLiteral("--range") };
         } else if (given) {
-            w = typeRange(input.bits, input.format);
-            if (input.format == sampleFormat::floatingPoint) {
-                histograms[i] = std::make_unique<histogram>(input.bits, input.format);
+            w = typeRange(bits, format);
+            if (format == sampleFormat::floatingPoint) {
+                histograms[i] = std::make_unique<histogram>(bits, format);
                 rangePass = true;
             }
-        } else if (!request && info.low && info.high && *info.high > *info.low
+        } else if (!request && !ownWindows() && info.low && info.high && *info.high > *info.low
                    && std::isfinite(*info.high - *info.low)) {
             w = { *info.low, *info.high, QStringLiteral("from the file") };
-        } else if (!request && input.bits == 8 && input.format == sampleFormat::unsignedInt) {
+        } else if (!request && !ownWindows() && input.bits == 8 && input.format == sampleFormat::unsignedInt) {
             w = { 0, 255, QStringLiteral("8-bit, kept") };
         } else if (!request && !measureUnasked) {
             w.source = QStringLiteral("auto, 0.35 % saturated");
             w.unmeasured = true;
         } else {
-            histograms[i] = std::make_unique<histogram>(input.bits, input.format);
+            histograms[i] = std::make_unique<histogram>(bits, format);
             autoWindow[i] = true;
             rangePass = rangePass || histograms[i]->needsRange();
         }
     }
 
-    // The planes of the channels that have a histogram, read once a pass;
-    // counting one plane on a thread of its own overlaps reading the next.
+    // The planes of the channels that have a histogram (the planes projected,
+    // or the projections), read once a pass; counting one plane on a thread
+    // of its own overlaps reading the next.
     struct place { int t, z; std::size_t i; };
     std::vector<place> toRead;
+    const int firstRead = ownWindows() ? 0 : firstPlane(0);
+    const int lastRead = ownWindows() ? 0 : projecting() ? last : input.planes - 1;
     for (int t = 0; t < input.times; ++t)
-        for (int z = 0; z < input.planes; ++z)
+        for (int z = firstRead; z <= lastRead; ++z)
             for (std::size_t i = 0; i < n; ++i)
-                if (histograms[i] && input.present(t, z, channels[i]))
+                if (histograms[i] && (ownWindows() ? shows(t, z, channels[i]) : input.present(t, z, channels[i])))
                     toRead.push_back({ t, z, i });
     const bool histogramPass = std::find(autoWindow.begin(), autoWindow.end(), true) != autoWindow.end();
     const int toMeasure = int(toRead.size()) * (int(rangePass) + int(histogramPass));
@@ -81,13 +99,17 @@ bool importer::chooseWindows(const std::vector<std::optional<rangeRequest>> &req
     lastProgress = -1;
     const auto eachPlane = [&](const std::function<void(std::size_t, const planeData &)> &use) {
         planeData buffers[2];
+        planeData scratch;
         int next = 0;
         std::future<void> counting;   // waited for at the latest when it goes out of scope
         for (const place &p : toRead) {
             if (stopped())
                 return false;
-            if (!input.read(p.t, p.z, channels[p.i], buffers[next])) {
-                *error = input.error();
+            const bool read = ownWindows() ? readPlane(p.t, p.z, p.i, buffers[next], scratch, error)
+                                           : input.read(p.t, p.z, channels[p.i], buffers[next]);
+            if (!read) {
+                if (!ownWindows())
+                    *error = input.error();
                 return false;
             }
             if (counting.valid())
@@ -121,7 +143,7 @@ bool importer::chooseWindows(const std::vector<std::optional<rangeRequest>> &req
             w.low = low <= high ? low : 0;
             w.high = high > w.low ? high : w.low + 1;
         }
-        maps.emplace_back(input.bits, input.format, w.low, w.high);
+        maps.emplace_back(frameBits, frameFormat, w.low, w.high);
     }
     return true;
 }
@@ -151,19 +173,57 @@ bool importer::inColour() const
     return own != ownColours.end() && (own->second & 0xffffff) != 0xffffff;
 }
 
-// Counts the (t, z) pairs with planes present in any chosen channel, or every plane present.
+bool importer::shows(int t, int z, int c) const
+{
+    for (int read = firstPlane(z); read <= lastPlane(z); ++read)
+        if (input.present(t, read, c))
+            return true;
+    return false;
+}
+
+// Counts the frames with planes present in any of these channels, or every plane they read.
 int importer::count(const std::vector<int> &of, bool frames) const
 {
     int count = 0;
     for (int t = 0; t < input.times; ++t) {
-        for (int z = 0; z < input.planes; ++z) {
+        for (int z = 0; z < planesWritten(); ++z) {
             int present = 0;
             for (int c : of)
-                present += input.present(t, z, c) ? 1 : 0;
+                for (int read = firstPlane(z); read <= lastPlane(z); ++read)
+                    present += input.present(t, read, c) ? 1 : 0;
             count += frames ? std::min(present, 1) : present;
         }
     }
     return count;
+}
+
+bool importer::readPlane(int t, int z, std::size_t i, planeData &out, planeData &scratch, QString *error)
+{
+    const int c = channels[i];
+    const std::size_t samples = std::size_t(input.width) * input.height;
+    std::optional<projector> projection;
+    if (projecting())
+        projection.emplace(kind, input.bits, input.format, samples);
+    out.bytes.clear();
+    for (int read = firstPlane(z); read <= lastPlane(z); ++read) {
+        if (!input.present(t, read, c))
+            continue;
+        planeData &plane = projecting() ? scratch : out;
+        if (!input.read(t, read, c, plane)) {
+            *error = input.error();
+            return false;
+        }
+        // Every frame is mapped with the stack's sample type and size.
+        if (plane.bits != input.bits || plane.format != input.format
+            || plane.bytes.size() != samples * std::size_t(input.bits / 8) || (projection && !projection->add(plane))) {
+            *error = input.description + QStringLiteral(": plane (t %1, z %2, channel %3) differs from the first")
+                                                 .arg(t).arg(read).arg(c);
+            return false;
+        }
+    }
+    if (projection && projection->count() > 0)
+        out = projection->result();
+    return true;
 }
 
 bool importer::readFrame(int t, int z, frame &f, QString *error)
@@ -171,24 +231,9 @@ bool importer::readFrame(int t, int z, frame &f, QString *error)
     f.t = t;
     f.z = z;
     f.planes.resize(channels.size());
-    const std::size_t bytes = std::size_t(input.width) * input.height * (input.bits / 8);
-    for (std::size_t i = 0; i < channels.size(); ++i) {
-        planeData &plane = f.planes[i];
-        if (!input.present(t, z, channels[i])) {
-            plane.bytes.clear();
-            continue;
-        }
-        if (!input.read(t, z, channels[i], plane)) {
-            *error = input.error();
+    for (std::size_t i = 0; i < channels.size(); ++i)
+        if (!readPlane(t, z, i, f.planes[i], f.scratch, error))
             return false;
-        }
-        // Every frame is mapped with the stack's sample type and size.
-        if (plane.bits != input.bits || plane.format != input.format || plane.bytes.size() != bytes) {
-            *error = input.description + QStringLiteral(": plane (t %1, z %2, channel %3) differs from the first")
-                                                 .arg(t).arg(z).arg(channels[i]);
-            return false;
-        }
-    }
     return true;
 }
 
@@ -196,7 +241,7 @@ bool importer::encodeFrame(const frame &f, framewriter &encoder, std::vector<uns
                            QString *error) const
 {
     const int width = input.width;
-    const std::size_t rowBytes = std::size_t(width) * (input.bits / 8);
+    const std::size_t rowBytes = std::size_t(width) * (frameBits / 8);
     if (!inColour()) {
         const unsigned char *samples = f.planes[0].bytes.data();
         return encoder.encode([&](int y, unsigned char *row) { maps[0].mapRow(samples + y * rowBytes, width, row); },
@@ -222,13 +267,13 @@ bool importer::encodeFrame(const frame &f, framewriter &encoder, std::vector<uns
 bool importer::sampleFrameSize(int quality, std::size_t *size, QString *error)
 {
     *size = 0;
-    const int pairs = input.times * input.planes;
+    const int pairs = input.times * planesWritten();
     const int count = std::min(pairs, 5);
     std::vector<frame> frames;
     for (int k = 0; k < count; ++k) {
         const int pair = int((2 * qint64(k) + 1) * pairs / (2 * count));
         frame f;
-        if (!readFrame(pair / input.planes, pair % input.planes, f, error))
+        if (!readFrame(pair / planesWritten(), pair % planesWritten(), f, error))
             return false;
         if (std::any_of(f.planes.begin(), f.planes.end(), [](const planeData &p) { return !p.bytes.empty(); }))
             frames.push_back(std::move(f));
@@ -236,13 +281,13 @@ bool importer::sampleFrameSize(int quality, std::size_t *size, QString *error)
     for (std::size_t i = 0; i < channels.size(); ++i) {
         if (!channelWindows[i].unmeasured)
             continue;
-        histogram counts(input.bits, input.format);
+        histogram counts(frameBits, frameFormat);
         for (int pass = counts.needsRange() ? 0 : 1; pass < 2; ++pass)
             for (const frame &f : frames)
                 if (!f.planes[i].bytes.empty())
                     pass == 0 ? counts.addToRange(f.planes[i]) : counts.add(f.planes[i]);
         const intensityWindow w = counts.autoWindow();
-        maps[i] = channelMap(input.bits, input.format, w.low, w.high);
+        maps[i] = channelMap(frameBits, frameFormat, w.low, w.high);
     }
     framewriter encoder(input.width, input.height, inColour() ? 3 : 1, quality);
     std::vector<unsigned char> rows;
@@ -322,7 +367,7 @@ bool importer::run(datasetwriter &writer, int quality, int threads, bool progres
         }
     };
     for (int t = 0; t < input.times; ++t) {
-        for (int z = 0; z < input.planes; ++z) {
+        for (int z = 0; z < planesWritten(); ++z) {
             if (stopped() || failed)
                 break;
             frame f;

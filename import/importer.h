@@ -2,6 +2,7 @@
 #define IMPORTER_H
 
 #include "brightness.h"
+#include "projection.h"
 #include "stack.h"
 
 #include <QElapsedTimer>
@@ -25,11 +26,19 @@ struct rangeRequest
 
 // Turns the chosen channels of a stack into frames: first the windows (with a
 // histogram pass where one is needed), then the frames, read here and mapped,
-// merged, encoded and written by worker threads.
+// merged, encoded and written by worker threads.  With a projection each
+// time point has one frame, focal plane 0, of the planes projected.
 class importer
 {
 public:
     importer(stack &input, const std::vector<int> &channels, const volatile std::sig_atomic_t *stop);
+
+    // Projects focal planes first to last of each time point, before the windows are chosen.
+    void setProjection(projectionKind kind, int first, int last);
+    // The focal planes of each time point written: 1 with a projection.
+    int planesWritten() const { return projecting() ? 1 : input.planes; }
+    // Sum and Standard Deviation: values not in the planes' units, whose windows are the projections' own.
+    bool ownWindows() const { return kind == projectionKind::sum || kind == projectionKind::standardDeviation; }
 
     // One window per chosen channel, in order of preference: requests (auto among them), the file's,
     // 8-bit kept, auto.  Without measureUnasked, auto windows that no request asks for are left unmeasured.
@@ -57,7 +66,16 @@ public:
 
 private:
     struct frame;
+    bool projecting() const { return kind != projectionKind::none; }
+    // The input's focal planes that give the frame at z.
+    int firstPlane(int z) const { return projecting() ? first : z; }
+    int lastPlane(int z) const { return projecting() ? last : z; }
+    // Whether the frame at (t, z) has channel c.
+    bool shows(int t, int z, int c) const;
     int count(const std::vector<int> &of, bool frames) const;
+    // What channel i shows at (t, z): the input's plane, or the projection;
+    // empty where the input has none.
+    bool readPlane(int t, int z, std::size_t i, planeData &out, planeData &scratch, QString *error);
     bool readFrame(int t, int z, frame &f, QString *error);
     bool encodeFrame(const frame &f, class framewriter &encoder, std::vector<unsigned char> &rows,
                      QString *error) const;
@@ -67,6 +85,11 @@ private:
 
     stack &input;
     std::vector<int> channels;
+    projectionKind kind = projectionKind::none;
+    int first = 0;
+    int last = 0;
+    int frameBits;                 // the samples of the planes mapped: the projection's type
+    sampleFormat frameFormat;
     const volatile std::sig_atomic_t *stop;
     std::vector<intensityWindow> channelWindows;
     std::vector<channelMap> maps;

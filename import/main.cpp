@@ -1,5 +1,6 @@
 #include "datasetwriter.h"
 #include "importer.h"
+#include "metadata.h"
 #include "names.h"
 #include "stack.h"
 
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <cmath>
@@ -151,6 +153,65 @@ std::vector<int> channelValues(const QString &value)
     return result;
 }
 
+// What --project and --project-planes ask for; last is -1 for the last plane of the input.
+struct projectionRequest
+{
+    projectionKind kind = projectionKind::none;
+    int first = 0;
+    int last = -1;
+};
+
+projectionRequest projectionValues(const QCommandLineParser &parser)
+{
+    projectionRequest result;
+    if (parser.isSet("project")) {
+        const QString key = parser.value("project");
+        result.kind = projectionFromKey(key);
+        if (result.kind == projectionKind::none)
+            misuse(QStringLiteral("--project %1: not max, mean, min, sum or sd").arg(key));
+    }
+    if (!parser.isSet("project-planes"))
+        return result;
+    const QString value = parser.value("project-planes");
+    if (result.kind == projectionKind::none)
+        misuse(QStringLiteral("--project-planes %1: only with --project").arg(value));
+    const QRegularExpressionMatch range = QRegularExpression(QStringLiteral("^(\\d{1,7})-(\\d{1,7})$")).match(value);
+    if (range.hasMatch()) {
+        result.first = range.captured(1).toInt();
+        result.last = range.captured(2).toInt();
+    }
+    if (!range.hasMatch() || result.first > result.last)
+        misuse(QStringLiteral("--project-planes %1: not FIRST-LAST, focal planes from 0 with FIRST not above LAST").arg(value));
+    return result;
+}
+
+// "Maximum of focal planes 0 to 3".
+QString projectionText(const projectionRequest &p)
+{
+    return QStringLiteral("%1 of focal planes %2 to %3").arg(projectionName(p.kind)).arg(p.first).arg(p.last);
+}
+
+QJsonValue projectionObject(const projectionRequest &p)
+{
+    if (p.kind == projectionKind::none)
+        return QJsonValue();
+    return QJsonObject { { "kind", projectionKey(p.kind) }, { "name", projectionName(p.kind) },
+                         { "first", p.first }, { "last", p.last } };
+}
+
+QJsonValue number(const std::optional<double> &value)
+{
+    return value ? QJsonValue(*value) : QJsonValue();
+}
+
+// The input's physical sizes, for people and for programs.
+QJsonObject sizesObject(const stack &input)
+{
+    return QJsonObject { { "physicalSize", sizesText(input) }, { "pixelWidth", number(input.pixelWidth) },
+                         { "pixelHeight", number(input.pixelHeight) }, { "planeSpacing", number(input.planeSpacing) },
+                         { "unit", input.unit } };
+}
+
 QString colourName(QRgb colour)
 {
     return QStringLiteral("#%1").arg(colour & 0xffffff, 6, 16, QLatin1Char('0'));
@@ -186,7 +247,7 @@ void printWindows(const importer &import, const std::vector<int> &channels)
 
 // What --dry-run says: what was found, and what would be written.
 void describe(const QStringList &inputs, const stack &input, const importer &import, const std::vector<int> &channels,
-              const QString &output, std::size_t frameSize)
+              const projectionRequest &projection, const QString &output, std::size_t frameSize)
 {
     const bool merged = import.inColour();
     const std::vector<QRgb> colours = import.colours();
@@ -210,6 +271,9 @@ void describe(const QStringList &inputs, const stack &input, const importer &imp
                   .arg(input.width).arg(input.height)
                   .arg(counted(input.times, "time point"), counted(input.planes, "focal plane"),
                        counted(qint64(input.channels.size()), "channel"), sampleTypeText(input.bits, input.format)));
+    print(QStringLiteral("physical size: ") + sizesText(input));
+    if (projection.kind != projectionKind::none)
+        print(QStringLiteral("projection: ") + projectionText(projection));
     for (std::size_t i = 0; i < channels.size(); ++i) {
         const channelInfo &info = input.channels[channels[i]];
         print(QStringLiteral("channel %1: %2%3").arg(channels[i])
@@ -222,7 +286,7 @@ void describe(const QStringList &inputs, const stack &input, const importer &imp
     print(QStringLiteral("would read %1 planes and write %2 %3 frames (%4 x %5, %6 x %7) to %8, about %9")
                   .arg(import.planeCount()).arg(frames).arg(merged ? "colour" : "greyscale")
                   .arg(input.width).arg(input.height)
-                  .arg(counted(input.times, "time point"), counted(input.planes, "focal plane"), output)
+                  .arg(counted(input.times, "time point"), counted(import.planesWritten(), "focal plane"), output)
                   .arg(sizeText(double(frameSize) * frames)));
 }
 
@@ -241,7 +305,8 @@ QJsonValue pair(std::optional<double> low, std::optional<double> high)
 // What --describe prints: the input as the viewer's Save as Dataset dialog
 // shows it; frameBytes is the mean size of a few frames encoded.
 QJsonObject description(const QStringList &inputs, const stack &input, const importer &import,
-                        const std::vector<int> &chosen, const QString &name, std::size_t frameBytes)
+                        const std::vector<int> &chosen, const projectionRequest &projection, const QString &name,
+                        std::size_t frameBytes)
 {
     QJsonArray files;
     for (const QString &file : input.files.isEmpty() ? inputs : input.files)
@@ -258,25 +323,33 @@ QJsonObject description(const QStringList &inputs, const stack &input, const imp
         const channelInfo &info = input.channels[c];
         channels.append(QJsonObject {
                 { "index", int(c) }, { "name", info.name }, { "colour", colourName(colours[c]) },
-                { "colourFromFile", bool(info.colour) }, { "fileWindow", pair(info.low, info.high) },
-                { "typeWindow", input.format == sampleFormat::floatingPoint ? QJsonValue() : pair(whole.low, whole.high) },
+                { "colourFromFile", bool(info.colour) },
+                { "fileWindow", import.ownWindows() ? QJsonValue() : pair(info.low, info.high) },
+                { "typeWindow", input.format == sampleFormat::floatingPoint || import.ownWindows()
+                                        ? QJsonValue() : pair(whole.low, whole.high) },
                 { "window", window(import.windows()[c]) },
                 { "selected", std::find(chosen.begin(), chosen.end(), int(c)) != chosen.end() } });
     }
     const int frames = import.frameCount(chosen);
-    return QJsonObject {
+    QJsonObject result {
         { "inputs", files }, { "format", input.description }, { "pattern", input.pattern }, { "images", images },
         { "image", input.image }, { "width", input.width }, { "height", input.height }, { "times", input.times },
         { "planes", input.planes }, { "type", sampleTypeText(input.bits, input.format) }, { "channels", channels },
-        { "frames", frames }, { "estimatedBytes", qint64(frameBytes) * frames },
-        { "name", name }, { "warnings", QJsonArray::fromStringList(input.warnings) } };
+        { "projection", projectionObject(projection) }, { "frames", frames },
+        { "estimatedBytes", qint64(frameBytes) * frames }, { "name", name },
+        { "warnings", QJsonArray::fromStringList(input.warnings) } };
+    const QJsonObject sizes = sizesObject(input);
+    for (auto it = sizes.begin(); it != sizes.end(); ++it)
+        result.insert(it.key(), it.value());
+    return result;
 }
 
 // The options given that shape a dataset, in one order, for its record.
 QStringList arguments(const QCommandLineParser &parser)
 {
     QStringList result;
-    for (const char *option : { "image", "pattern", "planes", "order", "channel", "range", "colour", "quality", "name" })
+    for (const char *option : { "image", "pattern", "planes", "order", "project", "project-planes", "channel", "range",
+                                "colour", "quality", "name" })
         for (const QString &value : parser.values(option))
             result << QStringLiteral("--") + option << value;
     return result;
@@ -284,7 +357,7 @@ QStringList arguments(const QCommandLineParser &parser)
 
 // What the dataset was imported from and how: the viewer reuses an import
 // of an input that has not changed since.
-QByteArray record(const QStringList &inputs, const QStringList &settings)
+QByteArray record(const QStringList &inputs, const QStringList &settings, const QJsonObject &more)
 {
     QJsonArray files;
     for (const QString &input : inputs) {
@@ -292,8 +365,10 @@ QByteArray record(const QStringList &inputs, const QStringList &settings)
         files.append(QJsonObject { { "path", info.absoluteFilePath() }, { "size", info.size() },
                                    { "modified", info.lastModified().toUTC().toString(Qt::ISODateWithMs) } });
     }
-    return QJsonDocument(QJsonObject { { "inputs", files }, { "settings", QJsonArray::fromStringList(settings) } })
-            .toJson();
+    QJsonObject result = more;
+    result.insert("inputs", files);
+    result.insert("settings", QJsonArray::fromStringList(settings));
+    return QJsonDocument(result).toJson();
 }
 
 } // namespace
@@ -322,6 +397,11 @@ int main(int argc, char *argv[])
             { "range", "Map LOW..HIGH to 0..255, for all channels or channel C; full: the type's range; "
                        "auto: 0.35 % saturated at each end.",
               "[C=]LOW:HIGH|full|auto" },
+            { "project", "Write one frame per time point, the projection of its focal planes: max, mean, "
+                         "min, sum or sd (standard deviation).",
+              "kind" },
+            { "project-planes", "Project focal planes FIRST to LAST (0-based; default: all); only with --project.",
+              "FIRST-LAST" },
             { "colour", "Merge all channels, or channel C, in COLOUR (#rrggbb or a name); a channel written "
                         "alone in a colour other than white is written in colour.",
               "[C=]COLOUR" },
@@ -365,6 +445,7 @@ int main(int argc, char *argv[])
     const int threads = parser.isSet("threads") ? intValue(parser, "threads", 1, 1024) : QThread::idealThreadCount();
     const std::vector<int> chosen = parser.isSet("channel") ? channelValues(parser.value("channel")) : std::vector<int>();
     const ranges requested = rangeValues(parser.values("range"));
+    projectionRequest projection = projectionValues(parser);
     const bool quiet = parser.isSet("quiet");
     const bool dryRun = parser.isSet("dry-run");
     const bool force = parser.isSet("force");
@@ -388,6 +469,14 @@ int main(int argc, char *argv[])
     std::unique_ptr<stack> input = openStack(inputs, layout, &error);
     if (!input || caught)
         stop(error);
+    if (projection.kind != projectionKind::none) {
+        if (projection.last < 0)
+            projection.last = input->planes - 1;
+        else if (projection.last >= input->planes)
+            misuse(QStringLiteral("--project-planes %1: the input has %2")
+                           .arg(parser.value("project-planes"), counted(input->planes, "focal plane")));
+    }
+
     for (const QString &warning : describing ? QStringList() : input->warnings)
         std::cerr << "tesseline-import: warning: " << warning.toLocal8Bit().constData() << std::endl;
 
@@ -431,6 +520,7 @@ int main(int argc, char *argv[])
     const std::map<int, QRgb> colours = colourValues(parser.values("colour"), channelCount);
     // A description tells every channel's window, but measures only those asked for.
     importer import(*input, describing ? every : channels, &caught);
+    import.setProjection(projection.kind, projection.first, projection.last);
     for (const auto &[c, colour] : colours)
         import.setColour(c, colour);
     if (json)
@@ -443,30 +533,33 @@ int main(int argc, char *argv[])
         for (int c : channels)
             chosenRequests.push_back(requests[size_t(c)]);
         importer sample(*input, channels, &caught);
+        sample.setProjection(projection.kind, projection.first, projection.last);
         for (const auto &[c, colour] : colours)
             sample.setColour(c, colour);
         std::size_t frameBytes = 0;
         if (!sample.chooseWindows(chosenRequests, &error, false) || !sample.sampleFrameSize(quality, &frameBytes, &error))
             stop(error);
-        printJsonLine(description(inputs, *input, import, channels, name, frameBytes));
+        printJsonLine(description(inputs, *input, import, channels, projection, name, frameBytes));
         return 0;
     }
     if (dryRun) {
         std::size_t frameSize = 0;
         if (!import.sampleFrameSize(quality, &frameSize, &error))
             stop(error);
-        describe(inputs, *input, import, channels, QDir::cleanPath(outputInfo.absoluteFilePath()), frameSize);
+        describe(inputs, *input, import, channels, projection, QDir::cleanPath(outputInfo.absoluteFilePath()), frameSize);
         return 0;
     }
     if (!quiet && !json)
         printWindows(import, channels);
 
     datasetwriter writer(output, name);
-    writer.setRecord(record(input->files.isEmpty() ? inputs : input->files, arguments(parser)));
+    QJsonObject recorded = sizesObject(*input);
+    recorded.insert("projection", projectionObject(projection));
+    writer.setRecord(record(input->files.isEmpty() ? inputs : input->files, arguments(parser), recorded));
     std::cout.flush();
     const bool done = writer.begin(&error)
             && import.run(writer, quality, threads, !quiet && isatty(STDERR_FILENO), &error) && !caught
-            && writer.commit(input->width, input->height, input->times, input->planes, force, &error);
+            && writer.commit(input->width, input->height, input->times, import.planesWritten(), force, &error);
     if (!done) {
         // Name files by where they were to be, not by the temporary folder.
         if (!writer.temporaryFolder().isEmpty())
@@ -481,7 +574,7 @@ int main(int argc, char *argv[])
         const double seconds = clock.nsecsElapsed() / 1e9;
         print(QStringLiteral("wrote %1 frames (%2 x %3, %4 x %5, %6) to %7 in %8 s (%9 frames/s)")
                       .arg(import.framesWritten()).arg(input->width).arg(input->height)
-                      .arg(counted(input->times, "time point"), counted(input->planes, "focal plane"),
+                      .arg(counted(input->times, "time point"), counted(import.planesWritten(), "focal plane"),
                            counted(qint64(channels.size()), "channel"), output).arg(seconds, 0, 'f', 1)
                       .arg(seconds > 0 ? import.framesWritten() / seconds : 0.0, 0, 'f', 1));
     }

@@ -1,5 +1,7 @@
 #!/usr/bin/python3
-"""Writes the inputs of tst_import into the folder given.
+"""Writes the inputs of tst_import into the folder given; or, with
+--project FILE KIND FIRST LAST, prints numpy's projection of a hyperstack's
+focal planes FIRST to LAST as float64 (T, C, H, W).
 
 Most stacks have 3 time points, 4 focal planes and up to 3 channels of
 64 x 48 pixels.  Every plane is flat and carries its own indices: with
@@ -17,6 +19,12 @@ import numpy as np
 import tifffile
 
 T, Z, H, W = 3, 4, 48, 64
+
+if sys.argv[1] == '--project':
+    stack = tifffile.imread(sys.argv[2]).astype(np.float64)[:, int(sys.argv[4]):int(sys.argv[5]) + 1]
+    reduce = {'max': np.max, 'mean': np.mean, 'min': np.min, 'sum': np.sum, 'sd': np.std}[sys.argv[3]]
+    sys.stdout.buffer.write(reduce(stack, axis=1).tobytes())
+    sys.exit()
 out = Path(sys.argv[1])
 
 
@@ -137,6 +145,14 @@ for t in range(T):
         jpeg(out / f'jpegs/img-{z + 1}-{t + 5}.jpg', level(0, t * Z + z))
         if (t, z) != (1, 2):
             jpeg(out / f'gap/img-{z + 1}-{t + 5}.jpg', level(0, t * Z + z))
+
+# Projections: 2 time points of 5 focal planes, 2 channels of 32 x 24, each
+# pixel's values a wave over the planes; with physical sizes.
+y, x = np.mgrid[0:24, 0:32]
+proj = np.array([[[3000 + 150 * x + 100 * y + 2000 * t + 1000 * c + (500 + 60 * y) * np.cos(2 * np.pi * (z / 5 + x / 32))
+                   for c in range(2)] for z in range(5)] for t in range(2)]).round().astype(np.uint16)
+write('proj.tif', proj, imagej=True, resolution=(4, 2),
+      metadata={'axes': 'TZCYX', 'Ranges': (0, 16000, 1000, 17000), 'spacing': 2.5, 'unit': 'um'})
 
 # Brightness: a ramp of 0..9999 once, and again after a black plane; clipping.
 ramp = np.arange(10000, dtype=np.uint16).reshape(100, 100)

@@ -25,6 +25,8 @@ private slots:
     void brightness_data();
     void brightness();
     void clipping();
+    void projection_data();
+    void projection();
     void wideIndices();
     void defaultName();
     void forceReplaces();
@@ -161,6 +163,11 @@ void tst_import::misuse_data()
     QTest::newRow("range upside down") << QStringList { "--range", "5:2", "x.tif" } << 2;
     QTest::newRow("order xy") << QStringList { "--order", "xy", "x.tif" } << 2;
     QTest::newRow("name with spaces") << QStringList { "--name", "my data", input("ij8.tif") } << 2;
+    QTest::newRow("--project avg") << QStringList { "--project", "avg", "x.tif" } << 2;
+    QTest::newRow("--project-planes without --project") << QStringList { "--project-planes", "0-1", "x.tif" } << 2;
+    QTest::newRow("--project-planes 3-1") << QStringList { "--project", "max", "--project-planes", "3-1", "x.tif" } << 2;
+    QTest::newRow("--project-planes 2") << QStringList { "--project", "max", "--project-planes", "2", "x.tif" } << 2;
+    QTest::newRow("--project-planes past the last") << QStringList { "--project", "sd", "--project-planes", "2-4", input("ij16.tif") } << 2;
     QTest::newRow("help") << QStringList { "--help" } << 0;
     QTest::newRow("version") << QStringList { "--version" } << 0;
 }
@@ -363,6 +370,64 @@ void tst_import::clipping()
     const int wanted[] = { 0, 128, 255 };
     for (int t = 0; t < 3; ++t)
         QVERIFY(qAbs(qRed(meanColour(QImage(frameName(out, "c", t, 0)))) - wanted[t]) <= 1);
+}
+
+void tst_import::projection_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("planes");   // FIRST-LAST projected
+    QTest::addColumn<QString>("source");   // of the window
+    QTest::newRow("max, the file's window") << QStringList { "max", "--channel", "0" } << "0-4" << "from the file";
+    QTest::newRow("min, --range") << QStringList { "min", "--channel", "0", "--range", "0=1000:9000" } << "0-4" << "--range";
+    QTest::newRow("mean of planes 1-3") << QStringList { "mean", "--channel", "1", "--project-planes", "1-3" } << "1-3" << "from the file";
+    QTest::newRow("sum, auto on the projections") << QStringList { "sum", "--channel", "1" } << "0-4" << "auto";
+    QTest::newRow("sd of planes 2-4, auto") << QStringList { "sd", "--channel", "0", "--range", "0=auto", "--project-planes", "2-4" } << "2-4" << "auto";
+}
+
+// One frame per time point: numpy's projection of its planes through the window used.
+void tst_import::projection()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, planes);
+    QFETCH(QString, source);
+    const QString out = freshDir() + "/out", kind = options.first();
+    options = QStringList { "--project" } + options + QStringList { input("proj.tif"), "--quality", "100", "--name", "p" };
+    const result r = run(options + QStringList { "-o", out });
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(readAll(out + "/p.tz"), descriptorText("p", 32, 24, 2, 1));
+    QProcess numpy;
+    numpy.start("/usr/bin/python3", QStringList { INPUTS_PY, "--project", input("proj.tif"), kind } + planes.split('-'));
+    QVERIFY(numpy.waitForFinished(60000));
+    const QByteArray projected = numpy.readAllStandardOutput();
+    QCOMPARE(projected.size(), qsizetype(2 * 2 * 768 * sizeof(double)));
+
+    const QRegularExpressionMatch window = QRegularExpression("channel (\\d): window (\\S+) to (\\S+) \\((.*)\\)").match(QString::fromUtf8(r.out));
+    QVERIFY2(window.captured(4).startsWith(source), r.out.constData());
+    const int c = window.captured(1).toInt();
+    const double low = window.captured(2).toDouble(), high = window.captured(3).toDouble();
+    int darkest = 255, brightest = 0;
+    for (int t = 0; t < 2; ++t) {
+        const QImage frame(frameName(out, "p", t, 0));
+        QCOMPARE(frame.size(), QSize(32, 24));
+        for (int i = 0; i < 768; ++i) {
+            const double v = reinterpret_cast<const double *>(projected.constData())[(t * 2 + c) * 768 + i];
+            const int wanted = qBound(0, qRound((v - low) * 255 / (high - low)), 255), got = qGray(frame.pixel(i % 32, i / 32));
+            darkest = qMin(darkest, wanted);
+            brightest = qMax(brightest, wanted);
+            QVERIFY2(qAbs(got - wanted) <= 4, qPrintable(QString("t %1, pixel %2: %3, not %4").arg(t).arg(i).arg(got).arg(wanted)));
+        }
+    }
+    // An automatic window, measured on the projections, spans them.
+    QVERIFY(source != "auto" || (darkest <= 8 && brightest >= 247));
+
+    const QJsonObject described = QJsonDocument::fromJson(run(options + QStringList { "--describe" }).out).object();
+    for (const QJsonObject &said : { described, QJsonDocument::fromJson(readAll(out + "/p.import.json")).object() })
+        QCOMPARE(QString("%1 %2-%3 %4").arg(said["projection"]["kind"].toString()).arg(said["projection"]["first"].toInt())
+                         .arg(said["projection"]["last"].toInt()).arg(said["physicalSize"].toString()),
+                 kind + " " + planes + " 0.25 × 0.5 µm pixels, focal planes 2.5 µm apart");
+    QCOMPARE(described["frames"].toInt(), 2);
+    const QByteArray dryRun = run(options + QStringList { "--dry-run" }).out;
+    QVERIFY2(dryRun.contains("\nphysical size: 0.25 × 0.5 µm") && dryRun.contains("x 1 focal plane)"), dryRun.constData());
 }
 
 void tst_import::wideIndices()
