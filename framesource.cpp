@@ -170,7 +170,8 @@ bool framesource::readProjection(int level, const QRect &region)
     };
     if (reuse && heldPlane >= mProjected.first && heldPlane <= mProjected.last && !add(kept))
         return false;
-    for (int z = mProjected.first; z <= mProjected.last; ++z) {
+    for (qint64 plane = mProjected.first; plane <= mProjected.last; ++plane) {
+        const int z = int(plane);
         if ((reuse && z == heldPlane) || !mPlanes->present(mTime, z))
             continue;
         trace(mPlanes->traceLine(mTime, z));

@@ -18,12 +18,20 @@ void orthoview::read(framesource &source, const QSize &frame, int t, const QPoin
     planes = range;
     point = at;
     planeprovider &provider = source.provider();
-    const int count = std::max(range.last - range.first + 1, 0);
+    const qint64 planesCount = std::max<qint64>(qint64(range.last) - range.first + 1, 0);
     const bool xz = across == Qt::Horizontal;
-    const int length = xz ? frame.width() : frame.height();
+    const int length = std::max(xz ? frame.width() : frame.height(), 0);
     const QRect line = xz ? QRect(0, at.y(), frame.width(), 1) : QRect(at.x(), 0, 1, frame.height());
     lines.clear();
     problem.clear();
+    linesSize = QSize();
+    // A picture of at most 2^28 samples a channel, which any real stack keeps within.
+    if (planesCount * std::max(length, 1) > (qint64(1) << 28)) {
+        problem = tr("%1 focal planes of %2 pixels are too many to show").arg(planesCount).arg(length);
+        update();
+        return;
+    }
+    const int count = int(planesCount);
     linesSize = xz ? QSize(length, count) : QSize(count, length);
     std::vector<planeData> read;
     for (int i = 0; i < count && problem.isEmpty(); ++i) {

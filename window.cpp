@@ -137,6 +137,7 @@ void window::showFrames(std::unique_ptr<framesource> frames)
     if (frames)
         source = std::move(frames);
     projectedPlanes = source->planes();
+    source->setProjection(projectionKind::none, projectedPlanes);
     {
         const QSignalBlocker blocker(projectionGroup);
         projectionGroup->actions().first()->setChecked(true);
