@@ -1,5 +1,5 @@
 #include "window.h"
-#include "zarrstore.h"
+#include "formats.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -148,7 +148,7 @@ int main(int argc, char *argv[])
 
     bool readable = !files.isEmpty();
     for (const QString &fileName : files) {
-        if (zarrstore::isUrl(fileName))
+        if (isAddress(fileName))
             continue;
         const QString reason = unreadable(fileName, files.size() == 1 && !fileName.endsWith(".tz"));
         if (reason.isEmpty())

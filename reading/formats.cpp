@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -93,9 +94,22 @@ const format *formatOf(const QString &where)
     return formatOf(where, file.read(headBytes));
 }
 
+bool isAddress(const QString &where)
+{
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
+    return scheme.match(where).hasMatch();
+}
+
+QString addressRefusal(const QString &where)
+{
+    if (!isAddress(where) || zarrstore::isUrl(where))
+        return QString();
+    return QStringLiteral("%1: only http and https addresses can be opened").arg(where);
+}
+
 bool opensInPlace(const QString &where)
 {
-    if (namedFormat(where, true))
+    if (isAddress(where) || namedFormat(where, true))
         return true;
     const format *f = formatOf(where);
     return f && f->recording;
@@ -112,6 +126,8 @@ bool isSeriesImage(const QString &where)
 
 QStringList inputsOf(const QStringList &paths)
 {
+    if (paths.size() == 1 && isAddress(paths.first()))
+        return paths;
     if (paths.size() == 1 && locationFormat(paths.first()))
         return zarrstore::isUrl(paths.first()) ? paths : QStringList { QFileInfo(paths.first()).absoluteFilePath() };
     QStringList files;

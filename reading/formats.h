@@ -48,6 +48,12 @@ bool opensInPlace(const QString &where);
 // its name, or a TIFF file by its content.
 bool isSeriesImage(const QString &where);
 
+// Whether where is an address with a scheme ("ftp://…", "htp://…") rather
+// than a path, and, if so, why it cannot be opened: only http and https
+// addresses can.
+bool isAddress(const QString &where);
+QString addressRefusal(const QString &where);
+
 // The inputs of a recording given as paths: an OME-Zarr folder or URL as
 // it is, a folder's image files, or the files given, as absolute paths in
 // natural order.

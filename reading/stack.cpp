@@ -29,6 +29,11 @@ bool stack::readRegion(int t, int z, int c, int level, const QRect &region, plan
 
 std::unique_ptr<stack> openFile(const QString &fileName, const stackOptions &options, QString *error)
 {
+    // An address of another scheme is no file's path.
+    if (const QString refusal = addressRefusal(fileName); !refusal.isEmpty()) {
+        *error = refusal;
+        return nullptr;
+    }
     // A folder or URL is told by where it is, a file by its first bytes.
     const format *f = formatOf(fileName, QByteArray());
     if (!f) {
