@@ -149,40 +149,80 @@ bool framesource::readKept(int level, const QRect &region)
 // read again.
 bool framesource::readProjection(int level, const QRect &region)
 {
-    std::vector<std::optional<projector>> projectors;
+    const bool reuse = loaded && !keptProjected && mLevel == level && mRegion == region && mPlane >= mProjected.first
+            && mPlane <= mProjected.last;
+    std::vector<planeData> held;
+    if (reuse)
+        held = std::move(kept);
+    // Where the planes are stored as they are, a band of rows of every plane
+    // at a time, so that the band and its projection stay in the cache.
+    const int rows = mPlanes->cheapBands(mTime, mProjected.first) && mPlanes->cheapBands(mTime, mProjected.last)
+            ? std::max(1, (256 << 10) / std::max(region.width() * 2, 1))
+            : region.height();
     std::vector<planeData> planes;
-    const bool reuse = loaded && !keptProjected && mLevel == level && mRegion == region;
-    const int heldPlane = mPlane;
-    const auto add = [&](std::vector<planeData> &from) {
-        projectors.resize(std::max(projectors.size(), from.size()));
-        for (size_t c = 0; c < from.size(); ++c) {
-            if (from[c].bytes.empty())
-                continue;
-            if (!projectors[c])
-                projectors[c].emplace(mProjection, from[c].bits, from[c].format,
-                                      size_t(region.width()) * size_t(region.height()));
-            if (!projectors[c]->add(from[c])) {
-                mPlanes->setError(QStringLiteral("the planes of time point %1 differ in size or type").arg(mTime));
-                return false;
+    std::vector<planeData> result;
+    for (int top = 0; top < region.height(); top += rows) {
+        const QRect band(region.left(), region.top() + top, region.width(), std::min(rows, region.height() - top));
+        const size_t samples = size_t(band.width()) * size_t(band.height());
+        std::vector<std::optional<projector>> projectors;
+        const auto add = [&](const std::vector<planeData> &from, size_t skip) {
+            projectors.resize(std::max(projectors.size(), from.size()));
+            for (size_t c = 0; c < from.size(); ++c) {
+                if (from[c].bytes.empty())
+                    continue;
+                if (!projectors[c])
+                    projectors[c].emplace(mProjection, from[c].bits, from[c].format, samples);
+                planeData part;
+                const planeData *plane = &from[c];
+                if (skip || from[c].bytes.size() != samples * size_t(from[c].bits / 8)) {
+                    // The band's rows of a plane held whole.
+                    const size_t bytes = size_t(from[c].bits / 8);
+                    const size_t first = skip * bytes;
+                    const size_t length = samples * bytes;
+                    if (first + length > from[c].bytes.size()) {
+                        mPlanes->setError(QStringLiteral("the planes of time point %1 differ in size").arg(mTime));
+                        return false;
+                    }
+                    part.bits = from[c].bits;
+                    part.format = from[c].format;
+                    part.bytes.assign(from[c].bytes.begin() + qsizetype(first), from[c].bytes.begin() + qsizetype(first + length));
+                    plane = &part;
+                }
+                if (!projectors[c]->add(*plane)) {
+                    mPlanes->setError(QStringLiteral("the planes of time point %1 differ in size or type").arg(mTime));
+                    return false;
+                }
             }
-        }
-        return true;
-    };
-    if (reuse && heldPlane >= mProjected.first && heldPlane <= mProjected.last && !add(kept))
-        return false;
-    for (qint64 plane = mProjected.first; plane <= mProjected.last; ++plane) {
-        const int z = int(plane);
-        if ((reuse && z == heldPlane) || !mPlanes->present(mTime, z))
-            continue;
-        trace(mPlanes->traceLine(mTime, z));
-        if (!mPlanes->read(mTime, z, level, region, planes) || !add(planes))
+            return true;
+        };
+        if (reuse && !add(held, size_t(top) * size_t(region.width())))
             return false;
+        for (qint64 plane = mProjected.first; plane <= mProjected.last; ++plane) {
+            const int z = int(plane);
+            if ((reuse && z == mPlane) || !mPlanes->present(mTime, z))
+                continue;
+            if (top == 0)
+                trace(mPlanes->traceLine(mTime, z));
+            if (!mPlanes->read(mTime, z, level, band, planes) || !add(planes, 0))
+                return false;
+        }
+        result.resize(std::max(result.size(), projectors.size()));
+        for (size_t c = 0; c < projectors.size(); ++c) {
+            if (!projectors[c])
+                continue;
+            const planeData part = projectors[c]->result();
+            planeData &whole = result[c];
+            const size_t bytes = size_t(part.bits / 8);
+            if (whole.bytes.empty()) {
+                whole.bits = part.bits;
+                whole.format = part.format;
+                whole.bytes.resize(size_t(region.width()) * size_t(region.height()) * bytes);
+            }
+            std::memcpy(whole.bytes.data() + size_t(top) * size_t(region.width()) * bytes, part.bytes.data(),
+                        std::min(part.bytes.size(), whole.bytes.size() - size_t(top) * size_t(region.width()) * bytes));
+        }
     }
-    kept.assign(projectors.size(), planeData());
-    for (size_t c = 0; c < projectors.size(); ++c) {
-        if (projectors[c])
-            kept[c] = projectors[c]->result();
-    }
+    kept = std::move(result);
     if (kept.empty()) {
         mPlanes->setError(QStringLiteral("no focal plane of time point %1 can be read").arg(mTime));
         return false;

@@ -48,6 +48,19 @@ bool stackplanes::read(int t, int z, int level, const QRect &region, std::vector
     return true;
 }
 
+bool stackplanes::cheapBands(int t, int z)
+{
+    const int time = swapped ? z : t;
+    const int plane = swapped ? t : z;
+    if (in.levels.size() > 1)
+        return false;
+    for (int c = 0; c < channels(); ++c) {
+        if (in.present(time, plane, c) && !in.cheapRegions(time, plane, c))
+            return false;
+    }
+    return true;
+}
+
 QByteArray stackplanes::traceLine(int t, int z) const
 {
     return tracePath + ": t " + QByteArray::number(t) + ", z " + QByteArray::number(z);

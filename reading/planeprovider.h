@@ -31,6 +31,9 @@ public:
     // planes, one a channel; a channel the input lacks there is left empty.
     // On failure returns false and error() says why.
     virtual bool read(int t, int z, int level, const QRect &region, std::vector<planeData> &planes) = 0;
+    // Whether reading the planes of (t, z) in bands of rows costs no more
+    // than reading them whole.
+    virtual bool cheapBands(int, int) { return false; }
     // The trace line of a read of (t, z).
     virtual QByteArray traceLine(int t, int z) const = 0;
     QString error() const { return mError; }
@@ -54,6 +57,7 @@ public:
     sampleFormat format() const override { return in.format; }
     bool present(int t, int z) const override;
     bool read(int t, int z, int level, const QRect &region, std::vector<planeData> &planes) override;
+    bool cheapBands(int t, int z) override;
     QByteArray traceLine(int t, int z) const override;
 
 private:

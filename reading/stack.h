@@ -95,6 +95,10 @@ public:
     // rows packed as read() packs them.  This one reads the whole plane of
     // the finest level and cuts the region out.
     virtual bool readRegion(int t, int z, int c, int level, const QRect &region, planeData &out);
+    // Whether a part of a plane costs about its share of the plane to read
+    // (samples stored as they are), so that reading a plane in bands costs
+    // no more than reading it whole.
+    virtual bool cheapRegions(int, int, int) { return false; }
     QString error() const { return mError; }
 
 protected:

@@ -205,6 +205,17 @@ bool tiffStack::readRegion(int t, int z, int c, int level, const QRect &region, 
     return true;
 }
 
+// Uncompressed samples, one to a pixel, are read as they are stored.
+bool tiffStack::cheapRegions(int t, int z, int c)
+{
+    if (mYcbcr || mForm.photometric == PHOTOMETRIC_PALETTE || (mForm.samplesPerPixel > 1 && mForm.planar == PLANARCONFIG_CONTIG)
+        || !present(t, z, c) || !setPage(mLayout.page(t, z, c / mSamples)))
+        return false;
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(mTiff, TIFFTAG_COMPRESSION, &compression);
+    return compression == COMPRESSION_NONE;
+}
+
 bool tiffStack::openFile(const stackOptions &options)
 {
     static std::once_flag extenderInstalled;

@@ -26,6 +26,7 @@ public:
     // Reads only the strips or tiles that hold the region, and of
     // uncompressed ones only the region's samples.
     bool readRegion(int t, int z, int c, int level, const QRect &region, planeData &out) override;
+    bool cheapRegions(int t, int z, int c) override;
 
 private:
     // What must be the same on every page.

@@ -74,6 +74,8 @@ void tst_views::projection_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<int>("first");
     QTest::addColumn<int>("last");
+    QTest::newRow("in bands, max") << "tall" << "Maximum" << 0 << 6;
+    QTest::newRow("in bands, sd of 2 to 4") << "tall" << "Standard Deviation" << 2 << 4;
     for (const char *name : { "odd", "float" }) {
         for (const auto &[menu, key] : { std::pair { "Maximum", "max" }, { "Mean", "mean" }, { "Minimum", "min" },
                                          { "Sum", "sum" }, { "Standard Deviation", "sd" } }) {
@@ -109,7 +111,7 @@ void tst_views::projection()
     framesource &source = *w.frames();
     QCOMPARE(source.projection() != projectionKind::none, true);
     const std::vector<double> wanted = doubles(input(QString("%1_%2_%3_%4.raw").arg(name, projectionKey(source.projection())).arg(first).arg(last)));
-    const size_t pixels = 13 * 11;
+    const size_t pixels = size_t(source.size().width()) * size_t(source.size().height());
     QCOMPARE(wanted.size(), pixels * source.channels().size());
     for (size_t c = 0; c < source.channels().size(); ++c) {
         const planeData *plane = source.plane(int(c));

@@ -17,10 +17,14 @@ save('odd.tif', odd, imagej=True, metadata={'axes': 'TZCYX'})
 flt = (rng.random((T, Z, 1, H, W)) * 1000 - 200).astype(np.float32)
 save('float.tif', flt, imagej=True, metadata={'axes': 'TZCYX'})
 
+# Wide enough planes to be projected in bands of rows.
+tall = rng.integers(0, 65536, size=(T, Z, 1, 700, 200), dtype=np.uint16)
+save('tall.tif', tall, imagej=True, metadata={'axes': 'TZCYX'})
+
 kinds = {'max': lambda a: a.max(0), 'mean': lambda a: a.mean(0), 'min': lambda a: a.min(0),
          'sum': lambda a: a.sum(0), 'sd': lambda a: a.std(0)}
-for name, data in (('odd', odd), ('float', flt)):
-    for first, last in ((0, Z - 1), (2, 4)):
+for name, data in (('odd', odd), ('float', flt), ('tall', tall)):
+    for first, last in ((0, data.shape[1] - 1), (2, 4)):
         for kind, f in kinds.items():
             p = f(data[1, first:last + 1].astype(np.float64))
             p.astype('<f8').tofile(os.path.join(out, '%s_%s_%d_%d.raw' % (name, kind, first, last)))
