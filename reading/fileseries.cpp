@@ -216,6 +216,10 @@ bool fileSeries::inspect(QString *error)
     // The spacing of focal planes holds where they lie inside each file.
     if (!mNamed[1] && !mSwapped)
         planeSpacing = first->planeSpacing;
+    // The first file's time interval holds for the series, unless its time points are taken for focal planes.
+    if (!mSwapped)
+        timeInterval = first->timeInterval;
+    frameRate = first->frameRate;
 
     qint64 extent[3];
     qint64 slotCount = 1;

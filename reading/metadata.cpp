@@ -6,8 +6,10 @@
 #include <QXmlStreamReader>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
 
 namespace {
 
@@ -90,6 +92,99 @@ QString unescaped(QString text)
     return text;
 }
 
+// A unit of time: its size in seconds and the ways it is written (in lower case).
+struct timeUnit
+{
+    double seconds;
+    QStringList names;
+};
+
+const std::vector<timeUnit> &timeUnits()
+{
+    static const std::vector<timeUnit> units = {
+        { 1, { "s", "sec", "secs", "second", "seconds" } },
+        { 1e-3, { "ms", "msec", "millisecond", "milliseconds" } },
+        { 1e-6, { QStringLiteral("µs"), QStringLiteral("μs"), "us", "usec", "microsecond", "microseconds" } },
+        { 1e-9, { "ns", "nanosecond", "nanoseconds" } },
+        { 60, { "min", "mins", "minute", "minutes" } },
+        { 3600, { "h", "hr", "hrs", "hour", "hours" } },
+        { 86400, { "d", "day", "days" } },
+    };
+    return units;
+}
+
+// "2.5 s", "250 ms", "3 min", "1.5 h".
+QString durationText(double seconds)
+{
+    const auto text = [](double value, const char *unit) { return QString::number(value, 'g', 4) + u' ' + QLatin1String(unit); };
+    if (seconds != 0 && seconds < 1)
+        return text(seconds * 1e3, "ms");
+    if (seconds < 120)
+        return text(seconds, "s");
+    if (seconds < 7200)
+        return text(seconds / 60, "min");
+    return text(seconds / 3600, "h");
+}
+
+// UTF-16 text, as ImageJ writes its properties.
+QString utf16(const char *p, qint64 size, bool bigEndian)
+{
+    QString text;
+    for (qint64 i = 0; i + 2 <= size; i += 2)
+        text += QChar(fromBytes<quint16>(p + i, bigEndian));
+    return text;
+}
+
+std::optional<double> attributeNumber(const QXmlStreamAttributes &attributes, const QString &name)
+{
+    bool ok = false;
+    const double value = attributes.value(name).toDouble(&ok);
+    return ok && std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
+}
+
+// The axes from fastest to slowest as the file's metadata gives them, where it does.
+QString axesOrder(const stack &s)
+{
+    const QByteArray text = s.metadataText.left(maxMetadataText).toUtf8();
+    if (text.startsWith("ImageJ="))
+        return QStringLiteral("XYCZT");
+    std::vector<omeImage> ome;
+    bool isOme = false;
+    QString error;
+    if (parseOme(text, &ome, &isOme, &error) && isOme)
+        return s.image >= 0 && size_t(s.image) < ome.size() ? ome[size_t(s.image)].dimensionOrder : QString();
+    if (const std::optional<tifffileShape> shape = parseTifffileShape(text)) {
+        QString axes = shape->axes.toUpper();
+        std::reverse(axes.begin(), axes.end());
+        return axes;
+    }
+    return QString();
+}
+
+QString objectiveOf(const stack &s)
+{
+    std::vector<omeImage> ome;
+    bool isOme = false;
+    QString error;
+    if (!parseOme(s.metadataText.left(maxMetadataText).toUtf8(), &ome, &isOme, &error) || s.image < 0
+        || size_t(s.image) >= ome.size())
+        return QString();
+    return ome[size_t(s.image)].objective;
+}
+
+QString counted(qint64 n, const char *one, const char *many)
+{
+    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+}
+
+QString dimensionsText(int width, int height, qint64 times, qint64 planes, qint64 channels)
+{
+    return QStringLiteral("%1 × %2 pixels, %3, %4, %5")
+        .arg(width).arg(height)
+        .arg(counted(times, "time point", "time points"), counted(planes, "focal plane", "focal planes"),
+             counted(channels, "channel", "channels"));
+}
+
 } // namespace
 
 physicalSizes inOneUnit(const std::optional<double> (&sizes)[3], const QString (&units)[3])
@@ -146,6 +241,98 @@ QString sizesText(const stack &s)
     return parts.join(QLatin1String(", ")) + (s.unit.isEmpty() ? QStringLiteral(" (no unit given)") : QString());
 }
 
+std::optional<double> secondsPer(const QString &unit)
+{
+    const QString name = unit.trimmed().toLower();
+    for (const timeUnit &known : timeUnits())
+        if (known.names.contains(name))
+            return known.seconds;
+    return std::nullopt;
+}
+
+std::optional<double> intervalInSeconds(double value, const QString &unit)
+{
+    const std::optional<double> seconds = secondsPer(unit);
+    if (!seconds || !std::isfinite(value) || value <= 0)
+        return std::nullopt;
+    return value * *seconds;
+}
+
+void setTimes(const recordingTimes &times, stack *s)
+{
+    s->timeInterval = times.interval;
+    s->timeStamps.clear();
+    if (s->times > 1 && times.stamps.size() == size_t(s->times))
+        s->timeStamps = times.stamps;
+    s->frameRate.reset();
+    if (times.frameRate && std::isfinite(*times.frameRate) && *times.frameRate > 0)
+        s->frameRate = times.frameRate;
+}
+
+std::optional<double> elapsedSeconds(const stack &s, int t)
+{
+    if (t < 0 || t >= s.times)
+        return std::nullopt;
+    if (s.timeStamps.size() == size_t(s.times))
+        return s.timeStamps[size_t(t)];
+    if (s.timeInterval)
+        return t * *s.timeInterval;
+    return std::nullopt;
+}
+
+QString timesText(const stack &s)
+{
+    if (s.times > 1 && s.timeStamps.size() == size_t(s.times))
+        return QStringLiteral("%1 time stamps over %2").arg(s.times).arg(durationText(s.timeStamps.back() - s.timeStamps.front()));
+    if (s.timeInterval)
+        return QStringLiteral("every %1").arg(durationText(*s.timeInterval));
+    return QStringLiteral("not given");
+}
+
+QList<QPair<QString, QString>> stackFacts(const stack &s)
+{
+    QList<QPair<QString, QString>> facts;
+    const auto add = [&facts](const QString &what, const QString &text) { facts.append({ what, text }); };
+    add(QStringLiteral("Kind"), s.description);
+    add(QStringLiteral("Dimensions"), dimensionsText(s.width, s.height, s.times, s.planes, qint64(s.channels.size())));
+    const QString order = axesOrder(s);
+    if (!order.isEmpty())
+        add(QStringLiteral("Axes"), QStringLiteral("%1, fastest first").arg(order));
+    else if (s.axesGuessed)
+        add(QStringLiteral("Axes"), QStringLiteral("not given"));
+    add(QStringLiteral("Data type"), sampleTypeText(s.bits, s.format));
+    add(QStringLiteral("Physical size"), sizesText(s));
+    add(QStringLiteral("Times"), timesText(s));
+    if (s.frameRate)
+        add(QStringLiteral("Playback"), QStringLiteral("%1 frames a second").arg(*s.frameRate, 0, 'g', 4));
+    QStringList names;
+    for (const channelInfo &channel : s.channels)
+        names << (channel.name.isEmpty() ? QStringLiteral("(unnamed)") : channel.name);
+    if (std::any_of(s.channels.begin(), s.channels.end(), [](const channelInfo &c) { return !c.name.isEmpty(); }))
+        add(QStringLiteral("Channel names"), names.join(QLatin1String(", ")));
+    if (s.files.size() > 1)
+        add(QStringLiteral("Files"), QString::number(s.files.size()));
+    // A file of thousands of positions lists its first ones.
+    constexpr size_t imagesListed = 100;
+    for (size_t i = 0; i < s.images.size() && s.images.size() > 1 && i < imagesListed; ++i) {
+        const imageSummary &image = s.images[i];
+        QString text = dimensionsText(image.width, image.height, image.times, image.planes, image.channels);
+        if (!image.type.isEmpty())
+            text += QStringLiteral(", ") + image.type;
+        if (!image.name.isEmpty())
+            text = image.name + QStringLiteral(": ") + text;
+        if (int(i) == s.image)
+            text += QStringLiteral(" (shown)");
+        add(QStringLiteral("Image %1").arg(i), text);
+    }
+    if (s.images.size() > imagesListed)
+        add(QStringLiteral("Images"), QStringLiteral("%1 more").arg(s.images.size() - imagesListed));
+    const QString objective = objectiveOf(s);
+    if (!objective.isEmpty())
+        add(QStringLiteral("Objective"), objective);
+    return facts;
+}
+
 std::optional<imagejDescription> parseImagejDescription(const QByteArray &text)
 {
     if (!text.startsWith("ImageJ=") || text.size() > maxMetadataText)
@@ -178,6 +365,12 @@ std::optional<imagejDescription> parseImagejDescription(const QByteArray &text)
             d.unit = unescaped(QString::fromUtf8(line.mid(equals + 1)).trimmed());
         else if (key == "spacing" && ok)
             d.spacing = real;
+        else if (key == "finterval" && ok)
+            d.interval = real;
+        else if (key == "tunit")
+            d.timeUnit = unescaped(QString::fromUtf8(line.mid(equals + 1)).trimmed());
+        else if (key == "fps" && ok)
+            d.fps = real;
     }
     return d;
 }
@@ -230,6 +423,8 @@ imagejExtras parseImagejMetadata(const std::vector<uint32_t> &byteCounts, const 
             } else if (blockType == "luts" && size == 768) {
                 const auto entry255 = [p](int colour) { return uchar(p[colour * 256 + 255]); };
                 extras.colours.push_back(qRgb(entry255(0), entry255(1), entry255(2)));
+            } else if (blockType == "info" && extras.info.isEmpty()) {
+                extras.info = utf16(p, size, bigEndian);
             }
             offset += size;
         }
@@ -248,6 +443,11 @@ bool parseOme(const QByteArray &xml, std::vector<omeImage> *out, bool *isOme, QS
     bool inImage = false;
     bool inPixels = false;
     bool hasPixels = false;
+    // DeltaT of each time point's first plane, of the image being read.
+    std::vector<double> deltas;
+    // The objectives' descriptions by ID, and the one each image names.
+    std::map<QString, QString> objectives;
+    std::vector<QString> objectiveOfImage;
     const auto fail = [error](const QString &what) {
         *error = what;
         return false;
@@ -271,6 +471,10 @@ bool parseOme(const QByteArray &xml, std::vector<omeImage> *out, bool *isOme, QS
             if (reader.name() == u"Image") {
                 if (inImage && !hasPixels)
                     return fail(QStringLiteral("OME-XML has an image without a Pixels element"));
+                if (inImage && !deltas.empty() && std::all_of(deltas.begin(), deltas.end(), [](double d) { return std::isfinite(d); }))
+                    for (double d : deltas)
+                        images.back().timeStamps.push_back(d - deltas.front());
+                deltas.clear();
                 inImage = false;
             } else if (reader.name() == u"Pixels") {
                 inPixels = false;
@@ -289,6 +493,8 @@ bool parseOme(const QByteArray &xml, std::vector<omeImage> *out, bool *isOme, QS
                 return fail(QStringLiteral("OME-XML has more than %1 images").arg(maxImages));
             images.emplace_back();
             images.back().name = reader.attributes().value(QStringLiteral("Name")).toString().simplified();
+            objectiveOfImage.emplace_back();
+            deltas.clear();
             inImage = true;
             hasPixels = false;
         } else if (name == u"Pixels" && inImage && !hasPixels) {
@@ -320,6 +526,40 @@ bool parseOme(const QByteArray &xml, std::vector<omeImage> *out, bool *isOme, QS
                     units[i] = QStringLiteral("µm");
             }
             image.sizes = inOneUnit(sizes, units);
+            if (const std::optional<double> increment = attributeNumber(reader.attributes(), QStringLiteral("TimeIncrement"))) {
+                const QString unit = reader.attributes().value(QStringLiteral("TimeIncrementUnit")).toString();
+                image.timeIncrement = intervalInSeconds(*increment, unit.isEmpty() ? QStringLiteral("s") : unit);
+            }
+        } else if (name == u"Plane" && inPixels) {
+            const QXmlStreamAttributes attributes = reader.attributes();
+            const std::optional<double> delta = attributeNumber(attributes, QStringLiteral("DeltaT"));
+            const QString unit = attributes.value(QStringLiteral("DeltaTUnit")).toString();
+            const std::optional<double> seconds = secondsPer(unit.isEmpty() ? QStringLiteral("s") : unit);
+            const qint64 sizeT = images.back().sizeT;
+            qint64 c = 0, z = 0, t = 0;
+            bool bad = false;
+            attribute(QStringLiteral("TheC"), &c, &bad);
+            attribute(QStringLiteral("TheZ"), &z, &bad);
+            attribute(QStringLiteral("TheT"), &t, &bad);
+            if (delta && seconds && !bad && c == 0 && z == 0 && sizeT <= maxTimeStamps) {
+                if (deltas.empty())
+                    deltas.assign(size_t(sizeT), qQNaN());
+                if (size_t(t) < deltas.size())
+                    deltas[size_t(t)] = *delta * *seconds;
+            }
+        } else if (name == u"Objective") {
+            const QXmlStreamAttributes attributes = reader.attributes();
+            QStringList parts;
+            if (const QString model = attributes.value(QStringLiteral("Model")).toString().simplified(); !model.isEmpty())
+                parts << model;
+            if (const std::optional<double> m = attributeNumber(attributes, QStringLiteral("NominalMagnification")))
+                parts << QString::number(*m, 'g', 4) + QStringLiteral("×");
+            if (const std::optional<double> na = attributeNumber(attributes, QStringLiteral("LensNA")))
+                parts << QStringLiteral("NA ") + QString::number(*na, 'g', 4);
+            if (!parts.isEmpty() && objectives.size() < size_t(maxImages))
+                objectives[attributes.value(QStringLiteral("ID")).toString()] = parts.join(QLatin1String(", "));
+        } else if (name == u"ObjectiveSettings" && inImage) {
+            objectiveOfImage.back() = reader.attributes().value(QStringLiteral("ID")).toString();
         } else if (name == u"Channel" && inPixels) {
             omeChannel channel;
             const QXmlStreamAttributes attributes = reader.attributes();
@@ -353,6 +593,14 @@ bool parseOme(const QByteArray &xml, std::vector<omeImage> *out, bool *isOme, QS
         return fail(QStringLiteral("OME-XML is not well-formed: %1").arg(reader.errorString()));
     if (*isOme && images.empty())
         return fail(QStringLiteral("OME-XML has no Pixels element"));
+    // An image without settings of its own was taken with the only objective there is.
+    for (size_t i = 0; i < images.size(); ++i) {
+        const auto named = objectives.find(objectiveOfImage[i]);
+        if (named != objectives.end())
+            images[i].objective = named->second;
+        else if (objectives.size() == 1 && objectiveOfImage[i].isEmpty())
+            images[i].objective = objectives.begin()->second;
+    }
     *out = std::move(images);
     return true;
 }
@@ -395,6 +643,10 @@ std::optional<lsmInfo> parseLsmInfo(const QByteArray &data)
     const quint16 scanType = qFromLittleEndian<quint16>(p + 88);
     info.timeFastest = scanType == 3 || scanType == 5 || scanType == 9;
     info.colourOffset = qFromLittleEndian<quint32>(p + 108);
+    if (data.size() >= 136) {
+        info.interval = intervalInSeconds(doubleFromBytes(p + 112, false), QStringLiteral("s"));
+        info.stampsOffset = qFromLittleEndian<quint32>(p + 132);
+    }
     // Voxel sizes in metres; a file of one plane gives next to nothing (1e-19) between planes.
     std::optional<double> sizes[3];
     for (int i = 0; i < 3; ++i) {
@@ -440,6 +692,23 @@ lsmColours parseLsmColours(const QByteArray &block)
     return result;
 }
 
+std::vector<double> parseLsmTimeStamps(const QByteArray &block)
+{
+    std::vector<double> stamps;
+    if (block.size() < 8)
+        return stamps;
+    const qint64 count = std::min<qint64>(qFromLittleEndian<qint32>(block.constData() + 4), (block.size() - 8) / 8);
+    for (qint64 i = 0; i < count; ++i) {
+        const double stamp = doubleFromBytes(block.constData() + 8 + 8 * i, false);
+        if (!std::isfinite(stamp))
+            return {};
+        stamps.push_back(stamp);
+    }
+    for (size_t i = stamps.size(); i-- > 0;)
+        stamps[i] -= stamps.front();
+    return stamps;
+}
+
 physicalSizes tiffSizes(const QByteArray &description, const std::optional<lsmInfo> &lsm, double xResolution,
                         double yResolution, int resolutionUnit, int image)
 {
@@ -451,4 +720,45 @@ physicalSizes tiffSizes(const QByteArray &description, const std::optional<lsmIn
     if (parseOme(description, &ome, &isOme, &error) && isOme)
         return image >= 0 && size_t(image) < ome.size() ? ome[size_t(image)].sizes : physicalSizes();
     return lsm ? lsm->sizes : physicalSizes();
+}
+
+recordingTimes tiffTimes(const QByteArray &description, const std::optional<lsmInfo> &lsm, const QByteArray &lsmStamps,
+                         int image)
+{
+    recordingTimes times;
+    if (const std::optional<imagejDescription> imagej = parseImagejDescription(description)) {
+        if (imagej->interval)
+            times.interval = intervalInSeconds(*imagej->interval, imagej->timeUnit.isEmpty() ? QStringLiteral("s") : imagej->timeUnit);
+        times.frameRate = imagej->fps;
+        return times;
+    }
+    std::vector<omeImage> ome;
+    bool isOme = false;
+    QString error;
+    if (parseOme(description, &ome, &isOme, &error) && isOme) {
+        if (image >= 0 && size_t(image) < ome.size()) {
+            times.interval = ome[size_t(image)].timeIncrement;
+            times.stamps = ome[size_t(image)].timeStamps;
+        }
+        return times;
+    }
+    if (lsm) {
+        times.interval = lsm->interval;
+        // Positions' stamps may interleave; those of one image are its own.
+        times.stamps = parseLsmTimeStamps(lsmStamps);
+        if (lsm->images == 1 && times.stamps.size() >= size_t(lsm->times))
+            times.stamps.resize(size_t(lsm->times));
+    }
+    return times;
+}
+
+QString tiffMetadataText(const QByteArray &description, const QByteArray &imagejDescription, const QString &imagejInfo)
+{
+    QStringList parts;
+    for (const QString &text : { QString::fromUtf8(description.left(maxMetadataText)),
+                                 QString::fromUtf8(imagejDescription.left(maxMetadataText)), imagejInfo }) {
+        if (!text.trimmed().isEmpty())
+            parts << text.trimmed();
+    }
+    return parts.join(QLatin1String("\n\n"));
 }

@@ -4,6 +4,8 @@
 #include "stack.h"
 
 #include <QByteArray>
+#include <QList>
+#include <QPair>
 #include <QRgb>
 #include <QString>
 #include <QStringList>
@@ -19,6 +21,8 @@
 
 // Longest description text looked at.
 constexpr qsizetype maxMetadataText = 16 * 1024 * 1024;
+// Time stamps of more time points than this are not kept.
+constexpr qint64 maxTimeStamps = 1 << 20;
 
 // The physical sizes a file gives, in one unit.
 struct physicalSizes
@@ -38,6 +42,31 @@ void setSizes(const physicalSizes &sizes, stack *s);
 // apart", "1 × 2 pixels (no unit given)", or "not given".
 QString sizesText(const stack &s);
 
+// The times a file gives, in seconds.
+struct recordingTimes
+{
+    std::optional<double> interval;
+    std::vector<double> stamps;        // since the first time point
+    std::optional<double> frameRate;   // frames a second
+};
+// Seconds in one of a unit of time as written: "s", "sec", "ms", "min",
+// "hour", "µs", OME's and OME-Zarr's names; none when it is unknown.
+std::optional<double> secondsPer(const QString &unit);
+// A time between time points in seconds: none when the unit is unknown or
+// the value is not above 0.  An OME-Zarr time axis's scale and unit give
+// its stack's timeInterval.
+std::optional<double> intervalInSeconds(double value, const QString &unit);
+// Sets the stack's times; stamps are kept only when there is one per time point.
+void setTimes(const recordingTimes &times, stack *s);
+// Seconds from the first time point to time point t: its time stamp, else
+// t intervals, else none.
+std::optional<double> elapsedSeconds(const stack &s, int t);
+// "every 2.5 s", "120 time stamps over 3 min", or "not given".
+QString timesText(const stack &s);
+// What a stack's file says, for people, a line a fact: ("Kind", "ImageJ
+// hyperstack"), ("Size", "512 × 512 pixels, 10 time points, ..."), ...
+QList<QPair<QString, QString>> stackFacts(const stack &s);
+
 // ImageJ's "ImageJ=" description.
 struct imagejDescription
 {
@@ -50,6 +79,9 @@ struct imagejDescription
     bool hyperstack = false;   // a plain stack says nothing of what its pages are
     QString unit;              // as written, its \u escapes undone
     std::optional<double> spacing;
+    std::optional<double> interval;   // finterval, in timeUnit
+    QString timeUnit;                 // tunit, empty for seconds
+    std::optional<double> fps;
 };
 std::optional<imagejDescription> parseImagejDescription(const QByteArray &text);
 // ImageJ's calibration: the resolution tags' pixels per unit (resolutionUnit
@@ -61,6 +93,7 @@ struct imagejExtras
 {
     std::vector<std::pair<double, double>> ranges;
     std::vector<QRgb> colours;   // entry 255 of each LUT
+    QString info;                // the Info property
 };
 imagejExtras parseImagejMetadata(const std::vector<uint32_t> &byteCounts, const QByteArray &data);
 
@@ -94,6 +127,9 @@ struct omeImage
     std::vector<omeChannel> channels;
     std::vector<omeTiffData> tiffData;
     physicalSizes sizes;
+    std::optional<double> timeIncrement;   // in seconds
+    std::vector<double> timeStamps;        // DeltaT of each time point's first plane, since the first's; empty unless all have one
+    QString objective;                     // "Plan-Apochromat 63x/1.40 Oil, 63×, NA 1.4", where given
 };
 // Every image of OME-XML (stage positions, series).  Returns false with
 // *error set when the text is OME-XML but unusable; *isOme says whether it
@@ -118,6 +154,8 @@ struct lsmInfo
     qint64 images = 1;         // stage positions times mosaic tiles
     bool timeFastest = false;  // time series scans store time points before focal planes
     quint32 colourOffset = 0;  // of the ChannelColors block in the file, 0 when none
+    quint32 stampsOffset = 0;  // of the TimeStamps block, 0 when none
+    std::optional<double> interval;   // seconds
     physicalSizes sizes;       // in µm
 };
 std::optional<lsmInfo> parseLsmInfo(const QByteArray &data);
@@ -129,11 +167,18 @@ struct lsmColours
     QStringList names;
 };
 lsmColours parseLsmColours(const QByteArray &block);
+// LSM's TimeStamps block: a size, a count, and as many seconds; since the first.
+std::vector<double> parseLsmTimeStamps(const QByteArray &block);
 
 // The physical sizes of a TIFF file's image, by its first page's
 // description (ImageJ's, with the resolution tags, or OME-XML) or LSM's
 // information, as the pages are laid out.
 physicalSizes tiffSizes(const QByteArray &description, const std::optional<lsmInfo> &lsm, double xResolution,
                         double yResolution, int resolutionUnit, int image);
+// Its times the same way; lsmStamps is LSM's TimeStamps block.
+recordingTimes tiffTimes(const QByteArray &description, const std::optional<lsmInfo> &lsm, const QByteArray &lsmStamps,
+                         int image);
+// Its metadata for people: the descriptions and ImageJ's Info property.
+QString tiffMetadataText(const QByteArray &description, const QByteArray &imagejDescription, const QString &imagejInfo);
 
 #endif

@@ -85,6 +85,11 @@ public:
     std::optional<double> pixelHeight;
     std::optional<double> planeSpacing;  // between focal planes
     QString unit;                        // of the three, as the file writes it ("µm", "nm", "micron" normalised to "µm")
+    // Times where the file gives them.
+    std::optional<double> timeInterval;   // seconds between time points
+    std::vector<double> timeStamps;       // seconds since the first time point, one per time point, where the file gives each
+    std::optional<double> frameRate;      // a playback rate the file stores (ImageJ's fps), frames a second
+    QString metadataText;                 // the file's own metadata as written: ImageJ's Info and description, OME-XML, Zarr attributes
 
     // Whether the input holds this plane at all (a gap in a file series does not).
     virtual bool present(int t, int z, int c) const = 0;

@@ -285,6 +285,11 @@ bool tiffStack::openFile(const stackOptions &options)
     TIFFGetField(mTiff, TIFFTAG_YRESOLUTION, &yResolution);
     TIFFGetFieldDefaulted(mTiff, TIFFTAG_RESOLUTIONUNIT, &resolutionUnit);
     setSizes(tiffSizes(metadata.description, metadata.lsm, xResolution, yResolution, resolutionUnit, image), this);
+    QByteArray lsmStamps;
+    if (metadata.lsm && metadata.lsm->stampsOffset > 0 && metadata.lsm->times <= maxTimeStamps)
+        lsmStamps = readAt(metadata.lsm->stampsOffset, 8 + 8 * metadata.lsm->times);
+    setTimes(tiffTimes(metadata.description, metadata.lsm, lsmStamps, image), this);
+    metadataText = tiffMetadataText(metadata.description, metadata.imagejDescription, metadata.imagej.info);
     return !mPaletteIndices || colourPaletteChannels();
 }
 

@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 # Writes the inputs of tst_sizes into the folder given: a small stack in each
-# format that can give physical sizes, with and without them.
+# format that can give physical sizes or times, with and without them.
 import os, sys
 import numpy as np, tifffile, zarr
 
@@ -21,6 +21,34 @@ tiff('ome-units.tif', ome=True, metadata={'axes': 'ZYX', 'PhysicalSizeX': 0.2, '
 tiff('ome-no-units.tif', ome=True, metadata={'axes': 'ZYX', 'PhysicalSizeX': 0.4, 'PhysicalSizeY': 0.4,
                                              'PhysicalSizeZ': 3})
 tiff('plain.tif')
+
+# Times: ImageJ's frame interval (seconds unless tunit says), OME's increment and each time point's DeltaT.
+series = np.zeros((3, 2, 8, 9), np.uint16)
+tifffile.imwrite(os.path.join(out, 'imagej-times.tif'), series, imagej=True,
+                 metadata={'axes': 'TZYX', 'finterval': 2.5, 'fps': 4.0, 'Info': 'Objective: 63x/1.4 Oil'})
+tifffile.imwrite(os.path.join(out, 'imagej-minutes.tif'), series, imagej=True,
+                 metadata={'axes': 'TZYX', 'finterval': 0.5, 'tunit': 'min'})
+tifffile.imwrite(os.path.join(out, 'ome-increment.tif'), series, ome=True,
+                 metadata={'axes': 'TZYX', 'TimeIncrement': 30, 'TimeIncrementUnit': 's'})
+tifffile.imwrite(os.path.join(out, 'ome-deltat.tif'), series, ome=True,
+                 metadata={'axes': 'TZYX', 'TimeIncrement': 0.5, 'TimeIncrementUnit': 'h',
+                           'Plane': {'DeltaT': [5, 5, 15, 15, 30, 30], 'DeltaTUnit': ['min'] * 6}})
+
+# Zeiss LSM of 3 time points: the interval in CZ_LSMINFO, the time stamps in a block it points to.
+import struct
+info = bytearray(512)
+struct.pack_into('<IiiiiiiI', info, 0, 0x0400494C, 512, 9, 8, 1, 1, 3, 1)
+struct.pack_into('<H', info, 88, 3)
+struct.pack_into('<d', info, 112, 2.0)
+struct.pack_into('<ii', info, 264, 1, 1)
+with tifffile.TiffWriter(os.path.join(out, 'times.lsm')) as f:
+    for t in range(3):
+        f.write(np.zeros((8, 9), np.uint8), metadata=None,
+                extratags=[(34412, 'B', len(info), bytes(info), True)] if t == 0 else [])
+data = bytearray(open(os.path.join(out, 'times.lsm'), 'rb').read())
+struct.pack_into('<I', data, data.find(struct.pack('<I', 0x0400494C)) + 132, len(data))
+stamps = [1000.0, 1001.5, 1004.0]
+open(os.path.join(out, 'times.lsm'), 'wb').write(data + struct.pack('<ii3d', 8 + 8 * 3, 3, *stamps))
 
 
 def zarr_image(name, axes, units, scale, image_scale=None):
