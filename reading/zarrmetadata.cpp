@@ -4,7 +4,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -55,10 +57,112 @@ std::vector<double> scaleOf(const QJsonValue &transformations)
     return scale;
 }
 
-QString named(const QJsonValue &value)
+QString named(const QJsonValue &value, const QString &field = QStringLiteral("id"))
 {
-    const QString text = value.isObject() ? value[QLatin1String("id")].toString() : value.toString();
+    const QString text = value.isObject() ? value[field].toString() : value.toString();
     return text.isEmpty() ? QStringLiteral("unnamed") : text.left(64);
+}
+
+// A fill value: a number, "NaN", "Infinity", "-Infinity", or a float's bits in hex ("0x7fc00000").
+double fillValue(const QJsonValue &fill, int itemBytes)
+{
+    const QString text = fill.toString();
+    if (fill.isDouble())
+        return fill.toDouble();
+    if (text == QLatin1String("NaN"))
+        return std::numeric_limits<double>::quiet_NaN();
+    if (text == QLatin1String("Infinity"))
+        return std::numeric_limits<double>::infinity();
+    if (text == QLatin1String("-Infinity"))
+        return -std::numeric_limits<double>::infinity();
+    bool ok = false;
+    const quint64 bits = text.startsWith(QLatin1String("0x")) ? text.mid(2).toULongLong(&ok, 16) : 0;
+    if (ok && itemBytes == 4) {
+        const quint32 b = quint32(bits);
+        float f;
+        std::memcpy(&f, &b, 4);
+        return f;
+    }
+    if (ok && itemBytes == 8) {
+        double d;
+        std::memcpy(&d, &bits, 8);
+        return d;
+    }
+    return 0;
+}
+
+// The bytes codec's byte order: false for little-endian or none given.
+bool bigEndianOf(const QJsonValue &codec, bool *known)
+{
+    const QString endian = codec[QLatin1String("configuration")][QLatin1String("endian")].toString(QStringLiteral("little"));
+    *known = endian == QLatin1String("little") || endian == QLatin1String("big");
+    return endian == QLatin1String("big");
+}
+
+// A chain of codecs of chunks: transpose, then bytes, then gzip, zstd or
+// blosc, then crc32c.  Sharding, when allowed, is the whole chain.
+bool parseCodecs(const QJsonArray &codecs, bool shards, zarrArray *out, QString *error)
+{
+    enum { arrays, serializer, compressor, checksum } stage = arrays;
+    const int dimensions = int(out->shape.size());
+    for (const QJsonValue &codec : codecs) {
+        const QString name = named(codec, QStringLiteral("name"));
+        const QJsonValue configuration = codec[QLatin1String("configuration")];
+        if (name == QLatin1String("sharding_indexed") && shards) {
+            if (codecs.size() != 1)
+                return failWith(error, QStringLiteral("codecs beside sharding_indexed are not read"));
+            out->shard = out->chunks;
+            out->chunks = counts(configuration[QLatin1String("chunk_shape")]);
+            if (out->chunks.size() != out->shard.size() || std::count(out->chunks.begin(), out->chunks.end(), -1))
+                return failWith(error, QStringLiteral("sharding_indexed gives no chunk shape of %1 dimensions").arg(dimensions));
+            for (size_t d = 0; d < out->shard.size(); ++d)
+                if (out->shard[d] % out->chunks[d])
+                    return failWith(error, QStringLiteral("a shard's shape is no multiple of its chunks'"));
+            if (out->chunksPerShard() > maxChunksPerShard)
+                return failWith(error, QStringLiteral("shards of more than %1 chunks are not read").arg(maxChunksPerShard));
+            const QString location = configuration[QLatin1String("index_location")].toString(QStringLiteral("end"));
+            if (location != QLatin1String("end") && location != QLatin1String("start"))
+                return failWith(error, QStringLiteral("index location '%1' is not read").arg(location.left(16)));
+            out->indexAtStart = location == QLatin1String("start");
+            const QJsonArray index = configuration[QLatin1String("index_codecs")].toArray();
+            bool known = false;
+            out->indexBigEndian = bigEndianOf(index.isEmpty() ? QJsonValue() : index[0], &known);
+            out->indexChecksum = index.size() == 2 && index[1][QLatin1String("name")].toString() == QLatin1String("crc32c");
+            if (index.isEmpty() || index.size() > 2 || !known || index[0][QLatin1String("name")].toString() != QLatin1String("bytes")
+                || (index.size() == 2 && !out->indexChecksum))
+                return failWith(error, QStringLiteral("shard index codecs other than bytes and crc32c are not read"));
+            return parseCodecs(configuration[QLatin1String("codecs")].toArray(), false, out, error);
+        }
+        if (name == QLatin1String("transpose") && stage == arrays && out->order.empty()) {
+            const QJsonValue order = configuration[QLatin1String("order")];
+            for (int d = 0; d < dimensions; ++d)
+                out->order.push_back(order.toString() == QLatin1String("F") ? dimensions - 1 - d
+                                     : order.isArray()                     ? order[d].toInt(-1)
+                                                                           : d);
+            std::vector<int> sorted = out->order;
+            std::sort(sorted.begin(), sorted.end());
+            for (int d = 0; d < dimensions; ++d)
+                if (sorted[size_t(d)] != d || (order.isArray() && order.toArray().size() != dimensions))
+                    return failWith(error, QStringLiteral("a transpose order that is no order of the %1 dimensions").arg(dimensions));
+        } else if (name == QLatin1String("bytes") && stage == arrays) {
+            bool known = false;
+            out->bigEndian = bigEndianOf(codec, &known);
+            if (!known)
+                return failWith(error, QStringLiteral("the bytes codec's endian is neither little nor big"));
+            stage = serializer;
+        } else if ((name == QLatin1String("gzip") || name == QLatin1String("zstd") || name == QLatin1String("blosc")) && stage == serializer) {
+            out->compressor = name;
+            stage = compressor;
+        } else if (name == QLatin1String("crc32c") && (stage == serializer || stage == compressor)) {
+            out->checksum = true;
+            stage = checksum;
+        } else {
+            return failWith(error, QStringLiteral("codec '%1' is not read here; bytes, transpose, gzip, zstd, blosc, crc32c and sharding_indexed are").arg(name));
+        }
+    }
+    if (stage == arrays)
+        return failWith(error, QStringLiteral("no bytes codec"));
+    return true;
 }
 
 } // namespace
@@ -69,6 +173,19 @@ qint64 zarrArray::chunkBytes() const
     for (qint64 n : chunks)
         bytes = n > 0 && bytes <= maxChunkBytes / n ? bytes * n : maxChunkBytes + 1;
     return bytes;
+}
+
+qint64 zarrArray::chunksPerShard() const
+{
+    qint64 count = 1;
+    for (size_t d = 0; d < shard.size() && d < chunks.size(); ++d)
+        count = chunks[d] > 0 && count <= maxChunksPerShard ? count * (shard[d] / chunks[d]) : maxChunksPerShard + 1;
+    return count;
+}
+
+qint64 zarrArray::shardIndexBytes() const
+{
+    return 16 * chunksPerShard() + (indexChecksum ? 4 : 0);
 }
 
 bool parseZarray(const QByteArray &json, zarrArray *out, QString *error)
@@ -113,16 +230,79 @@ bool parseZarray(const QByteArray &json, zarrArray *out, QString *error)
     else if (!separator.isUndefined() && !separator.isNull() && separator.toString() != QLatin1String("."))
         return failWith(error, QStringLiteral("dimension separator '%1' is not read").arg(separator.toString().left(8)));
 
-    const QJsonValue fill = o[QLatin1String("fill_value")];
-    const QString fillText = fill.toString();
-    out->fill = fill.isDouble()                            ? fill.toDouble()
-            : fillText == QLatin1String("NaN")             ? std::numeric_limits<double>::quiet_NaN()
-            : fillText == QLatin1String("Infinity")        ? std::numeric_limits<double>::infinity()
-            : fillText == QLatin1String("-Infinity")       ? -std::numeric_limits<double>::infinity()
-                                                           : 0;
+    out->fill = fillValue(o[QLatin1String("fill_value")], out->itemBytes);
     if (out->chunkBytes() > maxChunkBytes)
         return failWith(error, QStringLiteral("chunks of more than %1 MiB are not read").arg(maxChunkBytes >> 20));
     return true;
+}
+
+bool parseZarrJson(const QByteArray &json, zarrArray *out, QString *error)
+{
+    *out = zarrArray();
+    QByteArray attributes;
+    if (zarrJsonNode(json, &attributes, error) != QLatin1String("array"))
+        return error->isEmpty() ? failWith(error, QStringLiteral("zarr.json describes a group, not an array")) : false;
+    const QJsonObject o = QJsonDocument::fromJson(json).object();
+    out->shape = counts(o[QLatin1String("shape")]);
+    const QJsonValue grid = o[QLatin1String("chunk_grid")];
+    if (grid[QLatin1String("name")].toString() != QLatin1String("regular"))
+        return failWith(error, QStringLiteral("chunk grid '%1' is not read; regular is").arg(named(grid, QStringLiteral("name"))));
+    out->chunks = counts(grid[QLatin1String("configuration")][QLatin1String("chunk_shape")]);
+    const size_t dimensions = out->shape.size();
+    if (dimensions < 2 || dimensions > size_t(maxZarrDimensions) || out->chunks.size() != dimensions
+        || std::count(out->shape.begin(), out->shape.end(), -1) || std::count(out->chunks.begin(), out->chunks.end(), -1))
+        return failWith(error, QStringLiteral("zarr.json gives no shape and chunks of 2 to %1 dimensions").arg(maxZarrDimensions));
+
+    static const std::pair<QString, int> types[] = { { "uint8", 1 }, { "int8", 1 }, { "uint16", 2 }, { "int16", 2 },
+                                                     { "uint32", 4 }, { "int32", 4 }, { "float32", 4 }, { "float64", 8 } };
+    const QString type = o[QLatin1String("data_type")].toString();
+    const auto kind = std::find_if(std::begin(types), std::end(types), [&](const auto &t) { return t.first == type; });
+    if (kind == std::end(types))
+        return failWith(error, QStringLiteral("samples of data type '%1' are not read; unsigned and signed integers of 8 to 32 bits and floats are")
+                                       .arg(named(o[QLatin1String("data_type")], QStringLiteral("name"))));
+    out->itemBytes = kind->second;
+    out->format = type.startsWith(u'f') ? sampleFormat::floatingPoint : type.startsWith(u'i') ? sampleFormat::signedInt : sampleFormat::unsignedInt;
+
+    const QJsonValue encoding = o[QLatin1String("chunk_key_encoding")];
+    const QString encodingName = encoding[QLatin1String("name")].toString(QStringLiteral("default"));
+    const bool v2 = encodingName == QLatin1String("v2");
+    const QString separator = encoding[QLatin1String("configuration")][QLatin1String("separator")].toString(v2 ? QStringLiteral(".") : QStringLiteral("/"));
+    if ((!v2 && encodingName != QLatin1String("default")) || (separator != QLatin1String(".") && separator != QLatin1String("/")))
+        return failWith(error, QStringLiteral("chunk key encoding '%1' with separator '%2' is not read").arg(encodingName.left(16), separator.left(8)));
+    out->separator = separator[0];
+    out->keyPrefix = v2 ? QString() : QStringLiteral("c") + separator;
+    if (!o[QLatin1String("storage_transformers")].toArray().isEmpty())
+        return failWith(error, QStringLiteral("storage transformers are not read"));
+
+    if (!parseCodecs(o[QLatin1String("codecs")].toArray(), true, out, error))
+        return false;
+    out->fill = fillValue(o[QLatin1String("fill_value")], out->itemBytes);
+    if (out->chunkBytes() > maxChunkBytes)
+        return failWith(error, QStringLiteral("chunks of more than %1 MiB are not read").arg(maxChunkBytes >> 20));
+    return true;
+}
+
+QString zarrJsonNode(const QByteArray &json, QByteArray *attributes, QString *error)
+{
+    QJsonParseError parsing;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parsing);
+    error->clear();
+    attributes->clear();
+    if (parsing.error != QJsonParseError::NoError) {
+        *error = QStringLiteral("zarr.json is not JSON: %1 at byte %2").arg(parsing.errorString()).arg(parsing.offset);
+        return QString();
+    }
+    const QJsonObject o = document.object();
+    const QString node = o[QLatin1String("node_type")].toString();
+    if (o[QLatin1String("zarr_format")].toInt() != 3 || (node != QLatin1String("group") && node != QLatin1String("array"))) {
+        *error = QStringLiteral("zarr.json describes no Zarr v3 group or array");
+        return QString();
+    }
+    // OME-Zarr 0.5 keeps its metadata under "ome"; some writers put it in the attributes themselves.
+    const QJsonObject all = o[QLatin1String("attributes")].toObject();
+    const QJsonObject ome = all.contains(QLatin1String("ome")) ? all[QLatin1String("ome")].toObject() : all;
+    *attributes = QJsonDocument(ome).toJson(QJsonDocument::Compact);
+    return node;
 }
 
 bool parseImageAttributes(const QByteArray &json, zarrImage *out, QString *error)
@@ -131,7 +311,7 @@ bool parseImageAttributes(const QByteArray &json, zarrImage *out, QString *error
     const QJsonObject attributes = QJsonDocument::fromJson(json).object();
     const QJsonArray multiscales = attributes[QLatin1String("multiscales")].toArray();
     if (multiscales.isEmpty())
-        return failWith(error, QStringLiteral("no OME-Zarr image here: .zattrs has no multiscales"));
+        return failWith(error, QStringLiteral("no OME-Zarr image here: its attributes hold no multiscales"));
     const QJsonObject image = multiscales.first().toObject();
     out->name = image[QLatin1String("name")].toString().left(256);
 

@@ -11,31 +11,50 @@
 #include <optional>
 #include <vector>
 
-// Parsers of the JSON that describes OME-Zarr: a Zarr v2 array's .zarray
-// and an image's, a plate's or a collection's .zattrs.  They take the bytes
-// as found and trust nothing in them.
+// Parsers of the JSON that describes OME-Zarr: a Zarr v2 array's .zarray,
+// a Zarr v3 node's zarr.json, and an image's, a plate's or a collection's
+// attributes.  They take the bytes as found and trust nothing in them.
 
 // Most dimensions an array may have, and the largest chunk read.
 constexpr int maxZarrDimensions = 5;
 constexpr qint64 maxChunkBytes = qint64(1) << 30;
 
-// How a Zarr v2 array is stored.
+// How a Zarr v2 or v3 array is stored.
 struct zarrArray
 {
     std::vector<qint64> shape;
-    std::vector<qint64> chunks;
+    std::vector<qint64> chunks;   // the chunks decoded one at a time (inside shards, when they are sharded)
     int itemBytes = 1;            // of a stored sample
     bool bigEndian = false;
     sampleFormat format = sampleFormat::unsignedInt;
     double fill = 0;
     QString compressor;           // "blosc", "zlib", "gzip", "zstd", or empty for none
     QChar separator = u'.';       // between the chunk indices of a key
+    QString keyPrefix;            // before them: "c/" or "c." in Zarr v3's default encoding
+    std::vector<int> order;       // transposed chunks: stored dimension k is dimension order[k]; empty when not
+    bool checksum = false;        // a CRC-32C follows each stored chunk
+    // Shards: keys hold a shard of this shape, with an index of where its chunks lie.
+    std::vector<qint64> shard;    // empty when chunks are keys of their own
+    bool indexAtStart = false;
+    bool indexBigEndian = false;
+    bool indexChecksum = false;
 
     qint64 chunkBytes() const;    // of a chunk decompressed
+    qint64 chunksPerShard() const;
+    qint64 shardIndexBytes() const;
 };
+// The largest shard index read, in chunks.
+constexpr qint64 maxChunksPerShard = qint64(1) << 20;
 // Returns false with *error saying what is wrong: a dtype, an order, a
 // compressor or a filter that is not read, or a shape that makes no sense.
 bool parseZarray(const QByteArray &json, zarrArray *out, QString *error);
+// The same of a Zarr v3 array's zarr.json: its data type, chunk grid, chunk
+// key encoding and codecs, sharding among them.
+bool parseZarrJson(const QByteArray &json, zarrArray *out, QString *error);
+// What a zarr.json describes: "group" or "array", with *attributes the OME
+// metadata (attributes.ome) as .zattrs holds it in Zarr v2; empty with
+// *error saying why when it is no Zarr v3 node.
+QString zarrJsonNode(const QByteArray &json, QByteArray *attributes, QString *error);
 
 // An image of NGFF's multiscales: its axes and its resolution levels.
 struct zarrImage

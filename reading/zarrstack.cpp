@@ -1,6 +1,7 @@
 #include "zarrstack.h"
 
 #include "metadata.h"
+#include "zarrcodecs.h"
 #include "pagelayout.h"
 
 #include <QDir>
@@ -9,10 +10,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QtEndian>
-
-#include <blosc.h>
-#include <zlib.h>
-#include <zstd.h>
 
 #include <cmath>
 #include <algorithm>
@@ -27,6 +24,9 @@ constexpr qint64 maxAttributes = 16 * 1024 * 1024;
 constexpr int maxSeries = 10000;
 // Chunks one read may take: tiny chunks over a large region would take hours.
 constexpr qint64 maxChunksRead = 100000;
+// Chunks of a shard read with one request when no more than this lies between them.
+constexpr quint64 rangeGap = 64 * 1024;
+constexpr quint64 maxRange = 16 * 1024 * 1024;
 
 enum { T, C, Z, Y, X };
 
@@ -34,47 +34,6 @@ enum { T, C, Z, Y, X };
 int planeBytes(const zarrArray &array)
 {
     return std::min(array.itemBytes, 4);
-}
-
-bool inflated(const QByteArray &stored, std::vector<unsigned char> &out, bool gzip)
-{
-    z_stream stream = {};
-    if (inflateInit2(&stream, gzip ? 16 + MAX_WBITS : MAX_WBITS) != Z_OK)
-        return false;
-    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(stored.constData()));
-    stream.avail_in = uInt(stored.size());
-    stream.next_out = out.data();
-    stream.avail_out = uInt(out.size());
-    const int result = inflate(&stream, Z_FINISH);
-    const bool whole = result == Z_STREAM_END && stream.total_out == out.size();
-    inflateEnd(&stream);
-    return whole;
-}
-
-// Decompresses a chunk into out, which has the chunk's size; the reason when it cannot.
-QString decompressed(const QString &compressor, const QByteArray &stored, std::vector<unsigned char> &out)
-{
-    if (compressor.isEmpty()) {
-        if (size_t(stored.size()) != out.size())
-            return QStringLiteral("%1 bytes where the chunk holds %2").arg(stored.size()).arg(out.size());
-        std::memcpy(out.data(), stored.constData(), out.size());
-        return QString();
-    }
-    if (compressor == QLatin1String("blosc")) {
-        size_t bytes = 0;
-        if (blosc_cbuffer_validate(stored.constData(), size_t(stored.size()), &bytes) != 0 || bytes != out.size()
-            || blosc_decompress_ctx(stored.constData(), out.data(), out.size(), 1) != int(out.size()))
-            return QStringLiteral("not a blosc chunk of %1 bytes").arg(out.size());
-        return QString();
-    }
-    if (compressor == QLatin1String("zstd")) {
-        const size_t bytes = ZSTD_decompress(out.data(), out.size(), stored.constData(), size_t(stored.size()));
-        return ZSTD_isError(bytes) || bytes != out.size() ? QStringLiteral("not a zstd chunk of %1 bytes").arg(out.size())
-                                                          : QString();
-    }
-    if (!inflated(stored, out, compressor == QLatin1String("gzip")))
-        return QStringLiteral("not a %1 chunk of %2 bytes").arg(compressor).arg(out.size());
-    return QString();
 }
 
 // Copies count samples, in the machine's byte order and 64-bit floats as 32-bit ones.
@@ -140,7 +99,9 @@ bool zarrStack::isZarr(const QString &where)
     if (zarrstore::isUrl(where))
         return true;
     const QDir folder(where);
-    return QFileInfo(where).isDir() && (folder.exists(QStringLiteral(".zattrs")) || folder.exists(QStringLiteral(".zgroup")));
+    return QFileInfo(where).isDir()
+            && (folder.exists(QStringLiteral(".zattrs")) || folder.exists(QStringLiteral(".zgroup"))
+                || folder.exists(QStringLiteral("zarr.json")) || folder.exists(QStringLiteral(".zarray")));
 }
 
 std::unique_ptr<stack> zarrStack::open(const QString &where, const stackOptions &options, QString *error)
@@ -206,26 +167,64 @@ bool zarrStack::readRegion(int t, int z, int c, int level, const QRect &region, 
         if (d != dy && d != dx)
             base += (at[d] % array.chunks[d]) * stride[d];
 
+    const auto place = [&](const piece &p, bool found) {
+        const QRect inChunk = QRect(int(p.cx * chunkW), int(p.cy * chunkH), int(chunkW), int(chunkH)) & region;
+        for (int y = inChunk.top(); y <= inChunk.bottom(); ++y) {
+            unsigned char *to = out.bytes.data() + (size_t(y - region.top()) * size_t(region.width()) + size_t(inChunk.left() - region.left())) * size_t(bytes);
+            if (!found) {
+                fillSamples(fill, to, inChunk.width());
+                continue;
+            }
+            const qint64 from = base + (y - p.cy * chunkH) * stride[dy] + (inChunk.left() - p.cx * chunkW) * stride[dx];
+            // x is the last dimension, so a row of the chunk is a run of samples.
+            copySamples(array, chunk.data() + from * array.itemBytes, inChunk.width(), to);
+        }
+    };
+
+    // The chunks gathered by the key that holds them: a shard holds several.
+    const bool sharded = !array.shard.empty();
+    std::vector<std::pair<QString, std::vector<piece>>> keys;
+    std::map<QString, size_t> keyAt;
     for (qint64 cy = region.top() / chunkH; cy <= region.bottom() / chunkH; ++cy) {
         for (qint64 cx = region.left() / chunkW; cx <= region.right() / chunkW; ++cx) {
             QStringList key;
-            for (size_t d = 0; d < array.shape.size(); ++d)
-                key << QString::number(d == dy ? cy : d == dx ? cx : at[d] / array.chunks[d]);
-            bool found = false;
-            if (!readChunk(array, joined(levelPaths[size_t(level)], key.join(array.separator)), &found))
-                return false;
-            const QRect inChunk = QRect(int(cx * chunkW), int(cy * chunkH), int(chunkW), int(chunkH)) & region;
-            for (int y = inChunk.top(); y <= inChunk.bottom(); ++y) {
-                unsigned char *to = out.bytes.data() + (size_t(y - region.top()) * size_t(region.width()) + size_t(inChunk.left() - region.left())) * size_t(bytes);
-                if (!found) {
-                    fillSamples(fill, to, inChunk.width());
-                    continue;
-                }
-                const qint64 from = base + (y - cy * chunkH) * stride[dy] + (inChunk.left() - cx * chunkW) * stride[dx];
-                // x is the last dimension, so a row of the chunk is a run of samples.
-                copySamples(array, chunk.data() + from * array.itemBytes, inChunk.width(), to);
+            qint64 inShard = sharded ? 0 : -1;
+            for (size_t d = 0; d < array.shape.size(); ++d) {
+                const qint64 i = d == dy ? cy : d == dx ? cx : at[d] / array.chunks[d];
+                const qint64 across = sharded ? array.shard[d] / array.chunks[d] : 1;
+                key << QString::number(i / across);
+                if (sharded)
+                    inShard = inShard * across + i % across;
             }
+            const QString name = joined(levelPaths[size_t(level)], array.keyPrefix + key.join(array.separator));
+            const auto added = keyAt.emplace(name, keys.size());
+            if (added.second)
+                keys.push_back({ name, {} });
+            keys[added.first->second].second.push_back({ cy, cx, inShard });
         }
+    }
+    for (const auto &entry : keys) {
+        const QString &key = entry.first;
+        const std::vector<piece> &pieces = entry.second;
+        if (!sharded) {
+            bool found = false;
+            if (!readChunk(array, key, &found))
+                return false;
+            place(pieces.front(), found);
+            continue;
+        }
+        const auto take = [&](const piece &p, const char *stored, qint64 size) {
+            if (stored) {
+                chunk.resize(size_t(array.chunkBytes()));
+                const QString why = decodeChunk(array, stored, size, chunk, scratch);
+                if (!why.isEmpty())
+                    return fail(QStringLiteral("%1/%2: chunk %3 of the shard: %4").arg(store->location(), key).arg(p.inShard).arg(why));
+            }
+            place(p, stored != nullptr);
+            return true;
+        };
+        if (!readShard(array, key, pieces, take))
+            return false;
     }
     return true;
 }
@@ -234,22 +233,48 @@ bool zarrStack::readRegion(int t, int z, int c, int level, const QRect &region, 
 // the bioformats2raw layout, as options.image picks it.
 bool zarrStack::findImages(const stackOptions &options, QString *imagePath)
 {
-    QByteArray attributes;
+    QByteArray attributes, json;
     QString error;
-    const zarrstore::result got = store->get(QStringLiteral(".zattrs"), maxAttributes, &attributes, &error);
+    zarrstore::result got = store->get(QStringLiteral(".zattrs"), maxAttributes, &attributes, &error);
+    if (got == zarrstore::result::missing) {
+        got = store->get(QStringLiteral("zarr.json"), maxAttributes, &json, &error);
+        if (got == zarrstore::result::found) {
+            zarrFormat = 3;
+            const QString node = zarrJsonNode(json, &attributes, &error);
+            if (node.isEmpty())
+                return fail(error);
+            plainArray = node == QLatin1String("array");
+        } else if (got == zarrstore::result::missing) {
+            got = store->get(QStringLiteral(".zarray"), maxAttributes, &json, &error);
+            if (got == zarrstore::result::missing)
+                return fail(QStringLiteral("no .zattrs, zarr.json or .zarray: not an OME-Zarr image or a Zarr array"));
+            plainArray = true;
+        }
+    }
     if (got == zarrstore::result::failed)
         return fail(error);
-    if (got == zarrstore::result::missing)
-        return fail(QStringLiteral("no .zattrs: not an OME-Zarr image"));
+    const QJsonObject ome = QJsonDocument::fromJson(attributes).object();
+    if (!plainArray && zarrFormat == 2 && !ome.contains(QLatin1String("multiscales")) && !ome.contains(QLatin1String("plate"))
+        && !isBioformats2raw(attributes)) {
+        // Attributes of a plain array rather than an image.
+        got = store->get(QStringLiteral(".zarray"), maxAttributes, &json, &error);
+        if (got == zarrstore::result::failed)
+            return fail(error);
+        plainArray = got == zarrstore::result::found;
+    }
+    if (plainArray) {
+        description = zarrFormat == 3 ? QStringLiteral("Zarr v3 array") : QStringLiteral("Zarr array");
+        return true;
+    }
     rootAttributes = attributes;
+    const QString version = zarrFormat == 3 ? QStringLiteral("OME-Zarr 0.5") : QStringLiteral("OME-Zarr");
     std::vector<zarrChild> children;
     QString kind;
-    if (QJsonDocument::fromJson(attributes).object().contains(QLatin1String("plate"))) {
+    if (ome.contains(QLatin1String("plate"))) {
         kind = QStringLiteral("plate");
         for (const zarrChild &well : parsePlateWells(attributes)) {
             QByteArray wellAttributes;
-            if (store->get(joined(well.path, QStringLiteral(".zattrs")), maxAttributes, &wellAttributes, &error)
-                == zarrstore::result::failed)
+            if (getAttributes(well.path, &wellAttributes, &error) == zarrstore::result::failed)
                 return fail(error);
             for (const zarrChild &field : parseWellImages(wellAttributes, well.path))
                 children.push_back(field);
@@ -266,7 +291,7 @@ bool zarrStack::findImages(const stackOptions &options, QString *imagePath)
         for (int i = 0; i < maxSeries; ++i) {
             QByteArray seriesAttributes;
             const QString path = QString::number(i);
-            const zarrstore::result series = store->get(joined(path, QStringLiteral(".zattrs")), maxAttributes, &seriesAttributes, &error);
+            const zarrstore::result series = getAttributes(path, &seriesAttributes, &error);
             if (series == zarrstore::result::failed)
                 return fail(error);
             if (series == zarrstore::result::missing)
@@ -278,7 +303,7 @@ bool zarrStack::findImages(const stackOptions &options, QString *imagePath)
             return fail(QStringLiteral("the bioformats2raw layout holds no series"));
     }
     if (children.empty()) {
-        description = QStringLiteral("OME-Zarr");
+        description = version;
         return true;
     }
     if (options.image >= int(children.size()))
@@ -288,27 +313,50 @@ bool zarrStack::findImages(const stackOptions &options, QString *imagePath)
         warnings << QStringLiteral("the %1 holds %2 images; image 0 is read (--image N picks another)").arg(kind).arg(children.size());
     for (const zarrChild &child : children)
         images.push_back({ child.name, 0, 0, 0, 0, 0, QString() });
-    description = QStringLiteral("OME-Zarr %1").arg(kind);
+    description = QStringLiteral("%1 %2").arg(version, kind);
     *imagePath = children[size_t(image)].path;
     return true;
 }
 
+// A group's OME metadata: its .zattrs, or what its zarr.json holds under attributes.ome.
+zarrstore::result zarrStack::getAttributes(const QString &group, QByteArray *attributes, QString *error)
+{
+    if (zarrFormat == 2)
+        return store->get(joined(group, QStringLiteral(".zattrs")), maxAttributes, attributes, error);
+    QByteArray json;
+    const QString key = joined(group, QStringLiteral("zarr.json"));
+    const zarrstore::result got = store->get(key, maxAttributes, &json, error);
+    if (got == zarrstore::result::found && zarrJsonNode(json, attributes, error).isEmpty()) {
+        *error = QStringLiteral("%1/%2: %3").arg(store->location(), key, *error);
+        return zarrstore::result::failed;
+    }
+    return got;
+}
+
 bool zarrStack::openImage(const QString &path)
 {
-    QByteArray json = path.isEmpty() ? rootAttributes : QByteArray();   // the root's, read once
-    QString error;
-    if (json.isEmpty() && store->get(joined(path, QStringLiteral(".zattrs")), maxAttributes, &json, &error) != zarrstore::result::found)
-        return fail(error.isEmpty() ? QStringLiteral("%1: no .zattrs: not an OME-Zarr image").arg(joined(path, QString())) : error);
     zarrImage meta;
-    if (!parseImageAttributes(json, &meta, &error))
-        return fail(error);
+    QString error;
+    QByteArray json;
+    if (plainArray) {
+        meta.levels << QString();
+    } else {
+        json = path.isEmpty() ? rootAttributes : QByteArray();   // the root's, read once
+        const QString what = zarrFormat == 3 ? QStringLiteral("zarr.json") : QStringLiteral(".zattrs");
+        if (json.isEmpty() && getAttributes(path, &json, &error) != zarrstore::result::found)
+            return fail(error.isEmpty() ? QStringLiteral("%1: no %2: not an OME-Zarr image").arg(joined(path, QString()), what) : error);
+        if (!parseImageAttributes(json, &meta, &error))
+            return fail(error);
+    }
+    const QString arrayKey = zarrFormat == 3 ? QStringLiteral("zarr.json") : QStringLiteral(".zarray");
     for (qsizetype level = 0; level < meta.levels.size(); ++level) {
         const QString levelPath = joined(path, meta.levels[level]);
-        if (store->get(joined(levelPath, QStringLiteral(".zarray")), maxAttributes, &json, &error) != zarrstore::result::found)
-            return fail(error.isEmpty() ? QStringLiteral("%1: no .zarray").arg(levelPath) : error);
+        const QString key = joined(levelPath, arrayKey);
+        if (store->get(key, maxAttributes, &json, &error) != zarrstore::result::found)
+            return fail(error.isEmpty() ? QStringLiteral("no %1").arg(key) : error);
         zarrArray array;
-        if (!parseZarray(json, &array, &error))
-            return fail(QStringLiteral("%1: %2").arg(levelPath, error));
+        if (!(zarrFormat == 3 ? parseZarrJson(json, &array, &error) : parseZarray(json, &array, &error)))
+            return fail(QStringLiteral("%1: %2").arg(key, error));
         // Coarser levels unlike the finest are left out.
         if (level > 0 && (array.shape.size() != arrays.front().shape.size() || array.itemBytes != arrays.front().itemBytes
                           || array.format != arrays.front().format)) {
@@ -320,6 +368,7 @@ bool zarrStack::openImage(const QString &path)
     }
     const zarrArray &finest = arrays.front();
     const QString axes = meta.axes.isEmpty() ? QStringLiteral("tczyx").right(qsizetype(finest.shape.size())) : meta.axes;
+    axesGuessed = plainArray && finest.shape.size() > 2;
     if (axes.size() != qsizetype(finest.shape.size()))
         return fail(QStringLiteral("%1 axes for an array of %2 dimensions").arg(axes.size()).arg(finest.shape.size()));
     for (int a = T; a <= X; ++a)
@@ -363,10 +412,67 @@ bool zarrStack::readChunk(const zarrArray &array, const QString &key, bool *foun
         break;
     }
     chunk.resize(size_t(bytes));
-    const QString why = decompressed(array.compressor, stored, chunk);
+    const QString why = decodeChunk(array, stored.constData(), stored.size(), chunk, scratch);
     if (!why.isEmpty())
         return fail(QStringLiteral("%1/%2: %3").arg(store->location(), key, why));
     *found = true;
+    return true;
+}
+
+// A shard's index, read once and kept, then the chunks asked for by ranges
+// of its bytes, chunks close together in one; absent chunks and a missing
+// shard are the fill value.
+bool zarrStack::readShard(const zarrArray &array, const QString &key, const std::vector<piece> &pieces, const takePiece &take)
+{
+    auto index = shardIndexes.find(key);
+    if (index == shardIndexes.end()) {
+        QByteArray bytes;
+        qint64 size = -1;
+        QString error;
+        std::vector<quint64> entries;
+        switch (store->getRange(key, array.indexAtStart ? 0 : -1, array.shardIndexBytes(), &bytes, &size, &error)) {
+        case zarrstore::result::failed:
+            return fail(error);
+        case zarrstore::result::missing:
+            break;
+        case zarrstore::result::found:
+            error = parseShardIndex(array, bytes, size, &entries);
+            if (!error.isEmpty())
+                return fail(QStringLiteral("%1/%2: %3").arg(store->location(), key, error));
+            break;
+        }
+        index = shardIndexes.emplace(key, std::move(entries)).first;
+    }
+    const std::vector<quint64> &entries = index->second;
+    const auto offset = [&](const piece *p) { return entries[size_t(2 * p->inShard)]; };
+    const auto length = [&](const piece *p) { return entries[size_t(2 * p->inShard + 1)]; };
+    std::vector<const piece *> present;
+    for (const piece &p : pieces) {
+        if (!entries.empty() && offset(&p) != absentChunk)
+            present.push_back(&p);
+        else if (!take(p, nullptr, 0))
+            return false;
+    }
+    std::sort(present.begin(), present.end(), [&](const piece *a, const piece *b) { return offset(a) < offset(b); });
+    for (size_t i = 0; i < present.size();) {
+        const quint64 start = offset(present[i]);
+        quint64 end = start + length(present[i]);
+        size_t j = i + 1;
+        for (; j < present.size() && offset(present[j]) <= end + rangeGap
+               && std::max(end, offset(present[j]) + length(present[j])) - start <= maxRange; ++j)
+            end = std::max(end, offset(present[j]) + length(present[j]));
+        QByteArray run;
+        qint64 size = -1;
+        QString error;
+        const zarrstore::result got = store->getRange(key, qint64(start), qint64(end - start), &run, &size, &error);
+        if (got == zarrstore::result::failed)
+            return fail(error);
+        if (got == zarrstore::result::missing || quint64(run.size()) != end - start)
+            return fail(QStringLiteral("%1/%2: the shard ends before its chunks' bytes %3 to %4").arg(store->location(), key).arg(start).arg(end));
+        for (; i < j; ++i)
+            if (!take(*present[i], run.constData() + (offset(present[i]) - start), qint64(length(present[i]))))
+                return false;
+    }
     return true;
 }
 

@@ -5,10 +5,15 @@
 #include "zarrmetadata.h"
 #include "zarrstore.h"
 
-// An OME-Zarr image (NGFF 0.4, Zarr v2) in a folder or on a web server:
-// its planes are read chunk by chunk, only the chunks a region needs, at any
-// of its resolution levels.  A plate's fields, or the series of the
-// bioformats2raw layout, are its images.
+#include <functional>
+#include <map>
+
+// An OME-Zarr image (NGFF 0.4 on Zarr v2, 0.5 on Zarr v3) in a folder or on
+// a web server: its planes are read chunk by chunk, only the chunks a region
+// needs, at any of its resolution levels; of a shard, its index and then the
+// chunks needed, by byte ranges.  A plate's fields, or the series of the
+// bioformats2raw layout, are its images.  A plain Zarr array of 2 to 5
+// dimensions, with no OME metadata, opens as one image too.
 class zarrStack : public stack
 {
 public:
@@ -22,9 +27,18 @@ public:
 private:
     explicit zarrStack(std::unique_ptr<zarrstore> store);
 
+    // A chunk a region needs: its place in the chunk grid, and in its shard's index (-1 when not sharded).
+    struct piece
+    {
+        qint64 cy, cx, inShard;
+    };
+    using takePiece = std::function<bool(const piece &, const char *stored, qint64 size)>;
+
     bool findImages(const stackOptions &options, QString *imagePath);
     bool openImage(const QString &path);
+    zarrstore::result getAttributes(const QString &group, QByteArray *attributes, QString *error);
     bool readChunk(const zarrArray &array, const QString &key, bool *found);
+    bool readShard(const zarrArray &array, const QString &key, const std::vector<piece> &pieces, const takePiece &take);
     bool fail(const QString &what);
 
     std::unique_ptr<zarrstore> store;
@@ -32,9 +46,13 @@ private:
     std::vector<QString> levelPaths;     // of each level's array below the store
     std::vector<zarrArray> arrays;       // of each level
     int axis[5] = { -1, -1, -1, -1, -1 };   // the array dimension of t, c, z, y and x, or -1
-    QByteArray rootAttributes;           // the .zattrs at the root
+    int zarrFormat = 2;                  // 3: zarr.json, not .zattrs and .zarray
+    bool plainArray = false;             // the root is an array without OME metadata
+    QByteArray rootAttributes;           // the OME metadata at the root
     QByteArray stored;                   // a chunk as stored
-    std::vector<unsigned char> chunk;    // and decompressed
+    std::vector<unsigned char> chunk;    // and decoded
+    std::vector<unsigned char> scratch;
+    std::map<QString, std::vector<quint64>> shardIndexes;   // by key, empty for a missing shard
 };
 
 #endif

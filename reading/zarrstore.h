@@ -20,6 +20,11 @@ public:
     // such file; HTTP 404), or failed with *error "LOCATION/KEY: what is
     // wrong".  Values longer than limit fail.
     virtual result get(const QString &key, qint64 limit, QByteArray *value, QString *error) = 0;
+    // Reads a byte range of a key's value: length bytes from offset, or its
+    // last length bytes when offset is negative; fewer where the value ends
+    // first.  *size is the whole value's size when known, else -1.
+    virtual result getRange(const QString &key, qint64 offset, qint64 length, QByteArray *value, qint64 *size,
+                            QString *error) = 0;
     // The folder or URL as given, for the trace and for messages.
     virtual QString location() const = 0;
 
