@@ -1,7 +1,9 @@
 // OME-Zarr written by python3-zarr at test time, read chunk by chunk from
 // its folder and from nginx on loopback: every sample of every plane against
 // the value the writer put there, the chunks a step and the fit view fetch,
-// and what a failing server gives.
+// and what a failing server gives.  Zarr v3 and OME-Zarr 0.5, sharded or
+// not, and plain Zarr arrays are written by inputs3.py and read beside
+// zarrita.js's Zarr v3 fixtures.
 #include "recordingsource.h"
 #include "stack.h"
 #include "window.h"
@@ -26,15 +28,18 @@ private slots:
     void fetches();
     void faults_data();
     void faults();
+    void shardRanges();
+    void badInputs_data();
+    void badInputs();
 
 private:
     QString url(const QString &path) const { return QString("http://127.0.0.1:%1/%2").arg(port).arg(path); }
-    QStringList fetched();
+    QStringList fetched(const QString &log = "access.log");
 
     QTemporaryDir work;
     QProcess nginx;
     int port = 0;
-    qint64 logRead = 0;
+    QHash<QString, qint64> logRead;
 };
 
 namespace {
@@ -72,7 +77,13 @@ double sampleAt(const planeData &p, size_t i)
     std::memcpy(&v, p.bytes.data() + 4 * i, 4);
     float f;
     std::memcpy(&f, &v, 4);
-    return p.format == sampleFormat::floatingPoint ? double(f) : double(v);
+    return p.format == sampleFormat::floatingPoint ? double(f) : p.format == sampleFormat::signedInt ? double(qint32(v)) : double(v);
+}
+
+QByteArray contents(const QString &fileName)
+{
+    QFile file(fileName);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -84,6 +95,9 @@ void tst_zarr::initTestCase()
     QProcess python;
     python.start("/usr/bin/python3", { INPUTS_PY, data });
     QVERIFY2(python.waitForFinished(120000) && python.exitCode() == 0, python.readAllStandardError().constData());
+    python.start("/usr/bin/python3", { INPUTS3_PY, data + "/v3" });
+    QVERIFY2(python.waitForFinished(120000) && python.exitCode() == 0, python.readAllStandardError().constData());
+    QCOMPARE(QProcess::execute("cp", { "-r", FIXTURES_V3, data + "/v3/fixtures" }), 0);
 
     // Metadata is served everywhere; below fail500/, close/ and stall/ the
     // chunks fail: an error, a connection closed without an answer, and one
@@ -102,7 +116,9 @@ events { worker_connections 64; }
 http {
     client_body_temp_path %1; proxy_temp_path %1; fastcgi_temp_path %1; uwsgi_temp_path %1; scgi_temp_path %1;
     log_format plain '$request_uri $status';
+    log_format ranges '$request_uri $status $http_range $body_bytes_sent';
     access_log %1/access.log plain;
+    access_log %1/ranges.log ranges;
     server {
         listen 127.0.0.1:%2;
         root %3;
@@ -124,14 +140,15 @@ void tst_zarr::cleanupTestCase()
     nginx.waitForFinished();
 }
 
-// The request lines nginx logged since the last call.
-QStringList tst_zarr::fetched()
+// The request lines nginx logged since the last call: "URI STATUS", and in
+// ranges.log "URI STATUS RANGE BYTES".
+QStringList tst_zarr::fetched(const QString &name)
 {
-    QFile log(work.filePath("access.log"));
-    if (!log.open(QIODevice::ReadOnly) || !log.seek(logRead))
+    QFile log(work.filePath(name));
+    if (!log.open(QIODevice::ReadOnly) || !log.seek(logRead[name]))
         return {};
     const QByteArray text = log.readAll();
-    logRead += text.size();
+    logRead[name] += text.size();
     return QString::fromUtf8(text).split('\n', Qt::SkipEmptyParts);
 }
 
@@ -139,41 +156,83 @@ void tst_zarr::planes_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("web");
+    QTest::addColumn<int>("first");   // of zarrita.js's fixtures, counting up; else -1
+    QTest::addColumn<bool>("guessed");
     for (const char *name : { "tczyx", "zyx-gzip", "cyx-dots", "tyx-zstd", "czyx-float", "tyx-double", "yx-u4", "yx-raw", "missing" }) {
-        QTest::addRow("%s, folder", name) << name << false;
-        QTest::addRow("%s, web", name) << name << true;
+        QTest::addRow("%s, folder", name) << name << false << -1 << false;
+        QTest::addRow("%s, web", name) << name << true << -1 << false;
+    }
+    const struct { const char *name; int first; bool guessed; } v3[] = {
+        { "shard-end", -1, false },      // shards, index at the end with crc32c, chunks shuffled, some absent
+        { "shard-start", -1, false },    // index at the start, no crc32c; big-endian, blosc
+        { "transpose", -1, false },      // transposed, zstd, crc32c; "c.0.1.1"; a "NaN" fill
+        { "v2-keys-u4", -1, false },     // v2 key encoding, big-endian 32 bits past 16
+        { "v2-keys-i4", -1, false },     // the same signed, sharded
+        { "plate", -1, false },          // a plate's first field
+        { "plain-v3", -1, true },        // an array without OME metadata
+        { "v2-nosep", -1, true },        // .zarray without dimension_separator: "."
+        { "v2-nan-float", -1, true },    // fill "NaN" in a float array
+        { "v2-nan-int", -1, false },     // and in an integer one: 0
+        { "v2-be-u4", -1, true },        // >u4
+        { "v2-be-i4", -1, false },       // >i4
+        { "fixtures/2d.chunked.i2", 1, false },
+        { "fixtures/2d.chunked.compressed.sharded.i2", 1, false },
+        { "fixtures/2d.chunked.compressed.sharded.filled.i2", 0, false },
+        { "fixtures/3d.chunked.mixed.i2.F", 0, true },
+        { "fixtures/3d.chunked.mixed.compressed.sharded.i2", 0, true },
+    };
+    for (const auto &row : v3) {
+        QTest::addRow("v3/%s, folder", row.name) << QString("v3/") + row.name << false << row.first << row.guessed;
+        QTest::addRow("v3/%s, web", row.name) << QString("v3/") + row.name << true << row.first << row.guessed;
     }
 }
 
 // Every sample of every plane, chunks that overhang the array's edges and a
-// missing chunk (the fill value) among them.
+// missing chunk (the fill value) among them.  inputs3.py gives every sample
+// it wrote in expected.f8, fill values included.
 void tst_zarr::planes()
 {
     QFETCH(QString, name);
     QFETCH(bool, web);
-    QFile file(work.filePath("data/" + name + "/manifest.json"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QJsonObject manifest = QJsonDocument::fromJson(file.readAll()).object();
+    QFETCH(int, first);
+    QFETCH(bool, guessed);
+    const QJsonObject manifest = QJsonDocument::fromJson(contents(work.filePath("data/" + name + "/manifest.json"))).object();
+    const QByteArray expected = contents(work.filePath("data/" + name + "/expected.f8"));
     QString error;
     std::unique_ptr<stack> s = openStack({ web ? url("data/" + name) : work.filePath("data/" + name) }, stackOptions(), &error);
     QVERIFY2(s, qPrintable(error));
+    QCOMPARE(s->axesGuessed, guessed);
     const QString axes = manifest["axes"].toString();
     const QJsonArray shape = manifest["shape"].toArray();
     const auto extent = [&](char a) { return axes.contains(a) ? shape[axes.indexOf(a)].toInt() : 1; };
-    QCOMPARE(QList<int>({ s->times, int(s->channels.size()), s->planes, s->height, s->width }),
-             QList<int>({ extent('t'), extent('c'), extent('z'), extent('y'), extent('x') }));
+    if (first < 0)
+        QCOMPARE(QList<int>({ s->times, int(s->channels.size()), s->planes, s->height, s->width }),
+                 QList<int>({ extent('t'), extent('c'), extent('z'), extent('y'), extent('x') }));
+    if (name == "v3/shard-end") {
+        QCOMPARE(s->description, QString("OME-Zarr 0.5"));
+        QCOMPARE(s->levels.size(), size_t(2));
+        QCOMPARE(s->channels[1].name, QString("C1"));
+        QCOMPARE(s->pixelWidth.value_or(0), 0.5);
+    }
     planeData plane;
+    qsizetype i = 0;
     for (int t = 0; t < s->times; ++t)
         for (int c = 0; c < int(s->channels.size()); ++c)
             for (int z = 0; z < s->planes; ++z) {
                 QVERIFY2(s->read(t, z, c, plane), qPrintable(s->error()));
                 for (int y = 0; y < s->height; ++y)
-                    for (int x = 0; x < s->width; ++x) {
+                    for (int x = 0; x < s->width; ++x, ++i) {
                         const int at[5] = { t, c, z, y, x };
+                        double wanted = double(first + i);
+                        if (!expected.isEmpty())
+                            std::memcpy(&wanted, expected.constData() + 8 * i, 8);
+                        else if (first < 0)
+                            wanted = written(manifest, at);
                         // The chunk inputs.py left out: z 1, y 10 to 19, x 0 to 9.
-                        const double wanted = name == "missing" && z == 1 && y >= 10 && x < 10 ? 77 : written(manifest, at);
+                        if (name == "missing" && z == 1 && y >= 10 && x < 10)
+                            wanted = 77;
                         const double got = sampleAt(plane, size_t(y) * s->width + x);
-                        if (got != wanted)
+                        if (got != wanted && !(std::isnan(got) && std::isnan(wanted)))
                             QFAIL(qPrintable(QString("t %1 c %2 z %3 y %4 x %5: %6, not %7").arg(t).arg(c).arg(z).arg(y).arg(x).arg(got).arg(wanted)));
                     }
             }
@@ -253,6 +312,57 @@ void tst_zarr::faults()
     QVERIFY2(s->error().contains(where.isEmpty() ? QString("garbage/0/1/0/") : where + "/0/"), qPrintable(s->error()));
     if (where.contains("garbage") || where.isEmpty())
         QVERIFY(s->read(0, 0, 0, plane));
+}
+
+// Of a shard, its index by one range and then only the chunks asked for,
+// neighbours in one range; the index is read once.
+void tst_zarr::shardRanges()
+{
+    QString error;
+    std::unique_ptr<stack> s = openStack({ url("data/v3/shard-end") }, stackOptions(), &error);
+    QVERIFY2(s, qPrintable(error));
+    const QString shard = "/data/v3/shard-end/0/c/0/0/0/0/0";
+    const qint64 shardSize = QFileInfo(work.filePath(shard.mid(1))).size();
+    fetched("ranges.log");
+    planeData plane;
+    QVERIFY2(s->readRegion(0, 0, 0, 0, QRect(0, 0, 16, 16), plane), qPrintable(s->error()));
+    QStringList lines = fetched("ranges.log");
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines[0].startsWith(shard + " 206 bytes=-132 "), qPrintable(lines[0]));
+    QVERIFY2(lines[1].startsWith(shard + " 206 bytes=") && lines[1].section(' ', 3).toLongLong() < shardSize / 4, qPrintable(lines[1]));
+    // The four chunks of the plane: no index again, and neither the whole shard.
+    QVERIFY2(s->readRegion(0, 0, 0, 0, QRect(0, 0, 32, 32), plane), qPrintable(s->error()));
+    lines = fetched("ranges.log");
+    QVERIFY2(!lines.isEmpty() && lines.size() <= 3 && lines.filter("bytes=-").isEmpty(), qPrintable(lines.join('|')));
+    for (const QString &line : lines)
+        QVERIFY2(line.section(' ', 3).toLongLong() < shardSize - 132, qPrintable(line));
+}
+
+void tst_zarr::badInputs_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("a shard index cut short") << "short-index" << "a shard index of 30 bytes where 132 are due";
+    QTest::newRow("offsets past the shard's end") << "past-end" << "outside the shard's";
+    QTest::newRow("a wrong checksum") << "checksum" << "CRC-32C checksum is wrong";
+    QTest::newRow("an unknown codec") << "codec" << "codec 'lz4' is not read";
+    QTest::newRow("a zarr.json that is not JSON") << "not-json" << "zarr.json is not JSON";
+}
+
+// A one-line reason that names the input, on opening or on reading, from
+// the folder and over HTTP alike.
+void tst_zarr::badInputs()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, reason);
+    for (const QString &where : { work.filePath("data/v3/bad/" + name), url("data/v3/bad/" + name) }) {
+        QString error;
+        std::unique_ptr<stack> s = openStack({ where }, stackOptions(), &error);
+        planeData plane;
+        if (s && !s->read(0, 0, 0, plane))
+            error = s->error();
+        QVERIFY2(error.contains(reason) && !error.contains('\n') && error.startsWith(where), qPrintable(error));
+    }
 }
 
 QTEST_MAIN(tst_zarr)
