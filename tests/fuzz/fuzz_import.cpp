@@ -9,9 +9,12 @@
 #include "metadata.h"
 #include "pagelayout.h"
 #include "stack.h"
+#include "zarrcodecs.h"
 #include "zarrmetadata.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstring>
@@ -19,10 +22,12 @@
 namespace {
 
 memoryFile *input = nullptr;
+QTemporaryDir *shardFolder = nullptr;
 
-void requireError(const QString &error)
+void requireError(const QString &error, const QString &where = input->path())
 {
-    require(error.startsWith(input->path() + ": ") && !error.contains('\n'), "an error that is not one line naming the file");
+    require(error.startsWith(where + ": ") || error.startsWith(where + "/"), "an error that does not name the file");
+    require(!error.contains('\n'), "an error of more than one line");
 }
 
 // The parsers on the bytes themselves; the ImageJ tags take their byte
@@ -40,7 +45,15 @@ void parse(const QByteArray &bytes)
         require(array.shape.size() == array.chunks.size() && array.chunkBytes() <= maxChunkBytes
                         && (array.itemBytes == 1 || array.itemBytes == 2 || array.itemBytes == 4 || array.itemBytes == 8),
                 "a Zarr array that cannot be read");
+    if (parseZarrJson(bytes, &array, &error))
+        require(array.shape.size() == array.chunks.size() && array.chunkBytes() <= maxChunkBytes
+                        && (array.shard.empty() || (array.shard.size() == array.chunks.size() && array.chunksPerShard() <= maxChunksPerShard))
+                        && (array.order.empty() || array.order.size() == array.chunks.size()),
+                "a Zarr v3 array that cannot be read");
     zarrImage image;
+    QByteArray attributes;
+    if (!zarrJsonNode(bytes, &attributes, &error).isEmpty())
+        parseImageAttributes(attributes, &image, &error);
     if (parseImageAttributes(bytes, &image, &error)) {
         require(!image.levels.isEmpty() && image.scales.size() == size_t(image.levels.size()), "an image without its levels");
         for (const QString &path : image.levels)
@@ -117,7 +130,36 @@ void layoutAsNames(const QByteArray &bytes)
     seriesName(names);
 }
 
-void readAll(stack &s)
+void readAll(stack &s, const QString &where = input->path());
+
+// The bytes as the one shard of a Zarr v3 array, its index at the end or
+// at the start, read through a folder.
+void readAsShard(const QByteArray &bytes, const QTemporaryDir &folder)
+{
+    const bool atStart = bytes.size() % 2;
+    QFile json(folder.filePath("zarr.json"));
+    require(json.open(QIODevice::WriteOnly), "cannot write zarr.json");
+    json.write(QByteArray(R"({"zarr_format": 3, "node_type": "array", "shape": [2, 20, 19], "data_type": "uint16",
+        "chunk_grid": {"name": "regular", "configuration": {"chunk_shape": [2, 20, 20]}},
+        "chunk_key_encoding": {"name": "default"}, "fill_value": 7,
+        "codecs": [{"name": "sharding_indexed", "configuration": {"chunk_shape": [1, 10, 10],
+            "codecs": [{"name": "bytes", "configuration": {"endian": "little"}}],
+            "index_codecs": [{"name": "bytes", "configuration": {"endian": "little"}}], "index_location": ")")
+               + (atStart ? "start" : "end") + "\"}}]}");
+    json.close();
+    QDir(folder.path()).mkpath("c/0/0");
+    QFile shard(folder.filePath("c/0/0/0"));
+    require(shard.open(QIODevice::WriteOnly) && shard.write(bytes) == bytes.size(), "cannot write the shard");
+    shard.close();
+    QString error;
+    stackOptions options;
+    options.maxPlaneBytes = 4 << 20;
+    std::unique_ptr<stack> s = openStack({ folder.path() }, options, &error);
+    require(s != nullptr, "the shard's array does not open");
+    readAll(*s, folder.path());
+}
+
+void readAll(stack &s, const QString &where)
 {
     require(s.width > 0 && s.height > 0 && s.times > 0 && s.planes > 0, "a stack without planes");
     require(!s.channels.empty() && s.channels.size() <= size_t(maxChannels), "a stack with no or too many channels");
@@ -128,7 +170,7 @@ void readAll(stack &s)
                 if (!s.present(t, z, c))
                     continue;
                 if (!s.read(t, z, c, plane)) {
-                    requireError(s.error());
+                    requireError(s.error(), where);
                     return;
                 }
                 require(plane.bits == s.bits && plane.format == s.format, "a plane of another sample type");
@@ -147,6 +189,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***argv)
     new QCoreApplication(argc, args);
     silenceQt();
     input = new memoryFile("stack");
+    shardFolder = new QTemporaryDir;
     return 0;
 }
 
@@ -155,6 +198,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
     parse(bytes);
     layoutAsNames(bytes);
+    readAsShard(bytes, *shardFolder);
 
     input->write(data, size);
     stackOptions options;

@@ -60,3 +60,19 @@ printf '<OME><Image><Pixels DimensionOrder="XYZTC" SizeX="37" SizeY="23" SizeC="
 printf '{"zarr_format": 2, "shape": [2, 3, 37, 23], "chunks": [1, 1, 16, 16], "dtype": "<u2", "order": "C", "fill_value": 0, "filters": null, "compressor": {"id": "blosc", "cname": "lz4", "clevel": 5, "shuffle": 1}, "dimension_separator": "/"}' >"$i/zarray.txt"
 printf '{"multiscales": [{"version": "0.4", "axes": [{"name": "t"}, {"name": "c"}, {"name": "y"}, {"name": "x"}], "datasets": [{"path": "0", "coordinateTransformations": [{"type": "scale", "scale": [1, 1, 1, 1]}]}, {"path": "1"}]}], "omero": {"channels": [{"label": "DNA", "color": "FF00FF", "window": {"start": 0, "end": 4095}}]}}' >"$i/zattrs.txt"
 printf '{"plate": {"wells": [{"path": "A/1"}, {"path": "../B"}]}, "well": {"images": [{"path": "0"}]}, "bioformats2raw.layout": 3}' >"$i/plate.txt"
+# Zarr v3: an array's and an OME-Zarr 0.5 group's zarr.json, and shards
+# (read by fuzz-import as the one shard of an array), index at the end and at the start.
+z=$work/zarr3
+/usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/../zarr/inputs3.py" "$z"
+cp "$z/shard-end/0/zarr.json" "$i/zarr-array.json"
+cp "$z/shard-end/zarr.json" "$i/zarr-group.json"
+cp "$z/plate/zarr.json" "$i/zarr-plate.json"
+cp "$z/shard-end/0/c/0/0/0/0/0" "$i/shard-end.bin"
+cp "$z/shard-start/0/c/0/0/0" "$i/shard-start.bin"
+/usr/bin/python3 - "$i" <<'PY'
+import struct, sys
+# A shard of fuzz-import's own array, 8 chunks of 10 x 10 uint16, its index at the end; one chunk absent.
+chunks = [struct.pack('<100H', *range(k, k + 100)) for k in range(7)]
+index = b''.join(struct.pack('<QQ', 200 * k, 200) for k in range(7)) + struct.pack('<QQ', 2**64 - 1, 2**64 - 1)
+open(sys.argv[1] + '/shard-own.bin', 'wb').write(b''.join(chunks) + index)
+PY
