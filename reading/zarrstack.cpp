@@ -348,6 +348,7 @@ bool zarrStack::openImage(const QString &path)
         if (!parseImageAttributes(json, &meta, &error))
             return fail(error);
     }
+    const QByteArray attributes = json;   // the image's own, before the arrays' are read over it
     const QString arrayKey = zarrFormat == 3 ? QStringLiteral("zarr.json") : QStringLiteral(".zarray");
     for (qsizetype level = 0; level < meta.levels.size(); ++level) {
         const QString levelPath = joined(path, meta.levels[level]);
@@ -392,6 +393,10 @@ bool zarrStack::openImage(const QString &path)
     for (const zarrArray &array : arrays)
         levels.push_back(QSize(int(size(array, X)), int(size(array, Y))));
     setSizes(finestSizes(meta, axes), this);
+    if (axis[T] >= 0 && !meta.scales.empty() && meta.scales.front().size() == size_t(axes.size()))
+        timeInterval = intervalInSeconds(meta.scales.front()[size_t(axis[T])],
+                                         meta.units.size() == axes.size() ? meta.units[axis[T]] : QString());
+    metadataText = QString::fromUtf8(attributes);
     if (!meta.name.isEmpty() && !images.empty() && images[size_t(image)].name.isEmpty())
         images[size_t(image)].name = meta.name;
     return true;

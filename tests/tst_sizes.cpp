@@ -48,7 +48,7 @@ void tst_sizes::sizes_data()
     QTest::newRow("OME-TIFF TimeIncrement") << "ome-increment.tif" << none << "every 30 s" << 60.0;
     QTest::newRow("OME-TIFF DeltaT per plane") << "ome-deltat.tif" << none << "3 time stamps over 25 min" << 1500.0;
     QTest::newRow("LSM time stamps") << "times.lsm" << none << "3 time stamps over 4 s" << 4.0;
-    QTest::newRow("OME-Zarr, scales composed, planes in nm") << "ome.zarr" << "0.5 × 0.5 µm pixels, focal planes 2 µm apart" << none << -1.0;
+    QTest::newRow("OME-Zarr, scales composed, planes in nm") << "ome.zarr" << "0.5 × 0.5 µm pixels, focal planes 2 µm apart" << "every 10 s" << 0.0;
     QTest::newRow("OME-Zarr without units") << "ome-no-units.zarr" << "0.5 × 0.5 pixels, focal planes 4 apart (no unit given)" << none << -1.0;
     QTest::newRow("plain TIFF") << "plain.tif" << none << none << -1.0;
 }
