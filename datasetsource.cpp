@@ -68,3 +68,15 @@ framereader &datasetsource::reader()
     }
     return *opened;
 }
+
+QList<QPair<QString, QString>> datasetsource::facts() const
+{
+    const auto spans = [](const framesource::range &r) { return QStringLiteral("%1 to %2").arg(r.first).arg(r.last); };
+    return { { QStringLiteral("Kind"), QStringLiteral("Dataset: a descriptor and JPEG frames") },
+             { QStringLiteral("Folder"), QString::fromLocal8Bit(path) },
+             { QStringLiteral("Name"), name() },
+             { QStringLiteral("Frame"), QStringLiteral("%1 × %2 pixels, as the descriptor says").arg(shape.width).arg(shape.height) },
+             { QStringLiteral("Time points"), spans(shape.times) },
+             { QStringLiteral("Focal planes"), spans(shape.planes) },
+             { QStringLiteral("Data type"), QStringLiteral("8-bit JPEG, grey or colour") } };
+}

@@ -35,6 +35,7 @@ public:
     QString title() const override;
     QImage picture(const QSize &scaled, const QRect &part) override;
     bool partsAtHand() const override { return projection() != projectionKind::none; }
+    QList<QPair<QString, QString>> facts() const override;
 
 protected:
     void channelsFound(size_t count) override;

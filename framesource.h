@@ -48,6 +48,11 @@ public:
     virtual std::optional<double> pixelSize() const { return std::nullopt; }
     virtual std::optional<double> planeSpacing() const { return std::nullopt; }
     virtual QString unit() const { return QString(); }
+    // Seconds from the first time point to t, where the file gives them.
+    virtual std::optional<double> elapsedSeconds(int) const { return std::nullopt; }
+    // What the source says of itself, a fact a line, and its own metadata.
+    virtual QList<QPair<QString, QString>> facts() const = 0;
+    virtual QString metadataText() const { return QString(); }
 
     // Takes (t, z) as the frame shown; reads nothing.
     virtual void load(int t, int z);

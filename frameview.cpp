@@ -116,6 +116,14 @@ void frameview::paintEvent(QPaintEvent *)
         painter.drawLine(0, at.y(), width(), at.y());
         painter.drawLine(at.x(), 0, at.x(), height());
     }
+    if ((barPixelSize || !stampText.isEmpty()) && !shown.isNull()) {
+        const QRectF area = frameInView();
+        // The bar keeps its length in the file's unit at every zoom.
+        if (barPixelSize)
+            drawScaleBar(painter, area, screenScale() / *barPixelSize,
+                         roundLength(frameSize.width() * *barPixelSize * overlays.barFraction), barUnit, overlays);
+        drawTimeStamp(painter, area, stampText, overlays);
+    }
     if (!problem.isEmpty()) {
         const int line = fontMetrics().height() + 8;
         const QRect band(0, (height() - line) / 2, width(), line);
@@ -179,6 +187,31 @@ void frameview::setProblem(const QString &text)
         return;
     problem = text;
     update();
+}
+
+void frameview::setOverlays(std::optional<double> pixelSize, const QString &unit, const QString &stamp,
+                            const overlayStyle &style)
+{
+    barPixelSize = pixelSize && *pixelSize > 0 ? pixelSize : std::nullopt;
+    barUnit = unit;
+    stampText = stamp;
+    overlays = style;
+    update();
+}
+
+QRectF frameview::frameInView() const
+{
+    const auto [nx, dx] = axisScale(Qt::Horizontal);
+    const auto [ny, dy] = axisScale(Qt::Vertical);
+    const QPointF offset = viewOffset();
+    const QRectF frame(-offset.x(), -offset.y(), double(frameSize.width()) * nx / dx, double(frameSize.height()) * ny / dy);
+    return frame & QRectF(rect());
+}
+
+double frameview::screenScale() const
+{
+    const auto [nx, dx] = axisScale(Qt::Horizontal);
+    return double(nx) / double(dx);
 }
 
 void frameview::leaveEvent(QEvent *e)

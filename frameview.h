@@ -1,6 +1,7 @@
 #ifndef FRAMEVIEW_H
 #define FRAMEVIEW_H
 
+#include "overlay.h"
 #include "zoomlevel.h"
 
 #include <QLabel>
@@ -46,6 +47,13 @@ public:
     void setCrosshair(const std::optional<QPoint> &framePoint);
     // Why the frame cannot be shown, drawn over the area; empty for nothing.
     void setProblem(const QString &problem);
+    // A scale bar (with the size of a frame pixel in unit; none: no bar) and
+    // a time stamp (empty: none) drawn over the frame, in style.
+    void setOverlays(std::optional<double> pixelSize, const QString &unit, const QString &stamp, const overlayStyle &style);
+    // The frame's part in view, in the view's pixels.
+    QRectF frameInView() const;
+    // Screen pixels per frame pixel across.
+    double screenScale() const;
 
     QPoint offset() const { return mOffset; }
     QSize frame() const { return frameSize; }
@@ -98,6 +106,10 @@ private:
     std::optional<QPoint> crosshair;
     QString problem;
     QImage shownImage;
+    std::optional<double> barPixelSize;
+    QString barUnit;
+    QString stampText;
+    overlayStyle overlays;
 };
 
 #endif

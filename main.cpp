@@ -80,6 +80,7 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
+    QCoreApplication::setOrganizationName("tesseline");
     QCoreApplication::setApplicationName("tesseline");
     QCoreApplication::setApplicationVersion(TESSELINE_VERSION);
 

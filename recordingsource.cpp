@@ -2,8 +2,10 @@
 
 #include "formats.h"
 #include "indexnames.h"
+#include "metadata.h"
 #include "zarrstack.h"
 
+#include <QColor>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -124,4 +126,25 @@ void recordingsource::startWindows()
         shown.startHigh = shown.high;
         shown.started = true;
     }
+}
+
+// What the file says, and the channels as shown.
+QList<QPair<QString, QString>> recordingsource::facts() const
+{
+    QList<QPair<QString, QString>> lines { { QStringLiteral("Opened"), mPaths.join(QStringLiteral(", ")) } };
+    lines += stackFacts(*in);
+    for (size_t c = 0; c < mChannels.size(); ++c) {
+        const channel &ch = mChannels[c];
+        lines.append({ QStringLiteral("Channel %1 shown").arg(c + 1),
+                       QStringLiteral("%1, %2, window %3 – %4").arg(ch.name, ch.table.isEmpty() ? QColor(ch.colour).name() : ch.table)
+                               .arg(ch.low).arg(ch.high) });
+    }
+    for (const QString &warning : in->warnings)
+        lines.append({ QStringLiteral("Note"), warning });
+    return lines;
+}
+
+std::optional<double> recordingsource::elapsedSeconds(int t) const
+{
+    return mSwapped ? std::nullopt : ::elapsedSeconds(*in, t);
 }

@@ -33,6 +33,9 @@ public:
     std::optional<double> pixelSize() const override { return in->pixelWidth; }
     std::optional<double> planeSpacing() const override { return mSwapped ? std::nullopt : in->planeSpacing; }
     QString unit() const override { return in->unit; }
+    QList<QPair<QString, QString>> facts() const override;
+    QString metadataText() const override { return in->metadataText; }
+    std::optional<double> elapsedSeconds(int t) const override;
 
     const stack &input() const { return *in; }
 

@@ -2,10 +2,14 @@
 #include "brightnessdialog.h"
 #include "datasetformat.h"
 #include "datasetsource.h"
+#include "exportdialog.h"
 #include "formats.h"
 #include "frameview.h"
 #include "importflow.h"
+#include "infowindow.h"
 #include "orthoview.h"
+#include "planewriter.h"
+#include "overlaydialog.h"
 #include "pixelvalues.h"
 #include "rangedialog.h"
 #include "recordingdialog.h"
@@ -96,6 +100,7 @@ void window::openDescriptor(const QString &fileName)
     path = QFileInfo(fileName).absolutePath();
     lastFolder = path;
     readDescriptor(fileName);
+    remember({ fileName });
     showFrames(std::make_unique<datasetsource>(QFile::encodeName(path), dataset,
                                                datasetsource::layout { width, height, { minTime, maxTime }, { minFocal, maxFocal } }));
 }
@@ -115,6 +120,7 @@ void window::openRecording(const QStringList &paths, int image)
     }
     const QFileInfo first(paths.first());
     lastFolder = paths.size() == 1 && first.isDir() ? first.absoluteFilePath() : first.absolutePath();
+    remember(paths);
     dataset = opened->name().toLocal8Bit();
     width = opened->size().width();
     height = opened->size().height();
@@ -470,6 +476,8 @@ void window::paintEvent(QPaintEvent *)
     const frameview::part part = imageLabel->wanted(source->size(), source->partsAtHand());
     imageLabel->showFrame(forScreen(source->picture(part.scaled, part.rect), devicePixelRatio()), part);
     imageLabel->setProblem(source->problem());
+    if (moved)
+        updateOverlays();
     if (brightness && moved)
         brightness->frameLoaded();
     if (xzView && (orthoStale || orthoTime != mTimePoint))
@@ -609,6 +617,27 @@ void window::createActions()
     pixelValuesAct->setCheckable(true);
     connect(pixelValuesAct, &QAction::toggled, this, &window::showPixelValues);
 
+    scaleBarAct = new QAction(tr("Scale &Bar"), this);
+    scaleBarAct->setShortcut(QKeySequence(tr("Ctrl+Shift+B")));
+    scaleBarAct->setCheckable(true);
+    connect(scaleBarAct, &QAction::toggled, this, &window::updateOverlays);
+
+    timeStampAct = new QAction(tr("&Time Stamp"), this);
+    timeStampAct->setShortcut(QKeySequence(tr("Ctrl+Shift+T")));
+    timeStampAct->setCheckable(true);
+    connect(timeStampAct, &QAction::toggled, this, &window::updateOverlays);
+
+    overlaySettingsAct = new QAction(tr("Overlay &Settings..."), this);
+    connect(overlaySettingsAct, &QAction::triggered, this, &window::chooseOverlaySettings);
+
+    exportViewAct = new QAction(tr("&Export View..."), this);
+    exportViewAct->setShortcut(QKeySequence(tr("Ctrl+E")));
+    connect(exportViewAct, &QAction::triggered, this, &window::exportView);
+
+    infoAct = new QAction(tr("Show &Info..."), this);
+    infoAct->setShortcut(QKeySequence(tr("Ctrl+Shift+I")));
+    connect(infoAct, &QAction::triggered, this, &window::showInfo);
+
     imageGroup = new QActionGroup(this);
     connect(imageGroup, &QActionGroup::triggered, this, &window::chooseImage);
 
@@ -622,7 +651,11 @@ void window::createMenus()
     fileMenu->addAction(openAct);
     fileMenu->addAction(openRecordingAct);
     fileMenu->addAction(openUrlAct);
+    recentMenu = fileMenu->addMenu(tr("Open Rec&ent"));
+    connect(recentMenu, &QMenu::triggered, this, &window::openRecent);
+    updateRecentMenu();
     fileMenu->addAction(saveAct);
+    fileMenu->addAction(exportViewAct);
     fileMenu->addSeparator();
     fileMenu->addAction(exitAct);
 
@@ -632,6 +665,10 @@ void window::createMenus()
     viewMenu->addAction(normalSizeAct);
     viewMenu->addSeparator();
     viewMenu->addAction(fitAct);
+    viewMenu->addSeparator();
+    viewMenu->addAction(scaleBarAct);
+    viewMenu->addAction(timeStampAct);
+    viewMenu->addAction(overlaySettingsAct);
 
     imageMenu = new QMenu(tr("&Image"), this);
     imagesMenu = imageMenu->addMenu(tr("I&mage"));
@@ -647,6 +684,8 @@ void window::createMenus()
     projectionMenu->addAction(focalRangeAct);
     imageMenu->addAction(orthoAct);
     imageMenu->addAction(pixelValuesAct);
+    imageMenu->addSeparator();
+    imageMenu->addAction(infoAct);
 
     helpMenu = new QMenu(tr("&Help"), this);
     helpMenu->addAction(aboutAct);
@@ -691,8 +730,13 @@ void window::updateImageMenu()
     }
     channelsMenu->setEnabled(!channels.empty());
     brightnessAct->setEnabled(features & framesource::adjusting);
-    for (QAction *action : { static_cast<QAction *>(projectToggleAct), focalRangeAct, orthoAct, pixelValuesAct })
+    for (QAction *action : { static_cast<QAction *>(projectToggleAct), focalRangeAct, orthoAct, pixelValuesAct, timeStampAct, infoAct,
+                              exportViewAct })
         action->setEnabled(source != nullptr);
+    // A dataset's descriptor holds no sizes.
+    scaleBarAct->setEnabled(source && source->pixelSize());
+    if (info && source)
+        info->setContents(source->name(), source->facts(), source->metadataText());
     projectionMenu->setEnabled(source != nullptr);
     saveAct->setEnabled(features & framesource::saving);
     if (brightness)
@@ -1111,6 +1155,190 @@ void window::updatePixelValues()
     if (const std::optional<QRgb> shown = imageLabel->shownColour(*pointer))
         lines.append({ tr("Shown:"), tr("%1, %2, %3").arg(qRed(*shown)).arg(qGreen(*shown)).arg(qBlue(*shown)) });
     valuesWindow->showValues(lines);
+}
+
+// The scale bar and the time stamp over the frame, as the View menu has them.
+void window::updateOverlays()
+{
+    if (!source) {
+        imageLabel->setOverlays(std::nullopt, QString(), QString(), overlays);
+        return;
+    }
+    const std::optional<double> pixel = scaleBarAct->isChecked() && scaleBarAct->isEnabled() ? source->pixelSize() : std::nullopt;
+    QString stamp;
+    if (timeStampAct->isChecked()) {
+        const std::optional<double> seconds = source->elapsedSeconds(mTimePoint);
+        stamp = seconds ? elapsedText(*seconds) : tr("t %1").arg(mTimePoint);
+    }
+    imageLabel->setOverlays(pixel, source->unit(), stamp, overlays);
+}
+
+void window::chooseOverlaySettings()
+{
+    if (const std::optional<overlayStyle> chosen = overlaydialog::choose(this, overlays)) {
+        overlays = *chosen;
+        updateOverlays();
+    }
+}
+
+// Image › Show Info: a window of its own, kept up to date with what is shown.
+void window::showInfo()
+{
+    if (!source)
+        return;
+    if (!info) {
+        info = new infowindow(this);
+        info->setAttribute(Qt::WA_DeleteOnClose);
+        connect(info, &QObject::destroyed, this, [this] { info = nullptr; });
+    }
+    info->setContents(source->name(), source->facts(), source->metadataText());
+    info->show();
+    info->raise();
+    info->activateWindow();
+}
+
+// File › Open Recent: the last ten datasets, recordings and URLs opened,
+// kept between runs.
+void window::remember(const QStringList &paths)
+{
+    QStringList absolute;
+    for (const QString &p : paths)
+        absolute << (isAddress(p) ? p : QFileInfo(p).absoluteFilePath());
+    const QString entry = absolute.join(QLatin1Char('\n'));
+    QSettings settings;
+    QStringList recent = settings.value(QStringLiteral("recent")).toStringList();
+    recent.removeAll(entry);
+    recent.prepend(entry);
+    while (recent.size() > 10)
+        recent.removeLast();
+    settings.setValue(QStringLiteral("recent"), recent);
+    updateRecentMenu();
+}
+
+void window::updateRecentMenu()
+{
+    recentMenu->clear();
+    const QStringList recent = QSettings().value(QStringLiteral("recent")).toStringList();
+    for (qsizetype i = 0; i < recent.size(); ++i) {
+        const QStringList paths = recent[i].split(QLatin1Char('\n'));
+        const QString first = QDir::toNativeSeparators(paths.first());
+        const QString text = paths.size() > 1 ? tr("%1 and %n more", nullptr, int(paths.size() - 1)).arg(first) : first;
+        QAction *action = recentMenu->addAction(QStringLiteral("&%1 %2").arg((i + 1) % 10).arg(text));
+        action->setData(recent[i]);
+    }
+    recentMenu->addSeparator();
+    QAction *clear = recentMenu->addAction(tr("&Clear Menu"));
+    clear->setEnabled(!recent.isEmpty());
+    connect(clear, &QAction::triggered, this, [this] {
+        QSettings().remove(QStringLiteral("recent"));
+        updateRecentMenu();
+    });
+}
+
+void window::openRecent(QAction *action)
+{
+    const QString entry = action->data().toString();
+    if (entry.isEmpty())
+        return;
+    const QStringList paths = entry.split(QLatin1Char('\n'));
+    if (paths.size() == 1 && QFileInfo(paths.first()).suffix() == QLatin1String("tz") && !opensInPlace(paths.first()))
+        openDescriptor(paths.first());
+    else
+        openPaths(paths);
+}
+
+// A file name for what is shown, after the recording and its indices,
+// beside it, or in a folder of the user's where that cannot be written.
+QString window::proposedName(const QString &suffix, QStandardPaths::StandardLocation elsewhere) const
+{
+    QString base = source->name();
+    base.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_.-]+")), QStringLiteral("_"));
+    base.remove(QRegularExpression(QStringLiteral("\\.(ome\\.)?(tiff?|lsm|zarr)$|_+$"), QRegularExpression::CaseInsensitiveOption));
+    const framesource::range planes = source->projected();
+    const QString indices = source->projection() == projectionKind::none
+            ? QStringLiteral("_t%1_z%2").arg(mTimePoint).arg(mFocalPlane)
+            : QStringLiteral("_t%1_%2_z%3-%4").arg(mTimePoint).arg(projectionKey(source->projection())).arg(planes.first).arg(planes.last);
+    const QStringList paths = source->paths();
+    QString folder = paths.isEmpty() ? path : QFileInfo(paths.first()).absolutePath();
+    if (!paths.isEmpty() && paths.size() == 1 && QFileInfo(paths.first()).isDir())
+        folder = QFileInfo(paths.first()).absolutePath();
+    if (folder.isEmpty() || (!paths.isEmpty() && isAddress(paths.first())) || !QFileInfo(folder).isWritable()) {
+        folder = QStandardPaths::writableLocation(elsewhere);
+        QDir().mkpath(folder);
+    }
+    return QDir(folder).filePath(base + (suffix == QLatin1String("png") || suffix == QLatin1String("tif") ? indices : QString())
+                                 + QLatin1Char('.') + suffix);
+}
+
+// The scale bar and the time stamp as shown, on a picture of part of the
+// frame at the frame's own resolution.
+void window::drawOverlays(QImage &picture, const QRect &part)
+{
+    QPainter painter(&picture);
+    const QRectF area(QPointF(0, 0), QSizeF(part.size()));
+    const std::optional<double> pixel = source->pixelSize();
+    if (scaleBarAct->isChecked() && scaleBarAct->isEnabled() && pixel && *pixel > 0)
+        drawScaleBar(painter, area, 1 / *pixel, roundLength(imageLabel->frame().width() * *pixel * overlays.barFraction),
+                     source->unit(), overlays);
+    if (timeStampAct->isChecked()) {
+        const std::optional<double> seconds = source->elapsedSeconds(mTimePoint);
+        drawTimeStamp(painter, area, seconds ? elapsedText(*seconds) : tr("t %1").arg(mTimePoint), overlays);
+    }
+}
+
+// File › Export View: the frame as shown (channels, windows, colours,
+// projection, overlays) at its own resolution, or the values of the channels
+// shown; the region in view or the whole frame.
+void window::exportView()
+{
+    if (!source || !opened)
+        return;
+    exportdialog dialog(proposedName(QStringLiteral("png"), QStandardPaths::PicturesLocation), this);
+    if (dialog.exec() != QDialog::Accepted || dialog.fileName().isEmpty())
+        return;
+    const QSize frame = imageLabel->frame();
+    QRect part(QPoint(), frame);
+    if (!dialog.wholeFrame()) {
+        const QRectF seen = imageLabel->frameInView();
+        part &= QRect(imageLabel->framePointAt(seen.topLeft().toPoint()),
+                      imageLabel->framePointAt((seen.bottomRight() - QPointF(1, 1)).toPoint()));
+    }
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    QImage picture = source->picture(frame, part);
+    QString error;
+    if (picture.isNull()) {
+        error = source->problem().isEmpty() ? tr("%1: the frame cannot be read").arg(source->name()) : source->problem();
+    } else if (dialog.format() == exportdialog::rawTiff) {
+        std::vector<planeData> planes;
+        for (size_t c = 0; c < source->channels().size(); ++c) {
+            const planeData *plane = source->plane(int(c));
+            const QRect held = source->keptRegion();
+            if (!source->channels()[c].shown || !plane || source->keptLevel() != 0 || !held.contains(part))
+                continue;
+            planeData cut { plane->bits, plane->format, {} };
+            const size_t bytes = size_t(plane->bits / 8);
+            for (int y = part.top(); y <= part.bottom(); ++y) {
+                const auto *row = plane->bytes.data() + ((size_t(y - held.top()) * held.width()) + size_t(part.left() - held.left())) * bytes;
+                cut.bytes.insert(cut.bytes.end(), row, row + size_t(part.width()) * bytes);
+            }
+            planes.push_back(std::move(cut));
+        }
+        if (planes.empty())
+            error = tr("%1: the values of this frame are not held; a dataset's frames are exported as shown").arg(source->name());
+        else
+            writePlanes(dialog.fileName(), planes, part.size(), source->pixelSize(), source->unit(), &error);
+    } else {
+        drawOverlays(picture, part);
+        QSaveFile file(dialog.fileName());
+        QImageWriter writer(&file, dialog.format() == exportdialog::png ? "png" : "tiff");
+        if (!file.open(QIODevice::WriteOnly) || !writer.write(picture) || !file.commit())
+            error = tr("%1: %2").arg(QDir::toNativeSeparators(dialog.fileName()),
+                                     file.error() != QFileDevice::NoError ? file.errorString() : writer.errorString());
+    }
+    QApplication::restoreOverrideCursor();
+    if (!error.isEmpty())
+        refuse(error);
+    reloadFrame();
 }
 
 // The source when its channels and windows may be changed, else null.

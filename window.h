@@ -6,6 +6,7 @@
 #include "zoomlevel.h"
 
 #include <QMainWindow>
+#include <QStandardPaths>
 
 #include <memory>
 #include <optional>
@@ -81,6 +82,10 @@ private slots:
     void pointerMoved(const QPoint &framePoint);
     void pointerLeft();
     void nudgePointer(int dx, int dy);
+    void chooseOverlaySettings();
+    void showInfo();
+    void openRecent(QAction *action);
+    void exportView();
 
 private:
     static QStringList droppedPaths(const QMimeData *data);
@@ -111,6 +116,11 @@ private:
     void readOrthogonal();
     void placeOrthogonal();
     void updatePixelValues();
+    void updateOverlays();
+    void remember(const QStringList &paths);
+    void updateRecentMenu();
+    QString proposedName(const QString &suffix, QStandardPaths::StandardLocation elsewhere) const;
+    void drawOverlays(QImage &picture, const QRect &part);
 
     frameview *imageLabel;
     QLabel *mainLabel;
@@ -161,6 +171,12 @@ private:
     QAction *focalRangeAct;
     QAction *orthoAct;
     QAction *pixelValuesAct;
+    QAction *scaleBarAct;
+    QAction *timeStampAct;
+    QAction *overlaySettingsAct;
+    QAction *infoAct;
+    QAction *exportViewAct;
+    QMenu *recentMenu;
     QMenu *projectionMenu;
     QMenu *fileMenu;
     QMenu *viewMenu;
@@ -179,6 +195,8 @@ private:
     bool orthoStale = true;
     int orthoTime = -1;
     pixelvalues *valuesWindow = nullptr;
+    overlayStyle overlays;
+    class infowindow *info = nullptr;
     std::optional<QPoint> pointer;         // the frame pixel under the pointer
 
     friend class descriptorFuzzer;

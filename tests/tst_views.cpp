@@ -25,6 +25,7 @@ private slots:
     void pixelValues_data();
     void pixelValues();
     void datasetProjection();
+    void scaleBar();
 
 private:
     QString input(const QString &name) const { return inputs.filePath(name); }
@@ -292,6 +293,38 @@ void tst_views::datasetProjection()
                 most = std::max(most, qRed(frame.pixel(x, y)));
             QCOMPARE(int(plane->bytes[size_t(y) * 32 + x]), most);
         }
+}
+
+// The scale bar keeps its length in micrometres at every zoom: 10 µm of
+// 0.5 µm pixels are 20 screen pixels at 100 % and 40 at 200 %.
+void tst_views::scaleBar()
+{
+    window w;
+    w.openRecording({ input("scaled.tif") });
+    show(w);
+    QTest::keyClick(&w, Qt::Key_B, Qt::ControlModifier | Qt::ShiftModifier);
+    auto *view = w.findChild<frameview *>();
+    const auto longestWhite = [view] {
+        const QImage shot = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        int longest = 0;
+        for (int y = 0; y < shot.height(); ++y) {
+            int run = 0;
+            for (int x = 0; x < shot.width(); ++x) {
+                run = shot.pixel(x, y) == qRgb(255, 255, 255) ? run + 1 : 0;
+                longest = std::max(longest, run);
+            }
+        }
+        return longest;
+    };
+    show(w);
+    const int normal = longestWhite();
+    QVERIFY2(std::abs(normal - 20) <= 2, qPrintable(QString::number(normal)));
+    QTest::keyClick(&w, Qt::Key_Plus, Qt::ControlModifier);
+    QTest::keyClick(&w, Qt::Key_Plus, Qt::ControlModifier);
+    show(w);
+    QCOMPARE(view->screenScale(), 2.0);
+    const int doubled = longestWhite();
+    QVERIFY2(std::abs(doubled - 40) <= 2, qPrintable(QString::number(doubled)));
 }
 
 QTEST_MAIN(tst_views)

@@ -21,6 +21,10 @@ save('float.tif', flt, imagej=True, metadata={'axes': 'TZCYX'})
 tall = rng.integers(0, 65536, size=(T, Z, 1, 700, 200), dtype=np.uint16)
 save('tall.tif', tall, imagej=True, metadata={'axes': 'TZCYX'})
 
+# Black frames of 0.5 µm pixels, for the scale bar.
+save('scaled.tif', np.zeros((2, 200, 300), np.uint8), imagej=True, resolution=(2.0, 2.0),
+     metadata={'axes': 'TYX', 'unit': 'micron', 'finterval': 30.0})
+
 kinds = {'max': lambda a: a.max(0), 'mean': lambda a: a.mean(0), 'min': lambda a: a.min(0),
          'sum': lambda a: a.sum(0), 'sd': lambda a: a.std(0)}
 for name, data in (('odd', odd), ('float', flt), ('tall', tall)):
