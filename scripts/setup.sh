@@ -26,13 +26,13 @@ done
 # virtual display of a run without one: Xvnc, its password tool, xauth for
 # its cookie, Openbox, and xprop to wait for Openbox.
 packages=(build-essential cmake pkg-config qt6-base-dev libjpeg62-turbo-dev libtiff-dev libcurl4-openssl-dev
-          libblosc-dev libzstd-dev zlib1g-dev librsvg2-bin
+          libblosc-dev libzstd-dev zlib1g-dev librsvg2-bin libavcodec-dev libavformat-dev libswscale-dev
           tigervnc-standalone-server tigervnc-tools xauth openbox x11-utils)
 [ "$purpose" = run ] ||
     packages+=(clang libfuzzer-14-dev xvfb xdotool fonts-dejavu-core libjpeg-turbo-progs tigervnc-viewer openssl iproute2
                dpkg-dev file lintian desktop-file-utils appstream shared-mime-info xdg-utils
                imagemagick libmagickcore-6.q16-6-extra libfile-mimeinfo-perl man-db groff-base
-               python3-tifffile python3-numpy python3-zarr nginx-light libtiff-tools time)
+               python3-tifffile python3-numpy python3-zarr nginx-light libtiff-tools time ffmpeg)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
