@@ -30,6 +30,8 @@ importer::importer(stack &input, const std::vector<int> &channels, const volatil
 {
 }
 
+importer::~importer() = default;
+
 void importer::setProjection(projectionKind projection, int firstPlane, int lastPlane)
 {
     kind = projection;
@@ -262,6 +264,41 @@ bool importer::encodeFrame(const frame &f, framewriter &encoder, std::vector<uns
                 mergeRow(channelRows, merged, width, row);
             },
             error);
+}
+
+bool importer::renderFrame(int t, int z, QImage &out, QString *error)
+{
+    if (!rendered)
+        rendered = std::make_unique<frame>();
+    frame &f = *rendered;
+    if (!readFrame(t, z, f, error))
+        return false;
+    if (out.size() != QSize(input.width, input.height) || out.format() != QImage::Format_RGB32)
+        out = QImage(input.width, input.height, QImage::Format_RGB32);
+    const int width = input.width;
+    const std::size_t rowBytes = std::size_t(width) * (frameBits / 8);
+    const std::vector<QRgb> merged = colours();
+    std::vector<unsigned char> rows(channels.size() * width);
+    std::vector<const unsigned char *> channelRows(channels.size());
+    for (int y = 0; y < input.height; ++y) {
+        QRgb *pixels = reinterpret_cast<QRgb *>(out.scanLine(y));
+        for (std::size_t i = 0; i < channels.size(); ++i) {
+            channelRows[i] = nullptr;
+            if (f.planes[i].bytes.empty())
+                continue;
+            channelRows[i] = rows.data() + i * width;
+            maps[i].mapRow(f.planes[i].bytes.data() + y * rowBytes, width, rows.data() + i * width);
+        }
+        if (inColour()) {
+            mergeRow(channelRows, merged, width, pixels);
+        } else {
+            for (int x = 0; x < width; ++x) {
+                const int v = channelRows[0] ? channelRows[0][x] : 0;
+                pixels[x] = qRgb(v, v, v);
+            }
+        }
+    }
+    return true;
 }
 
 bool importer::sampleFrameSize(int quality, std::size_t *size, QString *error)

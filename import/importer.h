@@ -6,10 +6,12 @@
 #include "stack.h"
 
 #include <QElapsedTimer>
+#include <QImage>
 #include <QJsonObject>
 
 #include <csignal>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -32,6 +34,7 @@ class importer
 {
 public:
     importer(stack &input, const std::vector<int> &channels, const volatile std::sig_atomic_t *stop);
+    ~importer();
 
     // Projects focal planes first to last of each time point, before the windows are chosen.
     void setProjection(projectionKind kind, int first, int last);
@@ -58,6 +61,10 @@ public:
     // dataset's size: *size is their mean.  Auto windows not measured are
     // measured on those frames.
     bool sampleFrameSize(int quality, std::size_t *size, QString *error);
+
+    // The frame at (t, z) as the dataset would hold it, grey or the channels
+    // merged, in 32-bit RGB; black where the input has none of its planes.
+    bool renderFrame(int t, int z, QImage &out, QString *error);
 
     // progress: a line on a terminal; JSON lines on standard output instead once reportAsJson() is set.
     bool run(datasetwriter &writer, int quality, int threads, bool progress, QString *error);
@@ -98,6 +105,7 @@ private:
     qint64 lastProgress = -1;
     bool json = false;
     int written = 0;
+    std::unique_ptr<frame> rendered;   // renderFrame()'s planes, read again into the same buffers
 };
 
 // Writes one JSON object as a line on standard output, at once.

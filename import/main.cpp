@@ -1,6 +1,7 @@
 #include "datasetwriter.h"
 #include "importer.h"
 #include "metadata.h"
+#include "movieexport.h"
 #include "names.h"
 #include "stack.h"
 
@@ -9,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -371,11 +373,77 @@ QByteArray record(const QStringList &inputs, const QStringList &settings, const 
     return QJsonDocument(result).toJson();
 }
 
+// Text over a movie's frames needs fonts, and so a QGuiApplication.
+bool drawsText(int argc, char *argv[])
+{
+    bool movie = false;
+    bool overlays = false;
+    for (int i = 1; i < argc && qstrcmp(argv[i], "--") != 0; ++i) {
+        const QByteArray argument(argv[i]);
+        movie = movie || argument == "--movie" || argument.startsWith("--movie=");
+        overlays = overlays || argument == "--scale-bar" || argument == "--time-stamp";
+    }
+    return movie && overlays;
+}
+
+double fpsValue(const QString &value)
+{
+    bool ok = false;
+    const double fps = value.toDouble(&ok);
+    if (!ok || !(fps >= 0.01 && fps <= 1000))
+        misuse(QStringLiteral("--fps %1: not a number of frames per second from 0.01 to 1000").arg(value));
+    return fps;
+}
+
+// What the movie options ask for, those that need no input checked.
+movieSettings movieValues(const QCommandLineParser &parser)
+{
+    movieSettings movie;
+    movie.fileName = parser.value("movie");
+    const std::optional<moviewriter::format> kind = moviewriter::formatFor(movie.fileName);
+    if (!kind)
+        misuse(QStringLiteral("--movie %1: not a name ending in .mp4 or .avi").arg(movie.fileName));
+    movie.kind = *kind;
+    for (const char *option : { "output", "name", "describe" })
+        if (parser.isSet(option))
+            misuse(QStringLiteral("--%1: not with --movie").arg(option));
+    const QString over = parser.isSet("over") ? parser.value("over") : QStringLiteral("time");
+    if (over != QLatin1String("time") && over != QLatin1String("planes"))
+        misuse(QStringLiteral("--over %1: not time or planes").arg(over));
+    movie.overPlanes = over == QLatin1String("planes");
+    movie.projecting = parser.isSet("project");
+    if (movie.overPlanes && (parser.isSet("plane") || movie.projecting))
+        misuse(QStringLiteral("--over planes: shows every focal plane; not with --plane or --project"));
+    if (!movie.overPlanes && parser.isSet("time"))
+        misuse(QStringLiteral("--time: only with --over planes"));
+    if (movie.projecting && parser.isSet("plane"))
+        misuse(QStringLiteral("--plane: not with --project"));
+    if (parser.isSet("quality")) {
+        const std::optional<moviewriter::quality> level = moviewriter::qualityFor(parser.value("quality"));
+        if (!level)
+            misuse(QStringLiteral("--quality %1: not high, normal or small for a movie").arg(parser.value("quality")));
+        movie.level = *level;
+    }
+    if (parser.isSet("max-width"))
+        movie.maxWidth = intValue(parser, "max-width", 2, 16384);
+    movie.scaleBar = parser.isSet("scale-bar");
+    movie.timeStamp = parser.isSet("time-stamp");
+    movie.json = parser.isSet("json-progress");
+    return movie;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    std::unique_ptr<QCoreApplication> application;
+    if (drawsText(argc, argv)) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        application = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("tesseline-import"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TESSELINE_VERSION));
 
@@ -405,13 +473,21 @@ int main(int argc, char *argv[])
             { "colour", "Merge all channels, or channel C, in COLOUR (#rrggbb or a name); a channel written "
                         "alone in a colour other than white is written in colour.",
               "[C=]COLOUR" },
-            { "quality", "JPEG quality, 1 to 100 (default 95).", "q" },
+            { "quality", "JPEG quality, 1 to 100 (default 95); of a movie: high, normal (default) or small.", "q" },
             { "threads", "Encode on <n> threads (default: one per core).", "n" },
             { "force", "Replace an existing dataset once the new one is complete." },
             { "dry-run", "Say what would be written, and write nothing." },
             { "describe", "Print what the input holds as JSON, and write nothing; reads no pixels "
                           "unless --range asks for auto." },
             { "json-progress", "Report progress as JSON lines on standard output, for programs." },
+            { "movie", "Write a movie instead of a dataset: FILE.mp4 (H.264) or FILE.avi (Motion JPEG).", "file" },
+            { "over", "What the movie goes over: time (default) or planes.", "time|planes" },
+            { "plane", "The focal plane of a movie over time (0-based; default: the middle one).", "n" },
+            { "time", "The time point of a movie over focal planes (0-based; default 0).", "n" },
+            { "fps", "Frames per second of the movie (default: the file's playback rate, else 7).", "fps" },
+            { "max-width", "Scale the movie down to at most <w> pixels wide.", "w" },
+            { "scale-bar", "Draw a scale bar over the movie (needs the file's pixel size)." },
+            { "time-stamp", "Draw the elapsed time, or the focal plane's position, over the movie." },
             { { "q", "quiet" }, "Print nothing but warnings and errors." },
     });
     parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("A TIFF stack, or the files of a series."),
@@ -441,7 +517,12 @@ int main(int argc, char *argv[])
     if (parser.isSet("timeout"))
         layout.timeout = intValue(parser, "timeout", 1, 3600);
     layout.pattern = parser.value("pattern");
-    const int quality = parser.isSet("quality") ? intValue(parser, "quality", 1, 100) : 95;
+    const bool makingMovie = parser.isSet("movie");
+    for (const char *option : { "over", "plane", "time", "fps", "max-width", "scale-bar", "time-stamp" })
+        if (!makingMovie && parser.isSet(option))
+            misuse(QStringLiteral("--%1: only with --movie").arg(option));
+    movieSettings movie = makingMovie ? movieValues(parser) : movieSettings();
+    const int quality = parser.isSet("quality") && !makingMovie ? intValue(parser, "quality", 1, 100) : 95;
     const int threads = parser.isSet("threads") ? intValue(parser, "threads", 1, 1024) : QThread::idealThreadCount();
     const std::vector<int> chosen = parser.isSet("channel") ? channelValues(parser.value("channel")) : std::vector<int>();
     const ranges requested = rangeValues(parser.values("range"));
@@ -484,13 +565,13 @@ int main(int argc, char *argv[])
     const QString name = parser.isSet("name") ? parser.value("name")
                                               : datasetNameFor(inputs)
                     + (input->images.size() > 1 ? QStringLiteral("_image%1").arg(input->image) : QString());
-    if (!isDatasetName(name))
+    if (!makingMovie && !isDatasetName(name))
         fail(inputs.first() + QStringLiteral(": no dataset name in this file name; give --name"));
     const QString output = parser.isSet("output") ? parser.value("output") : name;
     const QFileInfo outputInfo(output);
-    if (!describing && !force && (outputInfo.exists() || outputInfo.isSymLink()))
+    if (!makingMovie && !describing && !force && (outputInfo.exists() || outputInfo.isSymLink()))
         fail(output + QStringLiteral(": exists already; --force replaces it"));
-    if (force && !describing) {
+    if (!makingMovie && force && !describing) {
         const QString refusal = datasetwriter::cannotReplace(output, inputs);
         if (!refusal.isEmpty())
             fail(refusal);
@@ -523,8 +604,23 @@ int main(int argc, char *argv[])
     import.setProjection(projection.kind, projection.first, projection.last);
     for (const auto &[c, colour] : colours)
         import.setColour(c, colour);
-    if (json)
+    if (makingMovie) {
+        if (movie.overPlanes && parser.isSet("time"))
+            movie.index = intValue(parser, "time", 0, input->times - 1);
+        else if (!movie.overPlanes && !movie.projecting)
+            movie.index = parser.isSet("plane") ? intValue(parser, "plane", 0, input->planes - 1) : (input->planes - 1) / 2;
+        if (movie.scaleBar && !input->pixelWidth)
+            misuse(inputs.first() + QStringLiteral(": the file gives no pixel size, which --scale-bar needs"));
+        movie.fps = parser.isSet("fps") ? fpsValue(parser.value("fps"))
+                                        : input->frameRate && *input->frameRate >= 0.01 && *input->frameRate <= 1000
+                        ? *input->frameRate : 7.0;
+        movie.progress = !quiet && !movie.json && isatty(STDERR_FILENO);
+        const QFileInfo movieInfo(movie.fileName);
+        if (!force && (movieInfo.exists() || movieInfo.isSymLink()))
+            fail(movie.fileName + QStringLiteral(": exists already; --force replaces it"));
+    } else if (json) {
         import.reportAsJson();
+    }
     if (!import.chooseWindows(requests, &error, !describing))
         stop(error);
     if (describing) {
@@ -540,6 +636,25 @@ int main(int argc, char *argv[])
         if (!sample.chooseWindows(chosenRequests, &error, false) || !sample.sampleFrameSize(quality, &frameBytes, &error))
             stop(error);
         printJsonLine(description(inputs, *input, import, channels, projection, name, frameBytes));
+        return 0;
+    }
+    if (makingMovie) {
+        movieexport exporter(*input, import, movie, input->files.isEmpty() ? inputs : input->files, &caught);
+        const QSize size = moviewriter::movieSize(exporter.frameSize());
+        const QString summary = QStringLiteral("%1 frames (%2 x %3, %4 frames/s) to %5")
+                                        .arg(exporter.frameCount()).arg(size.width()).arg(size.height())
+                                        .arg(movie.fps).arg(movie.fileName);
+        if (dryRun) {
+            print(QStringLiteral("would write ") + summary);
+            return 0;
+        }
+        std::cout.flush();
+        if (!exporter.run(&error))
+            stop(error);
+        if (json)
+            printJsonLine({ { "done", true }, { "file", QFileInfo(movie.fileName).absoluteFilePath() } });
+        else if (!quiet)
+            print(QStringLiteral("wrote ") + summary);
         return 0;
     }
     if (dryRun) {
