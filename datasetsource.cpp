@@ -3,12 +3,29 @@
 #include "datasetplanes.h"
 #include "framereader.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cmath>
 
 datasetsource::datasetsource(const QByteArray &path, const QByteArray &dataset, const layout &shape)
     : framesource(std::make_unique<datasetplanes>(path, dataset)), path(path), dataset(dataset), shape(shape)
 {
     channelsFound(3);
+    // A dataset saved from a recording keeps the recording's sizes in its record.
+    QFile record(QFile::decodeName(path + '/' + dataset + ".import.json"));
+    if (record.size() < (1 << 20) && record.open(QIODevice::ReadOnly)) {
+        const QJsonObject fields = QJsonDocument::fromJson(record.readAll()).object();
+        const auto positive = [&fields](const char *key) {
+            const double v = fields.value(QLatin1String(key)).toDouble();
+            return v > 0 && std::isfinite(v) ? std::optional<double>(v) : std::nullopt;
+        };
+        mPixelSize = positive("pixelWidth");
+        mPlaneSpacing = positive("planeSpacing");
+        mUnit = fields.value(QLatin1String("unit")).toString();
+    }
 }
 
 datasetsource::~datasetsource() = default;

@@ -36,6 +36,9 @@ public:
     QImage picture(const QSize &scaled, const QRect &part) override;
     bool partsAtHand() const override { return projection() != projectionKind::none; }
     QList<QPair<QString, QString>> facts() const override;
+    std::optional<double> pixelSize() const override { return mPixelSize; }
+    std::optional<double> planeSpacing() const override { return mPlaneSpacing; }
+    QString unit() const override { return mUnit; }
 
 protected:
     void channelsFound(size_t count) override;
@@ -48,6 +51,9 @@ private:
     layout shape;
     QByteArray name_;
     QSize known;
+    std::optional<double> mPixelSize;   // from the record the importer writes beside the descriptor
+    std::optional<double> mPlaneSpacing;
+    QString mUnit;
     std::unique_ptr<framereader> opened;
 };
 

@@ -50,6 +50,8 @@ public:
     virtual QString unit() const { return QString(); }
     // Seconds from the first time point to t, where the file gives them.
     virtual std::optional<double> elapsedSeconds(int) const { return std::nullopt; }
+    // The playback rate the file stores, if it does.
+    virtual std::optional<double> frameRate() const { return std::nullopt; }
     // What the source says of itself, a fact a line, and its own metadata.
     virtual QList<QPair<QString, QString>> facts() const = 0;
     virtual QString metadataText() const { return QString(); }

@@ -36,6 +36,7 @@ public:
     QList<QPair<QString, QString>> facts() const override;
     QString metadataText() const override { return in->metadataText; }
     std::optional<double> elapsedSeconds(int t) const override;
+    std::optional<double> frameRate() const override { return in->frameRate; }
 
     const stack &input() const { return *in; }
 

@@ -4,6 +4,8 @@
 #include "datasetsource.h"
 #include "exportdialog.h"
 #include "formats.h"
+#include "moviedialog.h"
+#include "moviewriter.h"
 #include "frameview.h"
 #include "importflow.h"
 #include "infowindow.h"
@@ -634,6 +636,10 @@ void window::createActions()
     exportViewAct->setShortcut(QKeySequence(tr("Ctrl+E")));
     connect(exportViewAct, &QAction::triggered, this, &window::exportView);
 
+    exportMovieAct = new QAction(tr("Export &Movie..."), this);
+    exportMovieAct->setShortcut(QKeySequence(tr("Ctrl+Shift+E")));
+    connect(exportMovieAct, &QAction::triggered, this, &window::exportMovie);
+
     infoAct = new QAction(tr("Show &Info..."), this);
     infoAct->setShortcut(QKeySequence(tr("Ctrl+Shift+I")));
     connect(infoAct, &QAction::triggered, this, &window::showInfo);
@@ -656,6 +662,7 @@ void window::createMenus()
     updateRecentMenu();
     fileMenu->addAction(saveAct);
     fileMenu->addAction(exportViewAct);
+    fileMenu->addAction(exportMovieAct);
     fileMenu->addSeparator();
     fileMenu->addAction(exitAct);
 
@@ -731,7 +738,7 @@ void window::updateImageMenu()
     channelsMenu->setEnabled(!channels.empty());
     brightnessAct->setEnabled(features & framesource::adjusting);
     for (QAction *action : { static_cast<QAction *>(projectToggleAct), focalRangeAct, orthoAct, pixelValuesAct, timeStampAct, infoAct,
-                              exportViewAct })
+                              exportViewAct, exportMovieAct })
         action->setEnabled(source != nullptr);
     // A dataset's descriptor holds no sizes.
     scaleBarAct->setEnabled(source && source->pixelSize());
@@ -1272,17 +1279,17 @@ QString window::proposedName(const QString &suffix, QStandardPaths::StandardLoca
 
 // The scale bar and the time stamp as shown, on a picture of part of the
 // frame at the frame's own resolution.
-void window::drawOverlays(QImage &picture, const QRect &part)
+void window::drawOverlays(QImage &picture, const QRect &part, bool scaleBar, bool timeStamp, int t)
 {
     QPainter painter(&picture);
     const QRectF area(QPointF(0, 0), QSizeF(part.size()));
     const std::optional<double> pixel = source->pixelSize();
-    if (scaleBarAct->isChecked() && scaleBarAct->isEnabled() && pixel && *pixel > 0)
+    if (scaleBar && pixel && *pixel > 0)
         drawScaleBar(painter, area, 1 / *pixel, roundLength(imageLabel->frame().width() * *pixel * overlays.barFraction),
                      source->unit(), overlays);
-    if (timeStampAct->isChecked()) {
-        const std::optional<double> seconds = source->elapsedSeconds(mTimePoint);
-        drawTimeStamp(painter, area, seconds ? elapsedText(*seconds) : tr("t %1").arg(mTimePoint), overlays);
+    if (timeStamp) {
+        const std::optional<double> seconds = source->elapsedSeconds(t);
+        drawTimeStamp(painter, area, seconds ? elapsedText(*seconds) : tr("t %1").arg(t), overlays);
     }
 }
 
@@ -1328,7 +1335,7 @@ void window::exportView()
         else
             writePlanes(dialog.fileName(), planes, part.size(), source->pixelSize(), source->unit(), &error);
     } else {
-        drawOverlays(picture, part);
+        drawOverlays(picture, part, scaleBarAct->isChecked() && scaleBarAct->isEnabled(), timeStampAct->isChecked(), mTimePoint);
         QSaveFile file(dialog.fileName());
         QImageWriter writer(&file, dialog.format() == exportdialog::png ? "png" : "tiff");
         if (!file.open(QIODevice::WriteOnly) || !writer.write(picture) || !file.commit())
@@ -1339,6 +1346,83 @@ void window::exportView()
     if (!error.isEmpty())
         refuse(error);
     reloadFrame();
+}
+
+// File › Export Movie: what is shown (the focal plane, or the projection)
+// over the time points, or the focal planes at the time point shown, one
+// frame after another in this thread, with a progress dialog whose Cancel
+// leaves no file behind.  Each frame read is traced as usual.
+void window::exportMovie()
+{
+    if (!source || !opened)
+        return;
+    const bool projecting = source->projection() != projectionKind::none;
+    moviedialog::choice overlaysShown;
+    overlaysShown.scaleBar = scaleBarAct->isChecked();
+    overlaysShown.timeStamp = timeStampAct->isChecked();
+    moviedialog dialog(proposedName(QStringLiteral("mp4"), QStandardPaths::MoviesLocation), { minTime, maxTime, mTimePoint },
+                       { minFocal, maxFocal, mFocalPlane }, !projecting, source->frameRate().value_or(7),
+                       scaleBarAct->isEnabled(), overlaysShown, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const moviedialog::choice chosen = dialog.chosen();
+    const QSize frame = imageLabel->frame();
+    QSize size = frame;
+    if (chosen.maxWidth > 0 && size.width() > chosen.maxWidth)
+        size = QSize(chosen.maxWidth, std::max(1, int(qint64(frame.height()) * chosen.maxWidth / frame.width())));
+    moviewriter writer;
+    QString error;
+    const std::optional<moviewriter::format> format = moviewriter::formatFor(chosen.fileName);
+    if (!format) {
+        refuse(tr("%1: a movie's name ends in .mp4 or .avi").arg(QDir::toNativeSeparators(chosen.fileName)));
+        return;
+    }
+    if (!writer.open(chosen.fileName, *format, chosen.fps, moviewriter::qualityFor(chosen.quality).value_or(moviewriter::quality::normal),
+                     size, &error)) {
+        refuse(error);
+        return;
+    }
+    const int count = chosen.last - chosen.first + 1;
+    QProgressDialog progress(tr("Writing %1...").arg(QFileInfo(chosen.fileName).fileName()), tr("Cancel"), 0, count, this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(0);
+    QElapsedTimer clock;
+    clock.start();
+    bool cancelled = false;
+    for (int i = 0; i < count && error.isEmpty(); ++i) {
+        const int t = chosen.overPlanes ? mTimePoint : chosen.first + i;
+        const int z = chosen.overPlanes ? chosen.first + i : mFocalPlane;
+        source->load(t, z);
+        QImage picture = source->picture(frame, QRect(QPoint(), frame));
+        if (picture.isNull()) {
+            error = source->problem().isEmpty() ? tr("%1: time point %2, focal plane %3 cannot be read").arg(source->name()).arg(t).arg(z)
+                                                : source->problem();
+            break;
+        }
+        picture = picture.convertToFormat(QImage::Format_RGB32);
+        drawOverlays(picture, QRect(QPoint(), frame), chosen.scaleBar, chosen.timeStamp, t);
+        if (size != frame)
+            picture = picture.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        if (!writer.add(picture, &error))
+            break;
+        const qint64 left = clock.elapsed() * (count - i - 1) / (i + 1) / 1000;
+        progress.setLabelText(tr("Frame %1 of %2, about %3 s left").arg(i + 1).arg(count).arg(left));
+        progress.setValue(i + 1);
+        if (progress.wasCanceled()) {
+            cancelled = true;
+            break;
+        }
+    }
+    if (cancelled || !error.isEmpty())
+        writer.cancel();
+    else
+        writer.finish(&error);
+    progress.reset();
+    source->load(mTimePoint, mFocalPlane);
+    pValid = false;
+    reloadFrame();
+    if (!error.isEmpty())
+        refuse(error);
 }
 
 // The source when its channels and windows may be changed, else null.

@@ -86,6 +86,7 @@ private slots:
     void showInfo();
     void openRecent(QAction *action);
     void exportView();
+    void exportMovie();
 
 private:
     static QStringList droppedPaths(const QMimeData *data);
@@ -120,7 +121,7 @@ private:
     void remember(const QStringList &paths);
     void updateRecentMenu();
     QString proposedName(const QString &suffix, QStandardPaths::StandardLocation elsewhere) const;
-    void drawOverlays(QImage &picture, const QRect &part);
+    void drawOverlays(QImage &picture, const QRect &part, bool scaleBar, bool timeStamp, int t);
 
     frameview *imageLabel;
     QLabel *mainLabel;
@@ -176,6 +177,7 @@ private:
     QAction *overlaySettingsAct;
     QAction *infoAct;
     QAction *exportViewAct;
+    QAction *exportMovieAct;
     QMenu *recentMenu;
     QMenu *projectionMenu;
     QMenu *fileMenu;

@@ -2,7 +2,9 @@
 // reads, the orthogonal views against the array's rows and columns through
 // the point clicked, the values under the pointer, and a dataset's projection.
 #include "framesource.h"
+#include "exportdialog.h"
 #include "frameview.h"
+#include "moviedialog.h"
 #include "orthoview.h"
 #include "pixelvalues.h"
 #include "window.h"
@@ -26,6 +28,7 @@ private slots:
     void pixelValues();
     void datasetProjection();
     void scaleBar();
+    void exports();
 
 private:
     QString input(const QString &name) const { return inputs.filePath(name); }
@@ -325,6 +328,33 @@ void tst_views::scaleBar()
     QCOMPARE(view->screenScale(), 2.0);
     const int doubled = longestWhite();
     QVERIFY2(std::abs(doubled - 40) <= 2, qPrintable(QString::number(doubled)));
+}
+
+// Export View writes the whole frame at its own size whatever the zoom;
+// Export Movie one frame a time point, at the file's rate, as proposed
+// beside the recording.
+void tst_views::exports()
+{
+    window w;
+    w.openRecording({ input("scaled.tif") });
+    show(w);
+    QTest::keyClick(&w, Qt::Key_Minus, Qt::ControlModifier);
+    show(w);
+    const QString picture = inputs.filePath("view.png");
+    whenDialogOpens<exportdialog>(&w, [&](exportdialog *dialog) {
+        dialog->findChild<QLineEdit *>()->setText(picture);
+        dialog->findChildren<QComboBox *>().at(1)->setCurrentIndex(1);
+        dialog->accept();
+    });
+    QTest::keyClick(&w, Qt::Key_E, Qt::ControlModifier);
+    QCOMPARE(QImage(picture).size(), QSize(300, 200));
+    whenDialogOpens<moviedialog>(&w, [&](moviedialog *dialog) { dialog->accept(); });
+    action(w, "Export &Movie...")->trigger();
+    QProcess probe;
+    probe.start("ffprobe", { "-v", "error", "-count_frames", "-show_entries", "stream=codec_name,nb_read_frames,r_frame_rate",
+                             "-of", "csv=p=0", inputs.filePath("scaled.mp4") });
+    QVERIFY(probe.waitForFinished(30000));
+    QCOMPARE(probe.readAllStandardOutput().trimmed(), QByteArray("h264,7/1,2"));
 }
 
 QTEST_MAIN(tst_views)

@@ -122,8 +122,9 @@ void tst_window::menus()
     QCOMPARE(w.helpMenu->title(), QString("&Help"));
 
     const QList<QAction *> file = w.fileMenu->actions();
-    QCOMPARE(file, (QList<QAction *> { w.openAct, w.openRecordingAct, w.openUrlAct, w.saveAct, file.at(4), w.exitAct }));
-    QVERIFY(file.at(4)->isSeparator());
+    QCOMPARE(file, (QList<QAction *> { w.openAct, w.openRecordingAct, w.openUrlAct, w.recentMenu->menuAction(), w.saveAct,
+                                       w.exportViewAct, w.exportMovieAct, file.at(7), w.exitAct }));
+    QVERIFY(file.at(7)->isSeparator());
     QCOMPARE(w.helpMenu->actions(), (QList<QAction *> { w.aboutAct, w.aboutQtAct }));
 
     QCOMPARE(w.openAct->text(), QString("&Open..."));
