@@ -211,7 +211,8 @@ QJsonObject sizesObject(const stack &input)
 {
     return QJsonObject { { "physicalSize", sizesText(input) }, { "pixelWidth", number(input.pixelWidth) },
                          { "pixelHeight", number(input.pixelHeight) }, { "planeSpacing", number(input.planeSpacing) },
-                         { "unit", input.unit } };
+                         { "unit", input.unit }, { "times", timesText(input) }, { "timeInterval", number(input.timeInterval) },
+                         { "frameRate", number(input.frameRate) } };
 }
 
 QString colourName(QRgb colour)
@@ -274,6 +275,7 @@ void describe(const QStringList &inputs, const stack &input, const importer &imp
                   .arg(counted(input.times, "time point"), counted(input.planes, "focal plane"),
                        counted(qint64(input.channels.size()), "channel"), sampleTypeText(input.bits, input.format)));
     print(QStringLiteral("physical size: ") + sizesText(input));
+    print(QStringLiteral("times: ") + timesText(input));
     if (projection.kind != projectionKind::none)
         print(QStringLiteral("projection: ") + projectionText(projection));
     for (std::size_t i = 0; i < channels.size(); ++i) {
