@@ -211,7 +211,7 @@ QJsonObject sizesObject(const stack &input)
 {
     return QJsonObject { { "physicalSize", sizesText(input) }, { "pixelWidth", number(input.pixelWidth) },
                          { "pixelHeight", number(input.pixelHeight) }, { "planeSpacing", number(input.planeSpacing) },
-                         { "unit", input.unit }, { "times", timesText(input) }, { "timeInterval", number(input.timeInterval) },
+                         { "unit", input.unit }, { "timing", timesText(input) }, { "timeInterval", number(input.timeInterval) },
                          { "frameRate", number(input.frameRate) } };
 }
 
