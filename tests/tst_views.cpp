@@ -5,6 +5,7 @@
 #include "exportdialog.h"
 #include "frameview.h"
 #include "moviedialog.h"
+#include "moviewriter.h"
 #include "orthoview.h"
 #include "pixelvalues.h"
 #include "window.h"
@@ -355,6 +356,18 @@ void tst_views::exports()
                              "-of", "csv=p=0", inputs.filePath("scaled.mp4") });
     QVERIFY(probe.waitForFinished(30000));
     QCOMPARE(probe.readAllStandardOutput().trimmed(), QByteArray("h264,7/1,2"));
+
+    // Cancelled, a movie leaves nothing behind, not even its temporary file.
+    QTemporaryDir folder;
+    moviewriter writer;
+    QString error;
+    QVERIFY(writer.open(folder.filePath("cancelled.mp4"), moviewriter::format::mp4, 7, moviewriter::quality::normal,
+                        QSize(31, 17), &error));
+    QImage frame(31, 17, QImage::Format_RGB32);
+    frame.fill(Qt::gray);
+    QVERIFY(writer.add(frame, &error));
+    writer.cancel();
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 QTEST_MAIN(tst_views)
