@@ -1,4 +1,5 @@
 #include "importdialog.h"
+#include "formats.h"
 
 #include <QtWidgets>
 
@@ -44,7 +45,8 @@ QString plainFormat(const QString &found)
 {
     static const std::pair<const char *, const char *> kinds[] = {
         { "ImageJ hyperstack", "ImageJ hyperstack" }, { "ImageJ stack", "ImageJ stack" }, { "OME-TIFF", "OME-TIFF" },
-        { "Zeiss LSM", "Zeiss LSM" }, { "PNG", "PNG file" }, { "JPEG", "JPEG file" },
+        { "Zeiss LSM", "Zeiss LSM" }, { "PNG", "PNG file" }, { "JPEG", "JPEG file" }, { "OME-Zarr", "OME-Zarr" },
+        { "Zarr", "Zarr array" },
     };
     if (QRegularExpression(QStringLiteral("^\\d+ files ")).match(found).hasMatch())
         return importdialog::tr("file series");
@@ -140,6 +142,8 @@ void importdialog::setDescription(const QJsonObject &description)
         inputs << input.toString();
     const bool series = inputs.size() > 1;
     fileLabel->setText(inputs.value(0));
+    if (auto *label = qobject_cast<QLabel *>(form->labelForField(fileLabel)))
+        label->setText(isAddress(inputs.value(0)) ? tr("URL:") : tr("File:"));
     fileList->clear();
     for (const QString &input : inputs)
         fileList->addItem(QFileInfo(input).fileName());
@@ -429,11 +433,11 @@ void importdialog::addChannel(const QJsonObject &channel)
 }
 
 // Beside the (first) input, or in the user's Pictures folder, made if it is
-// missing, where that cannot be written.
+// missing, where that cannot be written or the input is a URL.
 QString importdialog::defaultFolder(const QString &name) const
 {
-    QString parent = QFileInfo(inputs.value(0)).absolutePath();
-    if (!QFileInfo(parent).isWritable()) {
+    QString parent = isAddress(inputs.value(0)) ? QString() : QFileInfo(inputs.value(0)).absolutePath();
+    if (parent.isEmpty() || !QFileInfo(parent).isWritable()) {
         parent = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
         QDir().mkpath(parent);
     }

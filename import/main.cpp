@@ -4,6 +4,7 @@
 #include "movieexport.h"
 #include "names.h"
 #include "stack.h"
+#include "zarrstore.h"
 
 #include <QColor>
 #include <QCommandLineParser>
@@ -314,7 +315,7 @@ QJsonObject description(const QStringList &inputs, const stack &input, const imp
 {
     QJsonArray files;
     for (const QString &file : input.files.isEmpty() ? inputs : input.files)
-        files.append(QFileInfo(file).absoluteFilePath());
+        files.append(zarrstore::isUrl(file) ? file : QFileInfo(file).absoluteFilePath());
     QJsonArray images;
     for (const imageSummary &image : input.images)
         images.append(QJsonObject { { "name", image.name }, { "width", image.width }, { "height", image.height },
@@ -365,6 +366,10 @@ QByteArray record(const QStringList &inputs, const QStringList &settings, const 
 {
     QJsonArray files;
     for (const QString &input : inputs) {
+        if (zarrstore::isUrl(input)) {   // as given: no size or time of change to keep
+            files.append(QJsonObject { { "url", input } });
+            continue;
+        }
         const QFileInfo info(input);
         files.append(QJsonObject { { "path", info.absoluteFilePath() }, { "size", info.size() },
                                    { "modified", info.lastModified().toUTC().toString(Qt::ISODateWithMs) } });

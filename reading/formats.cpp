@@ -72,10 +72,12 @@ const std::vector<format> &formats()
     return table;
 }
 
+// A folder that is no OME-Zarr is opened as one all the same, to say what it
+// holds instead: the viewer has made a folder of images its files before.
 const format *formatOf(const QString &where, const QByteArray &head)
 {
     for (const format &f : formats()) {
-        if (f.isLocation ? f.isLocation(where)
+        if (f.isLocation ? f.isLocation(where) || QFileInfo(where).isDir()
                          : std::any_of(f.signatures.begin(), f.signatures.end(),
                                        [&head](const QByteArray &s) { return head.startsWith(s); }))
             return &f;

@@ -401,7 +401,8 @@ std::vector<zarrChild> parseWellImages(const QByteArray &json, const QString &we
     for (const QJsonValue &image : QJsonDocument::fromJson(json)[QLatin1String("well")][QLatin1String("images")].toArray()) {
         const QString path = image[QLatin1String("path")].toString();
         if (isRelativePath(path))
-            images.push_back({ well + u'/' + path, QStringLiteral("%1, field %2").arg(well, path) });
+            images.push_back(well.isEmpty() ? zarrChild { path, QStringLiteral("field %1").arg(path) }
+                                            : zarrChild { well + u'/' + path, QStringLiteral("%1, field %2").arg(well, path) });
     }
     return images;
 }

@@ -81,6 +81,7 @@ struct zarrChild
     QString name;
 };
 std::vector<zarrChild> parsePlateWells(const QByteArray &json);
+// A well's fields below it, or below its plate when well is its path there.
 std::vector<zarrChild> parseWellImages(const QByteArray &json, const QString &well);
 bool isBioformats2raw(const QByteArray &json);
 

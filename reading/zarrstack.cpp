@@ -1,5 +1,6 @@
 #include "zarrstack.h"
 
+#include "formats.h"
 #include "metadata.h"
 #include "zarrcodecs.h"
 #include "pagelayout.h"
@@ -87,6 +88,41 @@ void fillSamples(const std::vector<unsigned char> &fill, unsigned char *to, int 
 QString joined(const QString &path, const QString &key)
 {
     return path.isEmpty() ? key : path + u'/' + key;
+}
+
+QString counted(int count, const QString &what)
+{
+    return QStringLiteral("%1 %2%3").arg(count).arg(what, count == 1 ? QString() : QStringLiteral("s"));
+}
+
+// "it holds 12 TIFF files and 2 folders", files counted by the formats their names make them.
+QString folderContents(const QDir &folder)
+{
+    const QFileInfoList entries = folder.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    if (entries.isEmpty())
+        return QStringLiteral("it is empty");
+    std::vector<int> files(formats().size() + 1);
+    int folders = 0;
+    for (const QFileInfo &entry : entries) {
+        if (entry.isDir()) {
+            ++folders;
+            continue;
+        }
+        size_t kind = 0;
+        while (kind < formats().size() && !formats()[kind].suffixes.contains(entry.suffix().toLower()))
+            ++kind;
+        ++files[kind];
+    }
+    QStringList parts;
+    for (size_t kind = 0; kind < formats().size(); ++kind)
+        if (files[kind] > 0)
+            parts << counted(files[kind], QStringLiteral("%1 file").arg(QLatin1String(formats()[kind].name)));
+    if (folders > 0)
+        parts << counted(folders, QStringLiteral("folder"));
+    if (files.back() > 0)
+        parts << counted(files.back(), parts.isEmpty() ? QStringLiteral("file") : QStringLiteral("other file"));
+    const QString last = parts.takeLast();
+    return QStringLiteral("it holds ") + (parts.isEmpty() ? last : parts.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last);
 }
 
 } // namespace
@@ -247,7 +283,7 @@ bool zarrStack::findImages(const stackOptions &options, QString *imagePath)
         } else if (got == zarrstore::result::missing) {
             got = store->get(QStringLiteral(".zarray"), maxAttributes, &json, &error);
             if (got == zarrstore::result::missing)
-                return fail(QStringLiteral("no .zattrs, zarr.json or .zarray: not an OME-Zarr image or a Zarr array"));
+                return fail(nothingThere());
             plainArray = true;
         }
     }
@@ -255,7 +291,7 @@ bool zarrStack::findImages(const stackOptions &options, QString *imagePath)
         return fail(error);
     const QJsonObject ome = QJsonDocument::fromJson(attributes).object();
     if (!plainArray && zarrFormat == 2 && !ome.contains(QLatin1String("multiscales")) && !ome.contains(QLatin1String("plate"))
-        && !isBioformats2raw(attributes)) {
+        && !ome.contains(QLatin1String("well")) && !isBioformats2raw(attributes)) {
         // Attributes of a plain array rather than an image.
         got = store->get(QStringLiteral(".zarray"), maxAttributes, &json, &error);
         if (got == zarrstore::result::failed)
@@ -281,6 +317,12 @@ bool zarrStack::findImages(const stackOptions &options, QString *imagePath)
         }
         if (children.empty())
             return fail(QStringLiteral("a plate without a field"));
+    } else if (ome.contains(QLatin1String("well"))) {
+        // A plate's well given by its own address.
+        kind = QStringLiteral("well");
+        children = parseWellImages(attributes, QString());
+        if (children.empty())
+            return fail(QStringLiteral("a well without a field"));
     } else if (isBioformats2raw(attributes)) {
         kind = QStringLiteral("bioformats2raw layout");
         QByteArray xml;
@@ -316,6 +358,17 @@ bool zarrStack::findImages(const stackOptions &options, QString *imagePath)
     description = QStringLiteral("%1 %2").arg(version, kind);
     *imagePath = children[size_t(image)].path;
     return true;
+}
+
+// Why there is no image at all: a server's 404, or what the folder holds instead.
+QString zarrStack::nothingThere() const
+{
+    if (zarrstore::isUrl(store->location()))
+        return QStringLiteral("the server has no OME-Zarr image there (404)");
+    const QDir folder(store->location());
+    if (folder.exists(QStringLiteral(".zgroup")))
+        return QStringLiteral("a Zarr group without OME-Zarr metadata (no .zattrs); %1").arg(folderContents(folder));
+    return QStringLiteral("holds no OME-Zarr image (no .zattrs, .zgroup or zarr.json); %1").arg(folderContents(folder));
 }
 
 // A group's OME metadata: its .zattrs, or what its zarr.json holds under attributes.ome.

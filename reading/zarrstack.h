@@ -12,7 +12,8 @@
 // a web server: its planes are read chunk by chunk, only the chunks a region
 // needs, at any of its resolution levels; of a shard, its index and then the
 // chunks needed, by byte ranges.  A plate's fields, or the series of the
-// bioformats2raw layout, are its images.  A plain Zarr array of 2 to 5
+// bioformats2raw layout, are its images; so are a well's, of a well given
+// by its own address.  A plain Zarr array of 2 to 5
 // dimensions, with no OME metadata, opens as one image too.
 class zarrStack : public stack
 {
@@ -36,6 +37,7 @@ private:
 
     bool findImages(const stackOptions &options, QString *imagePath);
     bool openImage(const QString &path);
+    QString nothingThere() const;
     zarrstore::result getAttributes(const QString &group, QByteArray *attributes, QString *error);
     bool readChunk(const zarrArray &array, const QString &key, bool *found);
     bool readShard(const zarrArray &array, const QString &key, const std::vector<piece> &pieces, const takePiece &take);

@@ -31,6 +31,8 @@ private slots:
     void shardRanges();
     void badInputs_data();
     void badInputs();
+    void noImage();
+    void savedFromUrl();
 
 private:
     QString url(const QString &path) const { return QString("http://127.0.0.1:%1/%2").arg(port).arg(path); }
@@ -98,6 +100,12 @@ void tst_zarr::initTestCase()
     python.start("/usr/bin/python3", { INPUTS3_PY, data + "/v3" });
     QVERIFY2(python.waitForFinished(120000) && python.exitCode() == 0, python.readAllStandardError().constData());
     QCOMPARE(QProcess::execute("cp", { "-r", FIXTURES_V3, data + "/v3/fixtures" }), 0);
+    // A well holds the plate's first field alone; a folder of two TIFF files and notes.
+    for (const char *file : { "manifest.json", "expected.f8" })
+        QVERIFY(QFile::copy(data + "/v3/plate/A/1/0/" + file, data + "/v3/plate/A/1/" + file));
+    python.start("/usr/bin/python3", { "-c", "import os, sys, numpy, tifffile\nos.mkdir(sys.argv[1])\nfor n in 't1.tif', 't2.tif', 'notes.txt':"
+                                             " tifffile.imwrite(os.path.join(sys.argv[1], n), numpy.zeros((8, 8), 'u1'))", data + "/tiffs" });
+    QVERIFY2(python.waitForFinished(60000) && python.exitCode() == 0, python.readAllStandardError().constData());
 
     // Metadata is served everywhere; below fail500/, close/ and stall/ the
     // chunks fail: an error, a connection closed without an answer, and one
@@ -169,6 +177,8 @@ void tst_zarr::planes_data()
         { "v2-keys-u4", -1, false },     // v2 key encoding, big-endian 32 bits past 16
         { "v2-keys-i4", -1, false },     // the same signed, sharded
         { "plate", -1, false },          // a plate's first field
+        { "plate/A/1", -1, false },      // a well by its own address
+        { "plate/A/1/0", -1, false },    // a field by its own
         { "plain-v3", -1, true },        // an array without OME metadata
         { "v2-nosep", -1, true },        // .zarray without dimension_separator: "."
         { "v2-nan-float", -1, true },    // fill "NaN" in a float array
@@ -363,6 +373,29 @@ void tst_zarr::badInputs()
             error = s->error();
         QVERIFY2(error.contains(reason) && !error.contains('\n') && error.startsWith(where), qPrintable(error));
     }
+}
+
+// What is there instead of an image; the viewer still opens a folder of images as their series.
+void tst_zarr::noImage()
+{
+    QString error;
+    QVERIFY(!openStack({ url("data/none.zarr") }, stackOptions(), &error));
+    QCOMPARE(error, url("data/none.zarr") + ": the server has no OME-Zarr image there (404)");
+    const QString tiffs = work.filePath("data/tiffs");
+    QVERIFY(!openStack({ tiffs }, stackOptions(), &error));
+    QCOMPARE(error, tiffs + ": holds no OME-Zarr image (no .zattrs, .zgroup or zarr.json); it holds 2 TIFF files and 1 other file");
+    QVERIFY2(recordingsource::open({ tiffs }, -1, &error), qPrintable(error));
+}
+
+// A dataset saved from a URL names the URL as its input, not a path made of it.
+void tst_zarr::savedFromUrl()
+{
+    const QString input = url("data/v3/plate/A/1");
+    QProcess run;
+    run.start(QStringLiteral(IMPORTER), { "--name", "well", "-o", work.filePath("well"), input });
+    QVERIFY2(run.waitForFinished(60000) && run.exitCode() == 0, run.readAllStandardError().constData());
+    const QJsonObject record = QJsonDocument::fromJson(contents(work.filePath("well/well.import.json"))).object();
+    QCOMPARE(record["inputs"].toArray(), QJsonArray({ QJsonObject { { "url", input } } }));
 }
 
 QTEST_MAIN(tst_zarr)
