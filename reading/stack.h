@@ -104,6 +104,8 @@ public:
     // (samples stored as they are), so that reading a plane in bands costs
     // no more than reading it whole.
     virtual bool cheapRegions(int, int, int) { return false; }
+    // Asks again a server that stopped answering.
+    virtual void retry() { }
     QString error() const { return mError; }
 
 protected:

@@ -239,17 +239,8 @@ bool zarrStack::readRegion(int t, int z, int c, int level, const QRect &region, 
             keys[added.first->second].second.push_back({ cy, cx, inShard });
         }
     }
-    for (const auto &entry : keys) {
-        const QString &key = entry.first;
-        const std::vector<piece> &pieces = entry.second;
-        if (!sharded) {
-            bool found = false;
-            if (!readChunk(array, key, &found))
-                return false;
-            place(pieces.front(), found);
-            continue;
-        }
-        const auto take = [&](const piece &p, const char *stored, qint64 size) {
+    if (sharded) {
+        return readShards(array, keys, [&](const QString &key, const piece &p, const char *stored, qint64 size) {
             if (stored) {
                 chunk.resize(size_t(array.chunkBytes()));
                 const QString why = decodeChunk(array, stored, size, chunk, scratch);
@@ -258,11 +249,28 @@ bool zarrStack::readRegion(int t, int z, int c, int level, const QRect &region, 
             }
             place(p, stored != nullptr);
             return true;
-        };
-        if (!readShard(array, key, pieces, take))
-            return false;
+        });
     }
-    return true;
+    // All the chunks at once, each decoded as it comes.
+    const qint64 chunkBytes = array.chunkBytes();
+    std::vector<zarrstore::request> requests(keys.size());
+    for (size_t i = 0; i < keys.size(); ++i) {
+        requests[i].key = keys[i].first;
+        // Stored chunks may be a little larger than their samples, never much.
+        requests[i].limit = chunkBytes + chunkBytes / 8 + 65536;
+    }
+    return store->getMany(requests, [&](size_t i, zarrstore::reply &r) {
+        if (r.got == zarrstore::result::failed)
+            return fail(r.error);
+        if (r.got == zarrstore::result::found) {
+            chunk.resize(size_t(chunkBytes));
+            const QString why = decodeChunk(array, r.value.constData(), r.value.size(), chunk, scratch);
+            if (!why.isEmpty())
+                return fail(QStringLiteral("%1/%2: %3").arg(store->location(), keys[i].first, why));
+        }
+        place(keys[i].second.front(), r.got == zarrstore::result::found);
+        return true;
+    });
 }
 
 // The image to read: the hierarchy's own, a plate's field or a series of
@@ -455,87 +463,84 @@ bool zarrStack::openImage(const QString &path)
     return true;
 }
 
-bool zarrStack::readChunk(const zarrArray &array, const QString &key, bool *found)
+// The shards' indexes not yet read, all at once, and kept; then the chunks
+// asked for by ranges of the shards' bytes, all at once, chunks close
+// together in one range.  Absent chunks and missing shards are the fill value.
+bool zarrStack::readShards(const zarrArray &array, const std::vector<std::pair<QString, std::vector<piece>>> &keys, const takePiece &take)
 {
-    QString error;
-    const qint64 bytes = array.chunkBytes();
-    // Stored chunks may be a little larger than their samples, never much.
-    switch (store->get(key, bytes + bytes / 8 + 65536, &stored, &error)) {
-    case zarrstore::result::failed:
-        return fail(error);
-    case zarrstore::result::missing:
-        *found = false;
-        return true;
-    case zarrstore::result::found:
-        break;
-    }
-    chunk.resize(size_t(bytes));
-    const QString why = decodeChunk(array, stored.constData(), stored.size(), chunk, scratch);
-    if (!why.isEmpty())
-        return fail(QStringLiteral("%1/%2: %3").arg(store->location(), key, why));
-    *found = true;
-    return true;
-}
-
-// A shard's index, read once and kept, then the chunks asked for by ranges
-// of its bytes, chunks close together in one; absent chunks and a missing
-// shard are the fill value.
-bool zarrStack::readShard(const zarrArray &array, const QString &key, const std::vector<piece> &pieces, const takePiece &take)
-{
-    auto index = shardIndexes.find(key);
-    if (index == shardIndexes.end()) {
-        QByteArray bytes;
-        qint64 size = -1;
-        QString error;
+    std::vector<zarrstore::request> requests;
+    for (const auto &entry : keys)
+        if (shardIndexes.count(entry.first) == 0)
+            requests.push_back({ entry.first, array.indexAtStart ? 0 : -1, array.shardIndexBytes(), array.shardIndexBytes() });
+    const bool indexed = store->getMany(requests, [&](size_t i, zarrstore::reply &r) {
         std::vector<quint64> entries;
-        switch (store->getRange(key, array.indexAtStart ? 0 : -1, array.shardIndexBytes(), &bytes, &size, &error)) {
-        case zarrstore::result::failed:
-            return fail(error);
-        case zarrstore::result::missing:
-            break;
-        case zarrstore::result::found:
-            error = parseShardIndex(array, bytes, size, &entries);
+        if (r.got == zarrstore::result::failed)
+            return fail(r.error);
+        if (r.got == zarrstore::result::found) {
+            const QString error = parseShardIndex(array, r.value, r.size, &entries);
             if (!error.isEmpty())
-                return fail(QStringLiteral("%1/%2: %3").arg(store->location(), key, error));
-            break;
+                return fail(QStringLiteral("%1/%2: %3").arg(store->location(), requests[i].key, error));
         }
-        index = shardIndexes.emplace(key, std::move(entries)).first;
-    }
-    const std::vector<quint64> &entries = index->second;
-    const auto offset = [&](const piece *p) { return entries[size_t(2 * p->inShard)]; };
-    const auto length = [&](const piece *p) { return entries[size_t(2 * p->inShard + 1)]; };
-    std::vector<const piece *> present;
-    for (const piece &p : pieces) {
-        if (!entries.empty() && offset(&p) != absentChunk)
-            present.push_back(&p);
-        else if (!take(p, nullptr, 0))
-            return false;
-    }
-    std::sort(present.begin(), present.end(), [&](const piece *a, const piece *b) { return offset(a) < offset(b); });
-    for (size_t i = 0; i < present.size();) {
-        const quint64 start = offset(present[i]);
-        quint64 end = start + length(present[i]);
-        size_t j = i + 1;
-        for (; j < present.size() && offset(present[j]) <= end + rangeGap
-               && std::max(end, offset(present[j]) + length(present[j])) - start <= maxRange; ++j)
-            end = std::max(end, offset(present[j]) + length(present[j]));
-        QByteArray run;
-        qint64 size = -1;
-        QString error;
-        const zarrstore::result got = store->getRange(key, qint64(start), qint64(end - start), &run, &size, &error);
-        if (got == zarrstore::result::failed)
-            return fail(error);
-        if (got == zarrstore::result::missing || quint64(run.size()) != end - start)
-            return fail(QStringLiteral("%1/%2: the shard ends before its chunks' bytes %3 to %4").arg(store->location(), key).arg(start).arg(end));
-        for (; i < j; ++i)
-            if (!take(*present[i], run.constData() + (offset(present[i]) - start), qint64(length(present[i]))))
+        shardIndexes.emplace(requests[i].key, std::move(entries));
+        return true;
+    });
+    if (!indexed)
+        return false;
+
+    struct run
+    {
+        const QString *key;
+        quint64 start;
+        std::vector<const piece *> pieces;
+    };
+    std::vector<run> runs;
+    requests.clear();
+    for (const auto &entry : keys) {
+        const std::vector<quint64> &entries = shardIndexes[entry.first];
+        const auto offset = [&](const piece *p) { return entries[size_t(2 * p->inShard)]; };
+        const auto length = [&](const piece *p) { return entries[size_t(2 * p->inShard + 1)]; };
+        std::vector<const piece *> present;
+        for (const piece &p : entry.second) {
+            if (!entries.empty() && offset(&p) != absentChunk)
+                present.push_back(&p);
+            else if (!take(entry.first, p, nullptr, 0))
                 return false;
+        }
+        std::sort(present.begin(), present.end(), [&](const piece *a, const piece *b) { return offset(a) < offset(b); });
+        for (size_t i = 0; i < present.size();) {
+            const quint64 start = offset(present[i]);
+            quint64 end = start + length(present[i]);
+            size_t j = i + 1;
+            for (; j < present.size() && offset(present[j]) <= end + rangeGap
+                   && std::max(end, offset(present[j]) + length(present[j])) - start <= maxRange; ++j)
+                end = std::max(end, offset(present[j]) + length(present[j]));
+            requests.push_back({ entry.first, qint64(start), qint64(end - start), qint64(end - start) });
+            runs.push_back({ &entry.first, start, std::vector<const piece *>(present.begin() + qsizetype(i), present.begin() + qsizetype(j)) });
+            i = j;
+        }
     }
-    return true;
+    return store->getMany(requests, [&](size_t i, zarrstore::reply &r) {
+        if (r.got == zarrstore::result::failed)
+            return fail(r.error);
+        const run &got = runs[i];
+        const std::vector<quint64> &entries = shardIndexes[*got.key];
+        if (r.got == zarrstore::result::missing || r.value.size() != requests[i].length)
+            return fail(QStringLiteral("%1/%2: the shard ends before its chunks' bytes %3 to %4")
+                                .arg(store->location(), *got.key).arg(got.start).arg(got.start + quint64(requests[i].length)));
+        for (const piece *p : got.pieces)
+            if (!take(*got.key, *p, r.value.constData() + (entries[size_t(2 * p->inShard)] - got.start), qint64(entries[size_t(2 * p->inShard + 1)])))
+                return false;
+        return true;
+    });
 }
 
 bool zarrStack::fail(const QString &what)
 {
     mError = what.startsWith(store->location()) ? what : QStringLiteral("%1: %2").arg(store->location(), what);
     return false;
+}
+
+void zarrStack::retry()
+{
+    store->reset();
 }

@@ -24,6 +24,8 @@ public:
     bool present(int t, int z, int c) const override;
     bool read(int t, int z, int c, planeData &out) override;
     bool readRegion(int t, int z, int c, int level, const QRect &region, planeData &out) override;
+    // Asks a server that stopped answering again on the next read, rather than failing at once.
+    void retry() override;
 
 private:
     explicit zarrStack(std::unique_ptr<zarrstore> store);
@@ -33,14 +35,14 @@ private:
     {
         qint64 cy, cx, inShard;
     };
-    using takePiece = std::function<bool(const piece &, const char *stored, qint64 size)>;
+    // A chunk's bytes as stored, or nullptr when it is absent.
+    using takePiece = std::function<bool(const QString &key, const piece &, const char *stored, qint64 size)>;
 
     bool findImages(const stackOptions &options, QString *imagePath);
     bool openImage(const QString &path);
     QString nothingThere() const;
     zarrstore::result getAttributes(const QString &group, QByteArray *attributes, QString *error);
-    bool readChunk(const zarrArray &array, const QString &key, bool *found);
-    bool readShard(const zarrArray &array, const QString &key, const std::vector<piece> &pieces, const takePiece &take);
+    bool readShards(const zarrArray &array, const std::vector<std::pair<QString, std::vector<piece>>> &keys, const takePiece &take);
     bool fail(const QString &what);
 
     std::unique_ptr<zarrstore> store;
@@ -51,7 +53,6 @@ private:
     int zarrFormat = 2;                  // 3: zarr.json, not .zattrs and .zarray
     bool plainArray = false;             // the root is an array without OME metadata
     QByteArray rootAttributes;           // the OME metadata at the root
-    QByteArray stored;                   // a chunk as stored
     std::vector<unsigned char> chunk;    // and decoded
     std::vector<unsigned char> scratch;
     std::map<QString, std::vector<quint64>> shardIndexes;   // by key, empty for a missing shard

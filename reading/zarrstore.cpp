@@ -2,7 +2,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QUrl>
 
 #include <curl/curl.h>
 
@@ -16,66 +18,67 @@ QString message(const QString &location, const QString &key, const QString &what
     return QStringLiteral("%1/%2: %3").arg(location, key, what);
 }
 
-// The keys as files below a folder.
+// The keys as files below a folder, read one after another.
 class folderStore : public zarrstore
 {
 public:
     explicit folderStore(const QString &folder) : folder(folder) { }
 
-    result get(const QString &key, qint64 limit, QByteArray *value, QString *error) override
+    bool getMany(const std::vector<request> &requests, const takeReply &take) override
     {
-        QFile file(QDir(folder).filePath(key));
-        const QFileInfo info(file);
-        if (!info.exists())
-            return result::missing;
-        if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
-            *error = message(folder, key, info.isFile() ? file.errorString() : QStringLiteral("not a regular file"));
-            return result::failed;
+        for (size_t i = 0; i < requests.size(); ++i) {
+            reply r;
+            read(requests[i], &r);
+            if (!take(i, r))
+                return false;
         }
-        if (file.size() > limit) {
-            *error = message(folder, key, QStringLiteral("larger than the %1 bytes it may hold").arg(limit));
-            return result::failed;
-        }
-        *value = file.readAll();
-        if (value->size() != file.size()) {
-            *error = message(folder, key, file.errorString());
-            return result::failed;
-        }
-        return result::found;
-    }
-
-    result getRange(const QString &key, qint64 offset, qint64 length, QByteArray *value, qint64 *size, QString *error) override
-    {
-        QFile file(QDir(folder).filePath(key));
-        const QFileInfo info(file);
-        if (!info.exists())
-            return result::missing;
-        if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
-            *error = message(folder, key, info.isFile() ? file.errorString() : QStringLiteral("not a regular file"));
-            return result::failed;
-        }
-        *size = file.size();
-        const qint64 start = offset < 0 ? std::max<qint64>(0, *size - length) : std::min(offset, *size);
-        if (!file.seek(start)) {
-            *error = message(folder, key, file.errorString());
-            return result::failed;
-        }
-        *value = file.read(std::min(length, *size - start));
-        if (value->size() != std::min(length, *size - start)) {
-            *error = message(folder, key, file.errorString());
-            return result::failed;
-        }
-        return result::found;
+        return true;
     }
 
     QString location() const override { return folder; }
 
 private:
+    void read(const request &asked, reply *r)
+    {
+        QFile file(QDir(folder).filePath(asked.key));
+        const QFileInfo info(file);
+        r->got = result::failed;
+        if (!info.exists()) {
+            r->got = result::missing;
+            return;
+        }
+        if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
+            r->error = message(folder, asked.key, info.isFile() ? file.errorString() : QStringLiteral("not a regular file"));
+            return;
+        }
+        r->size = file.size();
+        qint64 start = 0, length = r->size;
+        if (asked.length < 0 && r->size > asked.limit) {
+            r->error = message(folder, asked.key, QStringLiteral("larger than the %1 bytes it may hold").arg(asked.limit));
+            return;
+        }
+        if (asked.length >= 0) {
+            start = asked.offset < 0 ? std::max<qint64>(0, r->size - asked.length) : std::min(asked.offset, r->size);
+            length = std::min(asked.length, r->size - start);
+        }
+        if (!file.seek(start)) {
+            r->error = message(folder, asked.key, file.errorString());
+            return;
+        }
+        r->value = file.read(length);
+        if (r->value.size() != length) {
+            r->error = message(folder, asked.key, file.errorString());
+            return;
+        }
+        r->got = result::found;
+    }
+
     QString folder;
 };
 
-// The keys as URLs below a base URL, fetched with libcurl over one
-// connection that stays open from request to request.
+// The keys as URLs below a base URL, fetched with libcurl's multi interface:
+// all of a read's at once, over HTTP/2 where the server offers it, else over
+// at most six connections, kept open from read to read.
 class webStore : public zarrstore
 {
 public:
@@ -83,139 +86,330 @@ public:
     {
         while (base.endsWith(u'/'))
             base.chop(1);
+        const QUrl parsed(base);
+        host = parsed.port() < 0 ? parsed.host() : QStringLiteral("%1:%2").arg(parsed.host()).arg(parsed.port());
     }
     ~webStore() override
     {
-        if (curl)
-            curl_easy_cleanup(curl);
+        for (transfer &t : pool) {
+            if (t.busy)
+                curl_multi_remove_handle(multi, t.easy);
+            if (t.easy)
+                curl_easy_cleanup(t.easy);
+        }
+        if (multi)
+            curl_multi_cleanup(multi);
     }
 
-    result get(const QString &key, qint64 limit, QByteArray *value, QString *error) override
+    bool getMany(const std::vector<request> &requests, const takeReply &take) override
     {
-        if (!curl && !start()) {
-            *error = message(base, key, QStringLiteral("libcurl cannot be started"));
-            return result::failed;
+        if (!multi && !start()) {
+            for (size_t i = 0; i < requests.size(); ++i) {
+                reply r;
+                r.error = message(base, requests[i].key, QStringLiteral("libcurl cannot be started"));
+                if (!take(i, r))
+                    return false;
+            }
+            return true;
         }
-        const QByteArray url = (base + u'/' + key).toUtf8();
-        curl_easy_setopt(curl, CURLOPT_URL, url.constData());
-        curl_easy_setopt(curl, CURLOPT_RANGE, ranged ? range.constData() : nullptr);
-        body.resize(0);   // keeps its capacity for the next chunk
-        bodyLimit = limit;
-        wholeAnswer = false;
-        contentRange.clear();
-        failure[0] = 0;
-        const CURLcode code = curl_easy_perform(curl);
-        long status = 0;
-        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-        if (code == CURLE_WRITE_ERROR && wholeAnswer) {
-            *error = message(base, key, QStringLiteral("the server answers with the whole value, not bytes %1").arg(QString::fromLatin1(range)));
-            return result::failed;
+        // A server that did not answer is asked again by one request, not
+        // waited for: the reads fail at once until it answers.
+        if (notAnswering && !requests.empty()) {
+            if (!probing) {
+                begin(pool.front(), requests.front(), 0);
+                probing = true;
+            }
+            int running = 0;
+            curl_multi_perform(multi, &running);
+            int left = 0;
+            while (CURLMsg *done = curl_multi_info_read(multi, &left)) {
+                if (done->msg != CURLMSG_DONE)
+                    continue;
+                curl_multi_remove_handle(multi, done->easy_handle);
+                pool.front().busy = false;
+                probing = false;
+                notAnswering = done->data.result != CURLE_OK;
+            }
+            for (size_t i = 0; notAnswering && i < requests.size(); ++i) {
+                reply r;
+                r.error = message(base, requests[i].key, host + QStringLiteral(": not answering"));
+                if (!take(i, r))
+                    return false;
+            }
+            if (notAnswering)
+                return true;
         }
-        if (code == CURLE_WRITE_ERROR && qint64(body.size()) >= limit) {
-            *error = message(base, key, QStringLiteral("larger than the %1 bytes it may hold").arg(limit));
-            return result::failed;
+        size_t next = 0;
+        int active = 0;
+        const auto stop = [&] {
+            for (transfer &t : pool) {
+                if (t.busy) {
+                    curl_multi_remove_handle(multi, t.easy);
+                    t.busy = false;
+                }
+            }
+            return false;
+        };
+        while (next < requests.size() || active > 0) {
+            while (next < requests.size() && active < maxTransfers) {
+                if (notAnswering) {
+                    reply r;
+                    r.error = message(base, requests[next].key, host + QStringLiteral(": not answering"));
+                    if (!take(next++, r))
+                        return stop();
+                    continue;
+                }
+                transfer &t = *std::find_if(pool.begin(), pool.end(), [](const transfer &t) { return !t.busy; });
+                begin(t, requests[next], next);
+                ++next;
+                ++active;
+            }
+            int running = 0;
+            curl_multi_perform(multi, &running);
+            int left = 0;
+            while (CURLMsg *done = curl_multi_info_read(multi, &left)) {
+                if (done->msg != CURLMSG_DONE)
+                    continue;
+                transfer *t = nullptr;
+                curl_easy_getinfo(done->easy_handle, CURLINFO_PRIVATE, reinterpret_cast<char **>(&t));
+                curl_multi_remove_handle(multi, t->easy);
+                t->busy = false;
+                --active;
+                reply r = finish(*t, requests[t->index], done->data.result);
+                if (!take(t->index, r))
+                    return stop();
+            }
+            if (active > 0 && running > 0)
+                curl_multi_poll(multi, nullptr, 0, 200, nullptr);
         }
-        if (code != CURLE_OK) {
-            *error = message(base, key, QString::fromUtf8(failure[0] ? failure : curl_easy_strerror(code)).trimmed());
-            return result::failed;
-        }
-        if (status == 404 || status == 410)
-            return result::missing;
-        if (ranged && status == 416) {   // the range begins past the value's end
-            value->clear();
-            return result::found;
-        }
-        if (status != (ranged ? 206 : 200)) {
-            *error = message(base, key, QStringLiteral("the server answers %1").arg(status));
-            return result::failed;
-        }
-        value->swap(body);
-        return result::found;
+        return true;
     }
 
-    result getRange(const QString &key, qint64 offset, qint64 length, QByteArray *value, qint64 *size, QString *error) override
+    void reset() override
     {
-        range = offset < 0 ? QByteArray("-") + QByteArray::number(length)
-                           : QByteArray::number(offset) + '-' + QByteArray::number(offset + length - 1);
-        ranged = true;
-        const result got = get(key, length, value, error);
-        ranged = false;
-        // "bytes FIRST-LAST/SIZE", SIZE "*" when not known.
-        bool ok = false;
-        *size = contentRange.mid(contentRange.indexOf('/') + 1).trimmed().toLongLong(&ok);
-        if (!ok || !contentRange.contains('/'))
-            *size = -1;
-        return got;
+        if (pool.empty())
+            return;
+        if (probing)
+            curl_multi_remove_handle(multi, pool.front().easy);
+        pool.front().busy = probing = notAnswering = false;
     }
 
     QString location() const override { return base; }
 
 private:
+    static constexpr int maxTransfers = 16;
+    // Seconds without a byte before a request is given up.
+    static constexpr long stallTime = 5;
+
+    struct transfer
+    {
+        CURL *easy = nullptr;
+        bool busy = false;
+        size_t index = 0;
+        bool ranged = false;
+        QByteArray range;          // CURLOPT_RANGE's "FIRST-LAST" or "-LENGTH"
+        QByteArray body;
+        qint64 limit = 0;
+        bool tooLarge = false;
+        bool wholeAnswer = false;
+        QByteArray contentRange;
+        QElapsedTimer quiet;       // since the last bytes came
+        char failure[CURL_ERROR_SIZE] = {};
+    };
+
     bool start()
     {
         static std::once_flag started;
         std::call_once(started, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-        curl = curl_easy_init();
-        if (!curl)
+        multi = curl_multi_init();
+        if (!multi)
             return false;
-        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
-        // The whole request, however slowly the bytes come.
-        curl_easy_setopt(curl, CURLOPT_TIMEOUT, long(timeout));
-        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, long(std::min(timeout, 10)));
-        curl_easy_setopt(curl, CURLOPT_USERAGENT, "tesseline");
-        curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, failure);
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &webStore::received);
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
-        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &webStore::header);
-        curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
+        curl_multi_setopt(multi, CURLMOPT_PIPELINING, long(CURLPIPE_MULTIPLEX));
+        curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, 6L);
+        curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, long(maxTransfers));
+        pool.resize(maxTransfers);
+        for (transfer &t : pool) {
+            t.easy = curl_easy_init();
+            if (!t.easy) {
+                for (const transfer &made : pool)
+                    if (made.easy)
+                        curl_easy_cleanup(made.easy);
+                pool.clear();
+                curl_multi_cleanup(multi);
+                multi = nullptr;
+                return false;
+            }
+            CURL *curl = t.easy;
+            curl_easy_setopt(curl, CURLOPT_PRIVATE, &t);
+            curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+            curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+            curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+            curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+            curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
+            curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_2TLS));
+            // Over TLS, wait for the first connection to learn whether it multiplexes.
+            if (base.startsWith(QLatin1String("https:"), Qt::CaseInsensitive))
+                curl_easy_setopt(curl, CURLOPT_PIPEWAIT, 1L);
+            // The whole request, however slowly the bytes come.
+            curl_easy_setopt(curl, CURLOPT_TIMEOUT, long(timeout));
+            // Nothing at all for stallTime seconds: the server is not answering.
+            curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+            curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stallTime);
+            curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, std::min(long(timeout), stallTime));
+            curl_easy_setopt(curl, CURLOPT_USERAGENT, "tesseline");
+            curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, t.failure);
+            curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &webStore::received);
+            curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
+            curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &webStore::header);
+            curl_easy_setopt(curl, CURLOPT_HEADERDATA, &t);
+        }
         return true;
+    }
+
+    void begin(transfer &t, const request &asked, size_t index)
+    {
+        t.busy = true;
+        t.index = index;
+        t.ranged = asked.length >= 0;
+        t.range = asked.offset < 0 ? QByteArray("-") + QByteArray::number(asked.length)
+                                   : QByteArray::number(asked.offset) + '-' + QByteArray::number(asked.offset + asked.length - 1);
+        t.limit = t.ranged ? asked.length : asked.limit;
+        t.body.resize(0);   // keeps its capacity for the next chunk
+        t.tooLarge = false;
+        t.wholeAnswer = false;
+        t.contentRange.clear();
+        t.failure[0] = 0;
+        t.quiet.start();
+        const QByteArray url = (base + u'/' + asked.key).toUtf8();
+        curl_easy_setopt(t.easy, CURLOPT_URL, url.constData());
+        curl_easy_setopt(t.easy, CURLOPT_RANGE, t.ranged ? t.range.constData() : nullptr);
+        curl_multi_add_handle(multi, t.easy);
+    }
+
+    reply finish(transfer &t, const request &asked, CURLcode code)
+    {
+        reply r;
+        long status = 0;
+        curl_easy_getinfo(t.easy, CURLINFO_RESPONSE_CODE, &status);
+        const auto failed = [&](const QString &what) {
+            r.error = message(base, asked.key, what);
+            return std::move(r);
+        };
+        if (code == CURLE_WRITE_ERROR && t.wholeAnswer)
+            return failed(QStringLiteral("the server answers with the whole value, not bytes %1").arg(QString::fromLatin1(t.range)));
+        if (code == CURLE_WRITE_ERROR && t.tooLarge)
+            return failed(QStringLiteral("larger than the %1 bytes it may hold").arg(t.limit));
+        if (code == CURLE_OPERATION_TIMEDOUT && t.quiet.elapsed() >= 1000 * stallTime - 500) {
+            notAnswering = true;
+            return failed(host + QStringLiteral(": not answering"));
+        }
+        if (code == CURLE_PEER_FAILED_VERIFICATION) {
+            const QString detail = QString::fromUtf8(t.failure);
+            if (detail.contains(QLatin1String("subject name")) || detail.contains(QLatin1String("does not match")))
+                return failed(QStringLiteral("the server's certificate is for another name"));
+            const qsizetype problem = detail.indexOf(QLatin1String("problem: "));
+            return failed(QStringLiteral("the server's certificate is not trusted")
+                          + (problem < 0 ? QString() : QStringLiteral(" (%1)").arg(detail.mid(problem + 9).trimmed())));
+        }
+        if (code != CURLE_OK)
+            return failed(QString::fromUtf8(t.failure[0] ? t.failure : curl_easy_strerror(code)).trimmed());
+        if (status == 404 || status == 410) {
+            r.got = result::missing;
+            return r;
+        }
+        if (t.ranged) {
+            // "bytes FIRST-LAST/SIZE", SIZE "*" when not known.
+            bool ok = false;
+            r.size = t.contentRange.mid(t.contentRange.indexOf('/') + 1).trimmed().toLongLong(&ok);
+            if (!ok || !t.contentRange.contains('/'))
+                r.size = -1;
+        }
+        if (t.ranged && status == 416) {   // the range begins past the value's end
+            r.got = result::found;
+            return r;
+        }
+        if (status != (t.ranged ? 206 : 200))
+            return failed(QStringLiteral("the server answers %1").arg(status));
+        r.value.swap(t.body);
+        if (!t.ranged)
+            r.size = r.value.size();
+        r.got = result::found;
+        return r;
     }
 
     static size_t header(char *data, size_t size, size_t count, void *self)
     {
-        const QByteArray line(data, qsizetype(size * count));
-        if (line.toLower().startsWith("content-range:"))
-            static_cast<webStore *>(self)->contentRange = line.mid(14).trimmed();
+        auto *t = static_cast<transfer *>(self);
+        t->quiet.start();
+        const QByteArray line = QByteArray(data, qsizetype(size * count)).toLower();
+        long status = 0;
+        curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
+        if (line.startsWith("content-range:"))
+            t->contentRange = line.mid(14).trimmed();
+        // A value too large is not waited for.
+        if (status < 300 && line.startsWith("content-length:") && line.mid(15).trimmed().toLongLong() > t->limit
+            && !(t->ranged && status == 200)) {
+            t->tooLarge = true;
+            return 0;
+        }
         return size * count;
     }
 
     static size_t received(char *data, size_t size, size_t count, void *self)
     {
-        auto *store = static_cast<webStore *>(self);
+        auto *t = static_cast<transfer *>(self);
+        t->quiet.start();
         const size_t bytes = size * count;
         long status = 0;
-        curl_easy_getinfo(store->curl, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
         if (status >= 300)   // the text of an error page
             return bytes;
-        if (store->ranged && status == 200) {   // a server that ignores ranges: not the whole of a large shard
-            store->wholeAnswer = true;
+        if (t->ranged && status == 200) {   // a server that ignores ranges: not the whole of a large shard
+            t->wholeAnswer = true;
             return 0;
         }
-        if (qint64(store->body.size()) + qint64(bytes) > store->bodyLimit) {
-            store->body.resize(store->bodyLimit);
+        if (qint64(t->body.size()) + qint64(bytes) > t->limit) {
+            t->tooLarge = true;
             return 0;
         }
-        store->body.append(data, qsizetype(bytes));
+        t->body.append(data, qsizetype(bytes));
         return bytes;
     }
 
     QString base;
+    QString host;               // "HOST" or "HOST:PORT", for messages
     int timeout;
-    CURL *curl = nullptr;
-    QByteArray body;
-    qint64 bodyLimit = 0;
-    bool ranged = false;
-    QByteArray range;          // CURLOPT_RANGE's "FIRST-LAST" or "-LENGTH"
-    bool wholeAnswer = false;
-    QByteArray contentRange;
-    char failure[CURL_ERROR_SIZE] = {};
+    CURLM *multi = nullptr;
+    std::vector<transfer> pool;
+    bool notAnswering = false;  // a request was given up for want of any byte
+    bool probing = false;       // and the first transfer asks the server again
 };
 
 } // namespace
+
+zarrstore::result zarrstore::get(const QString &key, qint64 limit, QByteArray *value, QString *error)
+{
+    reply r;
+    request asked;
+    asked.key = key;
+    asked.limit = limit;
+    getMany({ asked }, [&](size_t, reply &got) { r = std::move(got); return true; });
+    value->swap(r.value);
+    if (r.got == result::failed)
+        *error = r.error;
+    return r.got;
+}
+
+zarrstore::result zarrstore::getRange(const QString &key, qint64 offset, qint64 length, QByteArray *value, qint64 *size, QString *error)
+{
+    reply r;
+    getMany({ request { key, offset, length, length } }, [&](size_t, reply &got) { r = std::move(got); return true; });
+    value->swap(r.value);
+    *size = r.size;
+    if (r.got == result::failed)
+        *error = r.error;
+    return r.got;
+}
 
 bool zarrstore::isUrl(const QString &where)
 {
