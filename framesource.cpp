@@ -62,6 +62,13 @@ void framesource::load(int t, int z)
     failed = false;
 }
 
+void framesource::reread()
+{
+    loaded = false;
+    failed = false;
+    keptProjected = false;
+}
+
 QString framesource::title() const
 {
     if (mProjection != projectionKind::none)
@@ -90,7 +97,8 @@ int framesource::levelFor(const QSize &scaled, const std::vector<QSize> &levels)
 
 // Each output pixel is the mean of the pixels it covers of the level
 // chosen.  A frame of one level is read whole, so that a drag reads
-// nothing; the levels of a pyramid only where the part lies.
+// nothing; the levels of a pyramid, and chunked images, only where the
+// part lies.
 QImage framesource::picture(const QSize &scaled, const QRect &part)
 {
     const QSize frame = size();
@@ -108,7 +116,7 @@ QImage framesource::picture(const QSize &scaled, const QRect &part)
                                        int(qint64(part.left()) * levelSize.width() / scaled.width()) + 1) - 1,
                               std::max(int((qint64(part.bottom()) + 1) * levelSize.height() / scaled.height()),
                                        int(qint64(part.top()) * levelSize.height() / scaled.height()) + 1) - 1));
-    const QRect region = levels.size() == 1 ? QRect(QPoint(), levelSize) : needed;
+    const QRect region = levels.size() == 1 && !mPlanes->partsOnly() ? QRect(QPoint(), levelSize) : needed;
     const bool current = loaded && keptProjected == (mProjection != projectionKind::none) && mLevel == level
             && mRegion.contains(needed);
     if (!current && !readKept(level, region))

@@ -56,6 +56,8 @@ public:
     virtual QList<QPair<QString, QString>> facts() const = 0;
     virtual QString metadataText() const { return QString(); }
 
+    // Reads the frame shown again, from the file or the server, at the next picture.
+    virtual void reread();
     // Takes (t, z) as the frame shown; reads nothing.
     virtual void load(int t, int z);
     // The size of the frame.

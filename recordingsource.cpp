@@ -29,6 +29,8 @@ recordingsource::recordingsource(std::unique_ptr<stack> input, const QStringList
     : framesource(std::make_unique<stackplanes>(*input, tracePathOf(paths))), in(std::move(input)), mPaths(paths)
 {
     planesOf = static_cast<stackplanes *>(mPlanes.get());
+    // An OME-Zarr image is read by chunks: those in view, at every level.
+    planesOf->setPartsOnly(paths.size() == 1 && zarrStack::isZarr(paths.first()));
     mName = nameOf(paths);
     const size_t count = in->channels.size();
     mChannels.resize(count);
@@ -96,6 +98,13 @@ QStringList recordingsource::imageNames() const
 bool recordingsource::swappable() const
 {
     return in->axesGuessed && (in->times == 1) != (in->planes == 1);
+}
+
+// A server that stopped answering is asked again.
+void recordingsource::reread()
+{
+    in->retry();
+    framesource::reread();
 }
 
 void recordingsource::setSwapped(bool on)

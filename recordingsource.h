@@ -29,6 +29,7 @@ public:
     QStringList paths() const override { return mPaths; }
     bool swapped() const override { return mSwapped; }
     void setSwapped(bool on) override;
+    void reread() override;
     QSize size() override { return QSize(in->width, in->height); }
     std::optional<double> pixelSize() const override { return in->pixelWidth; }
     std::optional<double> planeSpacing() const override { return mSwapped ? std::nullopt : in->planeSpacing; }

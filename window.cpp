@@ -343,6 +343,17 @@ void window::reloadFrame()
     requestFrame();
 }
 
+// View › Reload: the frame shown read again, and a server that stopped
+// answering asked again.
+void window::reread()
+{
+    if (!source)
+        return;
+    source->reread();
+    orthoStale = true;
+    reloadFrame();
+}
+
 // An OME-Zarr image on a web server, read chunk by chunk as it is shown.
 void window::openUrl()
 {
@@ -636,6 +647,10 @@ void window::createActions()
     exportViewAct->setShortcut(QKeySequence(tr("Ctrl+E")));
     connect(exportViewAct, &QAction::triggered, this, &window::exportView);
 
+    rereadAct = new QAction(tr("&Reload"), this);
+    rereadAct->setShortcut(QKeySequence(QKeySequence::Refresh));
+    connect(rereadAct, &QAction::triggered, this, &window::reread);
+
     exportMovieAct = new QAction(tr("Export &Movie..."), this);
     exportMovieAct->setShortcut(QKeySequence(tr("Ctrl+Shift+E")));
     connect(exportMovieAct, &QAction::triggered, this, &window::exportMovie);
@@ -672,6 +687,8 @@ void window::createMenus()
     viewMenu->addAction(normalSizeAct);
     viewMenu->addSeparator();
     viewMenu->addAction(fitAct);
+    viewMenu->addSeparator();
+    viewMenu->addAction(rereadAct);
     viewMenu->addSeparator();
     viewMenu->addAction(scaleBarAct);
     viewMenu->addAction(timeStampAct);
@@ -738,7 +755,7 @@ void window::updateImageMenu()
     channelsMenu->setEnabled(!channels.empty());
     brightnessAct->setEnabled(features & framesource::adjusting);
     for (QAction *action : { static_cast<QAction *>(projectToggleAct), focalRangeAct, orthoAct, pixelValuesAct, timeStampAct, infoAct,
-                              exportViewAct, exportMovieAct })
+                              exportViewAct, exportMovieAct, rereadAct })
         action->setEnabled(source != nullptr);
     // A dataset's descriptor holds no sizes.
     scaleBarAct->setEnabled(source && source->pixelSize());

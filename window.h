@@ -64,6 +64,7 @@ private slots:
     void fitToWindow(bool on);
     void frameDoubleClicked(const QPoint &framePoint);
     void reloadFrame();
+    void reread();
     void openUrl();
     void openRecordingDialog();
     void saveAsDataset();
@@ -178,6 +179,7 @@ private:
     QAction *infoAct;
     QAction *exportViewAct;
     QAction *exportMovieAct;
+    QAction *rereadAct;
     QMenu *recentMenu;
     QMenu *projectionMenu;
     QMenu *fileMenu;

@@ -34,6 +34,9 @@ public:
     // Whether reading the planes of (t, z) in bands of rows costs no more
     // than reading them whole.
     virtual bool cheapBands(int, int) { return false; }
+    // Whether a frame of one level is read only where it is seen (chunks over
+    // a network), rather than whole, so that a drag reads nothing.
+    virtual bool partsOnly() const { return false; }
     // The trace line of a read of (t, z).
     virtual QByteArray traceLine(int t, int z) const = 0;
     QString error() const { return mError; }
@@ -50,6 +53,7 @@ public:
     stackplanes(stack &input, const QByteArray &tracePath);
 
     void setSwapped(bool on) { swapped = on; }
+    void setPartsOnly(bool on) { parts = on; }
 
     std::vector<QSize> levels() const override { return in.levels; }
     int channels() const override { return int(in.channels.size()); }
@@ -58,12 +62,14 @@ public:
     bool present(int t, int z) const override;
     bool read(int t, int z, int level, const QRect &region, std::vector<planeData> &planes) override;
     bool cheapBands(int t, int z) override;
+    bool partsOnly() const override { return parts; }
     QByteArray traceLine(int t, int z) const override;
 
 private:
     stack &in;
     QByteArray tracePath;
     bool swapped = false;
+    bool parts = false;
 };
 
 #endif

@@ -226,7 +226,7 @@ void tst_zoom::menu()
     QStringList texts;
     for (QAction *action : w->viewMenu->actions())
         texts << action->text();
-    QCOMPARE(texts, QStringList({ "Zoom &In", "Zoom &Out", "&Normal Size", "", "Fit to &Window", "", "Scale &Bar",
+    QCOMPARE(texts, QStringList({ "Zoom &In", "Zoom &Out", "&Normal Size", "", "Fit to &Window", "", "&Reload", "", "Scale &Bar",
                                   "&Time Stamp", "Overlay &Settings..." }));
     for (QAction *action : { w->zoomInAct, w->zoomOutAct, w->normalSizeAct })
         QVERIFY(!action->isEnabled());
