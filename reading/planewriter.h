@@ -3,6 +3,7 @@
 
 #include "stack.h"
 
+#include <QImage>
 #include <QSize>
 #include <QString>
 
@@ -14,5 +15,8 @@
 // renamed into place: nothing half-written stays behind.
 bool writePlanes(const QString &fileName, const std::vector<planeData> &planes, const QSize &size,
                  std::optional<double> pixelSize, const QString &unit, QString *error);
+// Writes a picture as an 8-bit RGB TIFF the same way.
+bool writePicture(const QString &fileName, const QImage &picture, std::optional<double> pixelSize, const QString &unit,
+                  QString *error);
 
 #endif
