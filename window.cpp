@@ -1120,7 +1120,8 @@ void window::showPixelValues(bool on)
         valuesWindow = nullptr;
         pixelValuesAct->setChecked(false);
     });
-    valuesWindow->move(frameGeometry().topRight() + QPoint(1, 0));
+    // Beside the window, and beside the YZ view if that is there.
+    valuesWindow->move(frameGeometry().topRight() + QPoint(1 + (yzView ? yzView->frameGeometry().width() : 0), 0));
     valuesWindow->show();
     updatePixelValues();
 }
