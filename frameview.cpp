@@ -116,14 +116,8 @@ void frameview::paintEvent(QPaintEvent *)
         painter.drawLine(0, at.y(), width(), at.y());
         painter.drawLine(at.x(), 0, at.x(), height());
     }
-    if ((barPixelSize || !stampText.isEmpty()) && !shown.isNull()) {
-        const QRectF area = frameInView();
-        // The bar keeps its length in the file's unit at every zoom.
-        if (barPixelSize)
-            drawScaleBar(painter, area, screenScale() / *barPixelSize,
-                         roundLength(frameSize.width() * *barPixelSize * overlays.barFraction), barUnit, overlays);
-        drawTimeStamp(painter, area, stampText, overlays);
-    }
+    if ((barPixelSize || !stampText.isEmpty()) && !shown.isNull())
+        drawOverlays(painter, frameInView(), screenScale(), frameSize.width(), barPixelSize, barUnit, stampText, overlays);
     if (!problem.isEmpty()) {
         const int line = fontMetrics().height() + 8;
         const QRect band(0, (height() - line) / 2, width(), line);

@@ -1190,12 +1190,14 @@ void window::updateOverlays()
         return;
     }
     const std::optional<double> pixel = scaleBarAct->isChecked() && scaleBarAct->isEnabled() ? source->pixelSize() : std::nullopt;
-    QString stamp;
-    if (timeStampAct->isChecked()) {
-        const std::optional<double> seconds = source->elapsedSeconds(mTimePoint);
-        stamp = seconds ? elapsedText(*seconds) : tr("t %1").arg(mTimePoint);
-    }
-    imageLabel->setOverlays(pixel, source->unit(), stamp, overlays);
+    imageLabel->setOverlays(pixel, source->unit(), timeStampAct->isChecked() ? stampText(mTimePoint) : QString(), overlays);
+}
+
+// A time point's elapsed time where the file gives it, else its index.
+QString window::stampText(int t) const
+{
+    const std::optional<double> seconds = source->elapsedSeconds(t);
+    return seconds ? elapsedText(*seconds) : tr("t %1").arg(t);
 }
 
 void window::chooseOverlaySettings()
@@ -1285,8 +1287,6 @@ QString window::proposedName(const QString &suffix, QStandardPaths::StandardLoca
             : QStringLiteral("_t%1_%2_z%3-%4").arg(mTimePoint).arg(projectionKey(source->projection())).arg(planes.first).arg(planes.last);
     const QStringList paths = source->paths();
     QString folder = paths.isEmpty() ? path : QFileInfo(paths.first()).absolutePath();
-    if (!paths.isEmpty() && paths.size() == 1 && QFileInfo(paths.first()).isDir())
-        folder = QFileInfo(paths.first()).absolutePath();
     if (folder.isEmpty() || (!paths.isEmpty() && isAddress(paths.first())) || !QFileInfo(folder).isWritable()) {
         folder = QStandardPaths::writableLocation(elsewhere);
         QDir().mkpath(folder);
@@ -1297,18 +1297,11 @@ QString window::proposedName(const QString &suffix, QStandardPaths::StandardLoca
 
 // The scale bar and the time stamp as shown, on a picture of part of the
 // frame at the frame's own resolution.
-void window::drawOverlays(QImage &picture, const QRect &part, bool scaleBar, bool timeStamp, int t)
+void window::burnOverlays(QImage &picture, const QRect &part, bool scaleBar, bool timeStamp, int t)
 {
     QPainter painter(&picture);
-    const QRectF area(QPointF(0, 0), QSizeF(part.size()));
-    const std::optional<double> pixel = source->pixelSize();
-    if (scaleBar && pixel && *pixel > 0)
-        drawScaleBar(painter, area, 1 / *pixel, roundLength(imageLabel->frame().width() * *pixel * overlays.barFraction),
-                     source->unit(), overlays);
-    if (timeStamp) {
-        const std::optional<double> seconds = source->elapsedSeconds(t);
-        drawTimeStamp(painter, area, seconds ? elapsedText(*seconds) : tr("t %1").arg(t), overlays);
-    }
+    drawOverlays(painter, QRectF(QPointF(0, 0), QSizeF(part.size())), 1, imageLabel->frame().width(),
+                 scaleBar ? source->pixelSize() : std::nullopt, source->unit(), timeStamp ? stampText(t) : QString(), overlays);
 }
 
 // File › Export View: the frame as shown (channels, windows, colours,
@@ -1353,7 +1346,7 @@ void window::exportView()
         else
             writePlanes(dialog.fileName(), planes, part.size(), source->pixelSize(), source->unit(), &error);
     } else {
-        drawOverlays(picture, part, scaleBarAct->isChecked() && scaleBarAct->isEnabled(), timeStampAct->isChecked(), mTimePoint);
+        burnOverlays(picture, part, scaleBarAct->isChecked() && scaleBarAct->isEnabled(), timeStampAct->isChecked(), mTimePoint);
         if (dialog.format() == exportdialog::tiff) {
             writePicture(dialog.fileName(), picture, source->pixelSize(), source->unit(), &error);
         } else {
@@ -1424,7 +1417,7 @@ void window::exportMovie()
             break;
         }
         picture = picture.convertToFormat(QImage::Format_RGB32);
-        drawOverlays(picture, QRect(QPoint(), frame), chosen.scaleBar, chosen.timeStamp, t);
+        burnOverlays(picture, QRect(QPoint(), frame), chosen.scaleBar, chosen.timeStamp, t);
         if (size != frame)
             picture = picture.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         if (!writer.add(picture, &error))

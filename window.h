@@ -122,7 +122,8 @@ private:
     void remember(const QStringList &paths);
     void updateRecentMenu();
     QString proposedName(const QString &suffix, QStandardPaths::StandardLocation elsewhere) const;
-    void drawOverlays(QImage &picture, const QRect &part, bool scaleBar, bool timeStamp, int t);
+    void burnOverlays(QImage &picture, const QRect &part, bool scaleBar, bool timeStamp, int t);
+    QString stampText(int t) const;
 
     frameview *imageLabel;
     QLabel *mainLabel;

@@ -13,6 +13,8 @@
 #include "blockjpeg.h"
 #include "craftjpeg.h"
 
+#include "benchutil.h"
+
 #include <QtWidgets>
 
 #include <malloc.h>
@@ -28,35 +30,11 @@
 
 namespace {
 
-// The heap as the viewer's main sets it up: freed frames stay in it.
-constexpr int viewerMmapThreshold = 256 * 1024 * 1024;
-constexpr int viewerTrimThreshold = 512 * 1024 * 1024;
-
 struct Options
 {
     QString generator;
     int longRun = 1000;
     QString only; // one stepping set, as "grey 2048x2048"
-};
-
-// Counts the trace lines the viewer writes to std::cerr: one per frame it loads.
-class LineCounter : public std::streambuf
-{
-public:
-    int lines = 0;
-
-protected:
-    int overflow(int c) override
-    {
-        if (c == '\n')
-            ++lines;
-        return c;
-    }
-    std::streamsize xsputn(const char *s, std::streamsize n) override
-    {
-        lines += int(std::count(s, s + n, '\n'));
-        return n;
-    }
 };
 
 long pageFaults()
@@ -1045,8 +1023,7 @@ const struct
 
 int main(int argc, char *argv[])
 {
-    mallopt(M_MMAP_THRESHOLD, viewerMmapThreshold);
-    mallopt(M_TRIM_THRESHOLD, viewerTrimThreshold);
+    heapAsViewer();
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 2) {

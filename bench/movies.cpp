@@ -18,6 +18,8 @@
 #include "framesource.h"
 #include "importer.h"
 
+#include "benchutil.h"
+
 #include <QtWidgets>
 
 #include <malloc.h>
@@ -220,9 +222,7 @@ int view(const QString &path, const QString &out, int rounds)
 
 int main(int argc, char *argv[])
 {
-    // The heap as the viewer's main sets it up.
-    mallopt(M_MMAP_THRESHOLD, 256 * 1024 * 1024);
-    mallopt(M_TRIM_THRESHOLD, 512 * 1024 * 1024);
+    heapAsViewer();
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() >= 4 && args[1] == QLatin1String("frames"))

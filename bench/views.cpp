@@ -12,6 +12,8 @@
 #include "orthoview.h"
 #include "pixelvalues.h"
 
+#include "benchutil.h"
+
 #include <QtWidgets>
 
 #include <malloc.h>
@@ -23,26 +25,6 @@
 #include <vector>
 
 namespace {
-
-// Counts the trace lines the viewer writes to std::cerr: one a plane read.
-class LineCounter : public std::streambuf
-{
-public:
-    int lines = 0;
-
-protected:
-    int overflow(int c) override
-    {
-        if (c == '\n')
-            ++lines;
-        return c;
-    }
-    std::streamsize xsputn(const char *s, std::streamsize n) override
-    {
-        lines += int(std::count(s, s + n, '\n'));
-        return n;
-    }
-};
 
 double cpuSeconds()
 {
@@ -308,9 +290,7 @@ void orthogonalAndValues(LineCounter &counter, const QString &path, int rounds)
 
 int main(int argc, char *argv[])
 {
-    // The heap as the viewer's main sets it up.
-    mallopt(M_MMAP_THRESHOLD, 256 * 1024 * 1024);
-    mallopt(M_TRIM_THRESHOLD, 512 * 1024 * 1024);
+    heapAsViewer();
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 4) {

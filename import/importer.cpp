@@ -254,16 +254,26 @@ bool importer::encodeFrame(const frame &f, framewriter &encoder, std::vector<uns
     rows.resize(channels.size() * width);
     return encoder.encode(
             [&](int y, unsigned char *row) {
-                for (std::size_t i = 0; i < channels.size(); ++i) {
-                    channelRows[i] = nullptr;
-                    if (f.planes[i].bytes.empty())
-                        continue;
-                    channelRows[i] = rows.data() + i * width;
-                    maps[i].mapRow(f.planes[i].bytes.data() + y * rowBytes, width, rows.data() + i * width);
-                }
+                mapRows(f, y, rows, channelRows);
                 mergeRow(channelRows, merged, width, row);
             },
             error);
+}
+
+// Row y of every channel of a frame through its window, into rows; a
+// channel missing from the frame is a null row.
+void importer::mapRows(const frame &f, int y, std::vector<unsigned char> &rows,
+                       std::vector<const unsigned char *> &channelRows) const
+{
+    const int width = input.width;
+    const std::size_t rowBytes = std::size_t(width) * (frameBits / 8);
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+        channelRows[i] = nullptr;
+        if (f.planes[i].bytes.empty())
+            continue;
+        channelRows[i] = rows.data() + i * width;
+        maps[i].mapRow(f.planes[i].bytes.data() + y * rowBytes, width, rows.data() + i * width);
+    }
 }
 
 bool importer::renderFrame(int t, int z, QImage &out, QString *error)
@@ -276,19 +286,12 @@ bool importer::renderFrame(int t, int z, QImage &out, QString *error)
     if (out.size() != QSize(input.width, input.height) || out.format() != QImage::Format_RGB32)
         out = QImage(input.width, input.height, QImage::Format_RGB32);
     const int width = input.width;
-    const std::size_t rowBytes = std::size_t(width) * (frameBits / 8);
     const std::vector<QRgb> merged = colours();
     std::vector<unsigned char> rows(channels.size() * width);
     std::vector<const unsigned char *> channelRows(channels.size());
     for (int y = 0; y < input.height; ++y) {
         QRgb *pixels = reinterpret_cast<QRgb *>(out.scanLine(y));
-        for (std::size_t i = 0; i < channels.size(); ++i) {
-            channelRows[i] = nullptr;
-            if (f.planes[i].bytes.empty())
-                continue;
-            channelRows[i] = rows.data() + i * width;
-            maps[i].mapRow(f.planes[i].bytes.data() + y * rowBytes, width, rows.data() + i * width);
-        }
+        mapRows(f, y, rows, channelRows);
         if (inColour()) {
             mergeRow(channelRows, merged, width, pixels);
         } else {

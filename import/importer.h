@@ -84,6 +84,7 @@ private:
     // empty where the input has none.
     bool readPlane(int t, int z, std::size_t i, planeData &out, planeData &scratch, QString *error);
     bool readFrame(int t, int z, frame &f, QString *error);
+    void mapRows(const frame &f, int y, std::vector<unsigned char> &rows, std::vector<const unsigned char *> &channelRows) const;
     bool encodeFrame(const frame &f, class framewriter &encoder, std::vector<unsigned char> &rows,
                      QString *error) const;
     bool stopped() const { return *stop != 0; }

@@ -107,6 +107,14 @@ void drawScaleBar(QPainter &painter, const QRectF &area, double pixelsPerUnit, d
     painter.restore();
 }
 
+void drawOverlays(QPainter &painter, const QRectF &area, double scale, int frameWidth, std::optional<double> pixelSize,
+                  const QString &unit, const QString &stamp, const overlayStyle &style)
+{
+    if (pixelSize && *pixelSize > 0)
+        drawScaleBar(painter, area, scale / *pixelSize, roundLength(frameWidth * *pixelSize * style.barFraction), unit, style);
+    drawTimeStamp(painter, area, stamp, style);
+}
+
 void drawTimeStamp(QPainter &painter, const QRectF &area, const QString &text, const overlayStyle &style)
 {
     if (text.isEmpty() || area.isEmpty())

@@ -37,5 +37,10 @@ void drawScaleBar(QPainter &painter, const QRectF &area, double pixelsPerUnit, d
                   const overlayStyle &style);
 // Draws the text of a time stamp in its corner.
 void drawTimeStamp(QPainter &painter, const QRectF &area, const QString &text, const overlayStyle &style);
+// Both over a frame frameWidth pixels wide, of pixelSize (none: no bar),
+// drawn at scale area pixels a frame pixel: the bar keeps its length in
+// the unit at every scale.
+void drawOverlays(QPainter &painter, const QRectF &area, double scale, int frameWidth, std::optional<double> pixelSize,
+                  const QString &unit, const QString &stamp, const overlayStyle &style);
 
 #endif
