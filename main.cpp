@@ -109,7 +109,7 @@ int main(int argc, char *argv[])
     }
     parser.addPositionalArgument("file", "A dataset's descriptor (.tz); or a recording shown in place: a TIFF "
                                          "file, the files of a series, a folder of them, or an OME-Zarr folder or "
-                                         "http(s) URL.",
+                                         "http(s) or s3:// URL.",
                                  "[descriptor.tz | recording... | folder | URL]");
     if (!parser.parse(arguments))
         misuse(parser.errorText());

@@ -358,7 +358,7 @@ void window::reread()
 void window::openUrl()
 {
     bool ok = false;
-    const QString url = QInputDialog::getText(this, tr("Open URL"), tr("URL of an OME-Zarr image (http or https):"),
+    const QString url = QInputDialog::getText(this, tr("Open URL"), tr("URL of an OME-Zarr image (http, https or s3):"),
                                               QLineEdit::Normal, lastUrl, &ok).trimmed();
     if (!ok || url.isEmpty())
         return;

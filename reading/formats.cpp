@@ -3,6 +3,7 @@
 #include "imagefile.h"
 #include "indexnames.h"
 #include "tiffstack.h"
+#include "s3access.h"
 #include "zarrstack.h"
 #include "zarrstore.h"
 
@@ -104,9 +105,11 @@ bool isAddress(const QString &where)
 
 QString addressRefusal(const QString &where)
 {
+    if (s3access::isS3(where) && s3access().urlOf(where).isEmpty())
+        return QStringLiteral("%1: an s3:// address names a bucket, as s3://BUCKET/PATH").arg(where);
     if (!isAddress(where) || zarrstore::isUrl(where))
         return QString();
-    return QStringLiteral("%1: only http and https addresses can be opened").arg(where);
+    return QStringLiteral("%1: only http, https and s3 addresses can be opened").arg(where);
 }
 
 bool opensInPlace(const QString &where)

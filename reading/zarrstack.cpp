@@ -280,8 +280,16 @@ bool zarrStack::findImages(const stackOptions &options, QString *imagePath)
     QByteArray attributes, json;
     QString error;
     zarrstore::result got = store->get(QStringLiteral(".zattrs"), maxAttributes, &attributes, &error);
-    if (got == zarrstore::result::missing) {
+    if (got != zarrstore::result::found) {
+        // A bucket that may not be listed refuses a key it lacks (S3's 403)
+        // rather than saying it is missing: zarr.json is asked for all the same.
+        const zarrstore::result first = got;
+        QString firstError = error;
         got = store->get(QStringLiteral("zarr.json"), maxAttributes, &json, &error);
+        if (first == zarrstore::result::failed && got != zarrstore::result::found) {
+            got = first;
+            error = firstError;
+        }
         if (got == zarrstore::result::found) {
             zarrFormat = 3;
             const QString node = zarrJsonNode(json, &attributes, &error);

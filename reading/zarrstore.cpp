@@ -1,4 +1,5 @@
 #include "zarrstore.h"
+#include "s3access.h"
 
 #include <QDir>
 #include <QFile>
@@ -78,16 +79,29 @@ private:
 
 // The keys as URLs below a base URL, fetched with libcurl's multi interface:
 // all of a read's at once, over HTTP/2 where the server offers it, else over
-// at most six connections, kept open from read to read.
+// at most six connections, kept open from read to read.  An S3 bucket's
+// are signed when there are credentials.
 class webStore : public zarrstore
 {
 public:
-    webStore(const QString &url, int timeout) : base(url), timeout(timeout)
+    webStore(const QString &where, int timeout) : base(where), timeout(timeout)
     {
         while (base.endsWith(u'/'))
             base.chop(1);
-        const QUrl parsed(base);
+        const s3access s3 = s3access::fromEnvironment();
+        fetchBase = s3access::isS3(base) ? s3.urlOf(base) : base;
+        const QUrl parsed(fetchBase);
         host = parsed.port() < 0 ? parsed.host() : QStringLiteral("%1:%2").arg(parsed.host()).arg(parsed.port());
+        bucket = s3access::isS3(base) || s3.serves(fetchBase);
+        if (bucket && s3.signs()) {
+            signing = QStringLiteral("aws:amz:%1:s3").arg(s3.regionOf(fetchBase)).toUtf8();
+            accessKey = s3.accessKey.toUtf8();
+            secretKey = s3.secretKey.toUtf8();
+            // S3 wants the payload's hash, which libcurl leaves out; a GET has none to sign.
+            headers = curl_slist_append(headers, "x-amz-content-sha256: UNSIGNED-PAYLOAD");
+            if (!s3.sessionToken.isEmpty())
+                headers = curl_slist_append(headers, ("x-amz-security-token: " + s3.sessionToken).toUtf8().constData());
+        }
     }
     ~webStore() override
     {
@@ -99,6 +113,7 @@ public:
         }
         if (multi)
             curl_multi_cleanup(multi);
+        curl_slist_free_all(headers);
     }
 
     bool getMany(const std::vector<request> &requests, const takeReply &take) override
@@ -200,6 +215,7 @@ private:
     static constexpr int maxTransfers = 16;
     // Seconds without a byte before a request is given up.
     static constexpr long stallTime = 5;
+    static constexpr qsizetype errorBodyLimit = 16384;
 
     struct transfer
     {
@@ -213,6 +229,7 @@ private:
         bool tooLarge = false;
         bool wholeAnswer = false;
         QByteArray contentRange;
+        QByteArray errorBody;      // the start of an error's text, for S3's reason
         QElapsedTimer quiet;       // since the last bytes came
         char failure[CURL_ERROR_SIZE] = {};
     };
@@ -248,7 +265,7 @@ private:
             curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
             curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_2TLS));
             // Over TLS, wait for the first connection to learn whether it multiplexes.
-            if (base.startsWith(QLatin1String("https:"), Qt::CaseInsensitive))
+            if (fetchBase.startsWith(QLatin1String("https:"), Qt::CaseInsensitive))
                 curl_easy_setopt(curl, CURLOPT_PIPEWAIT, 1L);
             // The whole request, however slowly the bytes come.
             curl_easy_setopt(curl, CURLOPT_TIMEOUT, long(timeout));
@@ -262,6 +279,12 @@ private:
             curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
             curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &webStore::header);
             curl_easy_setopt(curl, CURLOPT_HEADERDATA, &t);
+            if (!signing.isEmpty()) {
+                curl_easy_setopt(curl, CURLOPT_AWS_SIGV4, signing.constData());
+                curl_easy_setopt(curl, CURLOPT_USERNAME, accessKey.constData());
+                curl_easy_setopt(curl, CURLOPT_PASSWORD, secretKey.constData());
+                curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+            }
         }
         return true;
     }
@@ -278,9 +301,10 @@ private:
         t.tooLarge = false;
         t.wholeAnswer = false;
         t.contentRange.clear();
+        t.errorBody.clear();
         t.failure[0] = 0;
         t.quiet.start();
-        const QByteArray url = (base + u'/' + asked.key).toUtf8();
+        const QByteArray url = (fetchBase + u'/' + asked.key).toUtf8();
         curl_easy_setopt(t.easy, CURLOPT_URL, url.constData());
         curl_easy_setopt(t.easy, CURLOPT_RANGE, t.ranged ? t.range.constData() : nullptr);
         curl_multi_add_handle(multi, t.easy);
@@ -328,8 +352,13 @@ private:
             r.got = result::found;
             return r;
         }
-        if (status != (t.ranged ? 206 : 200))
+        if (status != (t.ranged ? 206 : 200)) {
+            if (const QString reason = s3access::errorOf(t.errorBody); !reason.isEmpty())
+                return failed(QStringLiteral("the server answers %1: %2").arg(status).arg(reason));
+            if (bucket && status >= 400)
+                return failed(QStringLiteral("the server answers %1, without S3's reason (its answer is not S3's XML)").arg(status));
             return failed(QStringLiteral("the server answers %1").arg(status));
+        }
         r.value.swap(t.body);
         if (!t.ranged)
             r.size = r.value.size();
@@ -362,8 +391,11 @@ private:
         const size_t bytes = size * count;
         long status = 0;
         curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
-        if (status >= 300)   // the text of an error page
+        if (status >= 300) {   // the text of an error page
+            if (t->errorBody.size() < errorBodyLimit)
+                t->errorBody.append(data, qsizetype(std::min<size_t>(bytes, size_t(errorBodyLimit - t->errorBody.size()))));
             return bytes;
+        }
         if (t->ranged && status == 200) {   // a server that ignores ranges: not the whole of a large shard
             t->wholeAnswer = true;
             return 0;
@@ -376,7 +408,13 @@ private:
         return bytes;
     }
 
-    QString base;
+    QString base;               // as given, for messages
+    QString fetchBase;          // the http(s) URL below which the keys are
+    bool bucket = false;        // an S3 bucket's
+    QByteArray signing;         // CURLOPT_AWS_SIGV4's provider, region and service; empty: anonymous
+    QByteArray accessKey;
+    QByteArray secretKey;
+    curl_slist *headers = nullptr;
     QString host;               // "HOST" or "HOST:PORT", for messages
     int timeout;
     CURLM *multi = nullptr;
@@ -414,7 +452,7 @@ zarrstore::result zarrstore::getRange(const QString &key, qint64 offset, qint64 
 bool zarrstore::isUrl(const QString &where)
 {
     return where.startsWith(QLatin1String("http://"), Qt::CaseInsensitive)
-            || where.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
+            || where.startsWith(QLatin1String("https://"), Qt::CaseInsensitive) || s3access::isS3(where);
 }
 
 std::unique_ptr<zarrstore> zarrstore::open(const QString &where, int timeout)

@@ -32,7 +32,7 @@ packages=(build-essential cmake pkg-config qt6-base-dev libjpeg62-turbo-dev libt
     packages+=(clang libfuzzer-14-dev xvfb xdotool fonts-dejavu-core libjpeg-turbo-progs tigervnc-viewer openssl iproute2
                dpkg-dev file lintian desktop-file-utils appstream shared-mime-info xdg-utils
                imagemagick libmagickcore-6.q16-6-extra libfile-mimeinfo-perl man-db groff-base
-               python3-tifffile python3-numpy python3-zarr nginx-light libtiff-tools time ffmpeg)
+               python3-tifffile python3-numpy python3-zarr python3-fsspec python3-aiohttp nginx-light libtiff-tools time ffmpeg)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -112,8 +112,8 @@ check "a folder of a series" 124 - "=$work/series: t 0, z 1" -- series
 check "the files of a series" 124 - "=$work/series: t 0, z 1" -- series/a_t2.tif series/a_t1.tif
 check "a series with a file missing" 124 - "^tesseline: cannot read none.tif: No such file" -- series/a_t1.tif none.tif
 # An address of another scheme, or mistyped, is refused as such, not taken for a path.
-check "an ftp address" 124 - "^tesseline: ftp://example.org/a.zarr: only http and https addresses can be opened$" -- ftp://example.org/a.zarr
-check "a mistyped scheme" 124 - "^tesseline: htp://example.org/a.zarr: only http and https addresses can be opened$" -- htp://example.org/a.zarr
+check "an ftp address" 124 - "^tesseline: ftp://example.org/a.zarr: only http, https and s3 addresses can be opened$" -- ftp://example.org/a.zarr
+check "a mistyped scheme" 124 - "^tesseline: htp://example.org/a.zarr: only http, https and s3 addresses can be opened$" -- htp://example.org/a.zarr
 
 # Over plain ssh: one line that says what is missing, instead of Qt's abort.
 launch=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)

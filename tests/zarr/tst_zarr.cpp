@@ -34,6 +34,8 @@ private slots:
     void badInputs();
     void noImage();
     void savedFromUrl();
+    void s3_data();
+    void s3();
 
 private:
     QString url(const QString &path) const { return QString("http://127.0.0.1:%1/%2").arg(port).arg(path); }
@@ -42,7 +44,9 @@ private:
     QTemporaryDir work;
     QProcess nginx;
     QProcess silent;
+    QProcess s3server;
     int port = 0;
+    int s3port = 0;
     QHash<QString, qint64> logRead;
 };
 
@@ -150,6 +154,21 @@ http {
 })").arg(w).arg(port).arg(w, locations).arg(silentPort).toUtf8());
     nginx.start("/usr/sbin/nginx", { "-p", w, "-c", work.filePath("nginx.conf"), "-e", work.filePath("error.log") });
     QVERIFY(nginx.waitForStarted());
+
+    // An S3 server of the tests' own: every bucket holds data/; two keys, the second with a session token.
+    QVERIFY(QDir(w).mkdir("s3"));
+    for (const char *bucket : { "private", "public", "denied", "textonly" })
+        QVERIFY(QFile::link("../data", work.filePath(QString("s3/") + bucket)));
+    s3server.start("/usr/bin/python3", { S3SERVER_PY, work.filePath("s3"), work.filePath("s3.log"), "--public", "public",
+                                         "--key", "AKIDTESTONE:secretOne/abc+def", "--key", "AKIDTESTTWO:secretTwo:tokenTwo" });
+    QVERIFY(s3server.waitForReadyRead(20000));
+    s3port = s3server.readLine().trimmed().toInt();
+    QVERIFY(s3port > 0);
+    writeFile(work.filePath("aws-credentials"), "[default]\naws_access_key_id = AKIDWRONG\naws_secret_access_key = wrong\n"
+                                                 "# the lab's\n[lab]\naws_access_key_id = AKIDTESTONE\naws_secret_access_key = secretOne/abc+def\n");
+    writeFile(work.filePath("aws-config"), QString("[default]\nregion = us-west-2\n[profile lab]\nregion = ap-south-1\n"
+                                                    "s3 =\n  endpoint_url = http://127.0.0.1:1\nendpoint_url = http://127.0.0.1:%1\n").arg(s3port).toUtf8());
+
     QTcpSocket socket;
     QTRY_VERIFY_WITH_TIMEOUT((socket.connectToHost(QHostAddress::LocalHost, quint16(port)), socket.waitForConnected(100)), 20000);
 }
@@ -160,6 +179,8 @@ void tst_zarr::cleanupTestCase()
     nginx.waitForFinished();
     silent.kill();
     silent.waitForFinished();
+    s3server.kill();
+    s3server.waitForFinished();
 }
 
 // The request lines nginx logged since the last call: "URI STATUS", and in
@@ -449,6 +470,83 @@ void tst_zarr::savedFromUrl()
     QVERIFY2(run.waitForFinished(60000) && run.exitCode() == 0, run.readAllStandardError().constData());
     const QJsonObject record = QJsonDocument::fromJson(contents(work.filePath("well/well.import.json"))).object();
     QCOMPARE(record["inputs"].toArray(), QJsonArray({ QJsonObject { { "url", input } } }));
+}
+
+void tst_zarr::s3_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QStringList>("environment");   // %1: the server's port
+    QTest::addColumn<QString>("reason");            // empty: every request served as "how"
+    QTest::addColumn<QString>("how");
+    const QStringList one = { "AWS_ACCESS_KEY_ID=AKIDTESTONE", "AWS_SECRET_ACCESS_KEY=secretOne/abc+def" };
+    const QStringList two = { "AWS_ACCESS_KEY_ID=AKIDTESTTWO", "AWS_SECRET_ACCESS_KEY=secretTwo" };
+    const QStringList files = { "AWS_SHARED_CREDENTIALS_FILE=aws-credentials", "AWS_CONFIG_FILE=aws-config" };
+    const QString endpoint = "AWS_ENDPOINT_URL_S3=http://127.0.0.1:%1";
+    const QString image = "s3://%1/v3/shard-end";
+    QTest::newRow("keys from the environment, before the profile's")
+            << image.arg("private") << one + files + QStringList { endpoint } << "" << "signed/us-west-2";
+    QTest::newRow("a session token")
+            << image.arg("private") << two + QStringList { "AWS_SESSION_TOKEN=tokenTwo", "AWS_REGION=eu-west-1", "AWS_ENDPOINT_URL=http://127.0.0.1:%1" }
+            << "" << "signed/eu-west-1";
+    QTest::newRow("a profile's keys, region and endpoint")
+            << image.arg("private") << files + QStringList { "AWS_PROFILE=lab" } << "" << "signed/ap-south-1";
+    QTest::newRow("the endpoint's http address") << "http://127.0.0.1:%1/private/v3/shard-end"
+            << one + QStringList { endpoint, "AWS_DEFAULT_REGION=eu-north-1" } << "" << "signed/eu-north-1";
+    QTest::newRow("anonymous, a public bucket") << image.arg("public") << QStringList { endpoint } << "" << "anonymous";
+    QTest::newRow("anonymous, a private bucket") << image.arg("private") << QStringList { endpoint }
+            << "the server answers 403: AccessDenied (Access Denied)" << "";
+    QTest::newRow("a wrong secret") << image.arg("private") << QStringList { "AWS_ACCESS_KEY_ID=AKIDTESTONE", "AWS_SECRET_ACCESS_KEY=secretOne", endpoint }
+            << "the server answers 403: SignatureDoesNotMatch (The request signature we calculated" << "";
+    QTest::newRow("an expired token") << image.arg("private") << two + QStringList { "AWS_SESSION_TOKEN=expired", endpoint }
+            << "the server answers 400: ExpiredToken (The provided token has expired.)" << "";
+    QTest::newRow("a chunk refused, not the fill value") << image.arg("denied") << one + QStringList { endpoint }
+            << "s3://denied/v3/shard-end/0/c/0/1/0/0/1: the server answers 403: AccessDenied (Access Denied)" << "";
+    QTest::newRow("a refusal not in S3's XML") << image.arg("textonly") << one + QStringList { endpoint }
+            << "the server answers 403, without S3's reason" << "";
+    QTest::newRow("no bucket") << "s3:///v3/shard-end" << one << "an s3:// address names a bucket" << "";
+}
+
+// Signed and anonymous S3 reads give the planes the folder holds; S3's
+// refusals give its reason, and never the keys.
+void tst_zarr::s3()
+{
+    QFETCH(QString, address);
+    QFETCH(QStringList, environment);
+    QFETCH(QString, reason);
+    QFETCH(QString, how);
+    static const char *const names[] = { "AWS_ACCESS_KEY_ID", "AWS_SECRET_ACCESS_KEY", "AWS_SESSION_TOKEN", "AWS_PROFILE",
+                                         "AWS_SHARED_CREDENTIALS_FILE", "AWS_CONFIG_FILE", "AWS_REGION", "AWS_DEFAULT_REGION",
+                                         "AWS_ENDPOINT_URL_S3", "AWS_ENDPOINT_URL" };
+    for (const char *name : names)
+        qunsetenv(name);
+    qputenv("HOME", work.path().toUtf8());   // no ~/.aws of the person running the tests
+    for (const QString &setting : environment) {
+        QString value = setting.section('=', 1).replace("%1", QString::number(s3port));
+        if (value.startsWith("aws-"))
+            value = work.filePath(value);
+        qputenv(setting.section('=', 0, 0).toUtf8(), value.toUtf8());
+    }
+    fetched("s3.log");
+    QString error;
+    std::unique_ptr<stack> s = openStack({ address.replace("%1", QString::number(s3port)) }, stackOptions(), &error);
+    planeData plane, wanted;
+    if (s && !s->read(0, 0, 1, plane))
+        error = s->error();
+    for (const char *name : names)
+        qunsetenv(name);
+    if (!reason.isEmpty()) {
+        QVERIFY2(error.contains(reason) && !error.contains("AKIDTEST") && !error.contains("secret"), qPrintable(error));
+        return;
+    }
+    QVERIFY2(s && error.isEmpty(), qPrintable(error));
+    std::unique_ptr<stack> folder = openStack({ work.filePath("data/v3/shard-end") }, stackOptions(), &error);
+    QVERIFY(folder && folder->read(0, 0, 1, wanted));
+    QVERIFY(plane.bytes == wanted.bytes);
+    QStringList lines;
+    QTRY_VERIFY(!(lines += fetched("s3.log")).isEmpty());
+    for (const QString &line : lines)
+        QVERIFY2(line.section(' ', 3, 3) == how && QStringList({ "200", "206", "404" }).contains(line.section(' ', 2, 2)), qPrintable(line));
+    QVERIFY2(!lines.filter(" bytes=").isEmpty(), qPrintable(lines.join('|')));
 }
 
 QTEST_MAIN(tst_zarr)
