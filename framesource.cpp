@@ -136,13 +136,22 @@ bool framesource::readKept(int level, const QRect &region)
                                                            mPlanes->read(mTime, mPlane, level, region, kept));
     keptProjected = ok && mProjection != projectionKind::none;
     loaded = false;
-    if (!ok) {
+    mMissed.clear();
+    // Parts that did not come are shown as such, and the rest as it is.
+    const bool partial = !ok && mProjection == projectionKind::none && !mPlanes->missed().empty()
+            && kept.size() == size_t(mPlanes->channels());
+    if (!ok && !partial) {
         setProblem(mPlanes->error());
         kept.clear();
         failed = true;
         return false;
     }
-    mProblem.clear();
+    if (partial) {
+        setProblem(mPlanes->error());
+        mMissed = mPlanes->missed();
+    } else {
+        mProblem.clear();
+    }
     loaded = true;
     mLevel = level;
     mRegion = region;
@@ -150,6 +159,23 @@ bool framesource::readKept(int level, const QRect &region)
         channelsFound(kept.size());
     startUnstarted();
     return true;
+}
+
+std::vector<QRect> framesource::missedIn(const QSize &scaled, const QRect &part) const
+{
+    std::vector<QRect> shown;
+    const std::vector<QSize> levels = mPlanes->levels();
+    if (!loaded || mMissed.empty() || size_t(mLevel) >= levels.size())
+        return shown;
+    const QSize level = levels[size_t(mLevel)];
+    for (const QRect &r : mMissed) {
+        const QPoint from(int(qint64(r.left()) * scaled.width() / level.width()), int(qint64(r.top()) * scaled.height() / level.height()));
+        const QPoint to(int((qint64(r.right()) + 1) * scaled.width() / level.width()), int((qint64(r.bottom()) + 1) * scaled.height() / level.height()));
+        const QRect inPart = QRect(from, to - QPoint(1, 1)) & part;
+        if (!inPart.isEmpty())
+            shown.push_back(inPart.translated(-part.topLeft()));
+    }
+    return shown;
 }
 
 // The planes of the range at the time point shown, each added to the

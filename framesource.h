@@ -66,8 +66,11 @@ public:
     virtual QString title() const;
     // The part of the frame shown, at a scale at which the whole frame is
     // `scaled`: the frame's own size, or smaller.  A frame that cannot be
-    // read gives a null image, and problem() says why.
+    // read gives a null image, and problem() says why.  A frame of which
+    // parts did not come gives the rest, and problem() too.
     virtual QImage picture(const QSize &scaled, const QRect &part);
+    // The parts of the last picture that did not come, in its pixels.
+    std::vector<QRect> missedIn(const QSize &scaled, const QRect &part) const;
     // Whether a picture of any part costs no read of a file.
     virtual bool partsAtHand() const { return true; }
     QString problem() const { return mProblem; }
@@ -122,6 +125,7 @@ private:
     bool keptProjected = false;
     int mLevel = 0;
     QRect mRegion;
+    std::vector<QRect> mMissed;   // of kept, in the level's pixels
     std::vector<planeData> kept;
     QString mProblem;
     compositor colours;

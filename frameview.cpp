@@ -119,6 +119,23 @@ void frameview::paintEvent(QPaintEvent *)
     if ((barPixelSize || !stampText.isEmpty()) && !shown.isNull())
         drawOverlays(painter, frameInView(), screenScale(), frameSize.width(), barPixelSize, barUnit, stampText, overlays);
     if (!problem.isEmpty()) {
+        // What did not come: dark, crossed with amber lines.
+        std::vector<QRectF> hatched;
+        if (shown.isNull())
+            hatched.push_back(rect());
+        const QRectF at = pictureRect();
+        for (const QRect &r : shown.isNull() ? std::vector<QRect>() : missed)
+            hatched.push_back(QRectF(at.left() + r.left() * at.width() / shown.width(), at.top() + r.top() * at.height() / shown.height(),
+                                     r.width() * at.width() / shown.width(), r.height() * at.height() / shown.height()));
+        painter.save();
+        painter.setPen(QPen(QColor(255, 176, 0), 2));
+        for (const QRectF &r : hatched) {
+            painter.fillRect(r, QColor(0, 0, 0, 170));
+            painter.setClipRect(r);
+            for (qreal x = r.left() - r.height(); x < r.right(); x += 10)
+                painter.drawLine(QPointF(x, r.bottom()), QPointF(x + r.height(), r.top()));
+        }
+        painter.restore();
         const int line = fontMetrics().height() + 8;
         const QRect band(0, (height() - line) / 2, width(), line);
         painter.fillRect(band, QColor(0, 0, 0, 200));
@@ -175,11 +192,12 @@ void frameview::setCrosshair(const std::optional<QPoint> &framePoint)
     update();
 }
 
-void frameview::setProblem(const QString &text)
+void frameview::setProblem(const QString &text, const std::vector<QRect> &parts)
 {
-    if (problem == text)
+    if (problem == text && missed == parts)
         return;
     problem = text;
+    missed = parts;
     update();
 }
 

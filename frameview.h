@@ -46,7 +46,9 @@ public:
     void setPointing(bool on);
     void setCrosshair(const std::optional<QPoint> &framePoint);
     // Why the frame cannot be shown, drawn over the area; empty for nothing.
-    void setProblem(const QString &problem);
+    // Missed: the parts of the picture shown, in its pixels, that did not
+    // come, hatched; the whole area is when there is no picture.
+    void setProblem(const QString &problem, const std::vector<QRect> &missed = {});
     // A scale bar (with the size of a frame pixel in unit; none: no bar) and
     // a time stamp (empty: none) drawn over the frame, in style.
     void setOverlays(std::optional<double> pixelSize, const QString &unit, const QString &stamp, const overlayStyle &style);
@@ -105,6 +107,7 @@ private:
     bool pointing = false;
     std::optional<QPoint> crosshair;
     QString problem;
+    std::vector<QRect> missed;
     QImage shownImage;
     std::optional<double> barPixelSize;
     QString barUnit;

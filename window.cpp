@@ -488,7 +488,7 @@ void window::paintEvent(QPaintEvent *)
     pictureWanted = false;
     const frameview::part part = imageLabel->wanted(source->size(), source->partsAtHand());
     imageLabel->showFrame(forScreen(source->picture(part.scaled, part.rect), devicePixelRatio()), part);
-    imageLabel->setProblem(source->problem());
+    imageLabel->setProblem(source->problem(), source->missedIn(part.scaled, part.rect));
     if (moved)
         updateOverlays();
     if (brightness && moved)

@@ -21,6 +21,7 @@ bool stackplanes::read(int t, int z, int level, const QRect &region, std::vector
     planes.resize(in.channels.size());
     const size_t bytes = size_t(region.width()) * size_t(region.height()) * size_t(in.bits / 8);
     bool any = false;
+    mMissed.clear();
     for (size_t c = 0; c < planes.size(); ++c) {
         planeData &out = planes[c];
         if (!in.present(time, plane, int(c))) {
@@ -28,8 +29,11 @@ bool stackplanes::read(int t, int z, int level, const QRect &region, std::vector
             continue;
         }
         if (!in.readRegion(time, plane, int(c), level, region, out)) {
-            mError = in.error();
-            return false;
+            if (mMissed.empty())
+                mError = in.error();
+            if (in.missed().empty() || out.bytes.size() != bytes)
+                return false;
+            mMissed.insert(mMissed.end(), in.missed().begin(), in.missed().end());
         }
         if (out.bits != in.bits || out.format != in.format || out.bytes.size() != bytes) {
             mError = QStringLiteral("%1: the plane at time point %2, focal plane %3, channel %4 differs from the first")
@@ -38,6 +42,8 @@ bool stackplanes::read(int t, int z, int level, const QRect &region, std::vector
         }
         any = true;
     }
+    if (!mMissed.empty())
+        return false;
     if (!any) {
         // The stack says why: the file of a series that is missing.
         planeData none;

@@ -29,7 +29,8 @@ public:
     virtual bool present(int t, int z) const = 0;
     // Reads the region of every channel's plane at (t, z) and level into
     // planes, one a channel; a channel the input lacks there is left empty.
-    // On failure returns false and error() says why.
+    // On failure returns false and error() says why; where only some parts
+    // did not come, missed() says which, and the planes hold the rest.
     virtual bool read(int t, int z, int level, const QRect &region, std::vector<planeData> &planes) = 0;
     // Whether reading the planes of (t, z) in bands of rows costs no more
     // than reading them whole.
@@ -41,9 +42,12 @@ public:
     virtual QByteArray traceLine(int t, int z) const = 0;
     QString error() const { return mError; }
     void setError(const QString &error) { mError = error; }
+    // The parts of the region, in the level's pixels, that the last read missed.
+    const std::vector<QRect> &missed() const { return mMissed; }
 
 protected:
     QString mError;
+    std::vector<QRect> mMissed;
 };
 
 // A stack's planes, with its time points and focal planes swapped or not.

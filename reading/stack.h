@@ -107,9 +107,14 @@ public:
     // Asks again a server that stopped answering.
     virtual void retry() { }
     QString error() const { return mError; }
+    // The parts of the last region read, in its level's pixels, that did not
+    // come (chunks not fetched or not decoded), where it failed with them;
+    // such a read still fills the rest of the region.
+    const std::vector<QRect> &missed() const { return mMissed; }
 
 protected:
     QString mError;
+    std::vector<QRect> mMissed;
 };
 
 // "16-bit unsigned integers", "32-bit float".

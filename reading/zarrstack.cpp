@@ -163,9 +163,11 @@ bool zarrStack::read(int t, int z, int c, planeData &out)
 }
 
 // The chunks the region lies in, each read once; a chunk that is missing
-// holds the array's fill value, written only there.
+// holds the array's fill value, written only there.  Chunks that do not
+// come fail the read, and the others are still placed.
 bool zarrStack::readRegion(int t, int z, int c, int level, const QRect &region, planeData &out)
 {
+    mMissed.clear();
     if (!present(t, z, c) || level < 0 || size_t(level) >= arrays.size()
         || !QRect(QPoint(), levels[size_t(level)]).contains(region) || region.isEmpty())
         return fail(QStringLiteral("no plane at time point %1, focal plane %2, channel %3, level %4").arg(t).arg(z).arg(c).arg(level));
@@ -203,8 +205,9 @@ bool zarrStack::readRegion(int t, int z, int c, int level, const QRect &region, 
         if (d != dy && d != dx)
             base += (at[d] % array.chunks[d]) * stride[d];
 
+    const auto rectOf = [&](const piece &p) { return QRect(int(p.cx * chunkW), int(p.cy * chunkH), int(chunkW), int(chunkH)) & region; };
     const auto place = [&](const piece &p, bool found) {
-        const QRect inChunk = QRect(int(p.cx * chunkW), int(p.cy * chunkH), int(chunkW), int(chunkH)) & region;
+        const QRect inChunk = rectOf(p);
         for (int y = inChunk.top(); y <= inChunk.bottom(); ++y) {
             unsigned char *to = out.bytes.data() + (size_t(y - region.top()) * size_t(region.width()) + size_t(inChunk.left() - region.left())) * size_t(bytes);
             if (!found) {
@@ -216,6 +219,15 @@ bool zarrStack::readRegion(int t, int z, int c, int level, const QRect &region, 
             copySamples(array, chunk.data() + from * array.itemBytes, inChunk.width(), to);
         }
     };
+
+    QString firstLoss;
+    const auto lose = [&](const piece &p, const QString &why) {
+        if (mMissed.empty())
+            firstLoss = why;
+        mMissed.push_back(rectOf(p));
+        place(p, false);
+    };
+    const auto outcome = [&](bool finished) { return !finished ? false : mMissed.empty() || fail(firstLoss); };
 
     // The chunks gathered by the key that holds them: a shard holds several.
     const bool sharded = !array.shard.empty();
@@ -240,16 +252,18 @@ bool zarrStack::readRegion(int t, int z, int c, int level, const QRect &region, 
         }
     }
     if (sharded) {
-        return readShards(array, keys, [&](const QString &key, const piece &p, const char *stored, qint64 size) {
+        return outcome(readShards(array, keys, [&](const QString &key, const piece &p, const char *stored, qint64 size) {
             if (stored) {
                 chunk.resize(size_t(array.chunkBytes()));
                 const QString why = decodeChunk(array, stored, size, chunk, scratch);
-                if (!why.isEmpty())
-                    return fail(QStringLiteral("%1/%2: chunk %3 of the shard: %4").arg(store->location(), key).arg(p.inShard).arg(why));
+                if (!why.isEmpty()) {
+                    lose(p, QStringLiteral("%1/%2: chunk %3 of the shard: %4").arg(store->location(), key).arg(p.inShard).arg(why));
+                    return true;
+                }
             }
             place(p, stored != nullptr);
             return true;
-        });
+        }, lose));
     }
     // All the chunks at once, each decoded as it comes.
     const qint64 chunkBytes = array.chunkBytes();
@@ -259,18 +273,23 @@ bool zarrStack::readRegion(int t, int z, int c, int level, const QRect &region, 
         // Stored chunks may be a little larger than their samples, never much.
         requests[i].limit = chunkBytes + chunkBytes / 8 + 65536;
     }
-    return store->getMany(requests, [&](size_t i, zarrstore::reply &r) {
-        if (r.got == zarrstore::result::failed)
-            return fail(r.error);
+    return outcome(store->getMany(requests, [&](size_t i, zarrstore::reply &r) {
+        const piece &p = keys[i].second.front();
+        if (r.got == zarrstore::result::failed) {
+            lose(p, r.error);
+            return true;
+        }
         if (r.got == zarrstore::result::found) {
             chunk.resize(size_t(chunkBytes));
             const QString why = decodeChunk(array, r.value.constData(), r.value.size(), chunk, scratch);
-            if (!why.isEmpty())
-                return fail(QStringLiteral("%1/%2: %3").arg(store->location(), keys[i].first, why));
+            if (!why.isEmpty()) {
+                lose(p, QStringLiteral("%1/%2: %3").arg(store->location(), keys[i].first, why));
+                return true;
+            }
         }
-        place(keys[i].second.front(), r.got == zarrstore::result::found);
+        place(p, r.got == zarrstore::result::found);
         return true;
-    });
+    }));
 }
 
 // The image to read: the hierarchy's own, a plate's field or a series of
@@ -473,21 +492,28 @@ bool zarrStack::openImage(const QString &path)
 
 // The shards' indexes not yet read, all at once, and kept; then the chunks
 // asked for by ranges of the shards' bytes, all at once, chunks close
-// together in one range.  Absent chunks and missing shards are the fill value.
-bool zarrStack::readShards(const zarrArray &array, const std::vector<std::pair<QString, std::vector<piece>>> &keys, const takePiece &take)
+// together in one range.  Absent chunks and missing shards are the fill
+// value; the chunks of an index or a range that did not come are lost.
+bool zarrStack::readShards(const zarrArray &array, const std::vector<std::pair<QString, std::vector<piece>>> &keys, const takePiece &take,
+                           const losePiece &lose)
 {
+    std::map<QString, QString> unindexed;   // why
     std::vector<zarrstore::request> requests;
     for (const auto &entry : keys)
         if (shardIndexes.count(entry.first) == 0)
             requests.push_back({ entry.first, array.indexAtStart ? 0 : -1, array.shardIndexBytes(), array.shardIndexBytes() });
     const bool indexed = store->getMany(requests, [&](size_t i, zarrstore::reply &r) {
         std::vector<quint64> entries;
-        if (r.got == zarrstore::result::failed)
-            return fail(r.error);
+        if (r.got == zarrstore::result::failed) {
+            unindexed[requests[i].key] = r.error;
+            return true;
+        }
         if (r.got == zarrstore::result::found) {
             const QString error = parseShardIndex(array, r.value, r.size, &entries);
-            if (!error.isEmpty())
-                return fail(QStringLiteral("%1/%2: %3").arg(store->location(), requests[i].key, error));
+            if (!error.isEmpty()) {
+                unindexed[requests[i].key] = QStringLiteral("%1/%2: %3").arg(store->location(), requests[i].key, error);
+                return true;
+            }
         }
         shardIndexes.emplace(requests[i].key, std::move(entries));
         return true;
@@ -504,6 +530,11 @@ bool zarrStack::readShards(const zarrArray &array, const std::vector<std::pair<Q
     std::vector<run> runs;
     requests.clear();
     for (const auto &entry : keys) {
+        if (const auto why = unindexed.find(entry.first); why != unindexed.end()) {
+            for (const piece &p : entry.second)
+                lose(p, why->second);
+            continue;
+        }
         const std::vector<quint64> &entries = shardIndexes[entry.first];
         const auto offset = [&](const piece *p) { return entries[size_t(2 * p->inShard)]; };
         const auto length = [&](const piece *p) { return entries[size_t(2 * p->inShard + 1)]; };
@@ -528,13 +559,18 @@ bool zarrStack::readShards(const zarrArray &array, const std::vector<std::pair<Q
         }
     }
     return store->getMany(requests, [&](size_t i, zarrstore::reply &r) {
-        if (r.got == zarrstore::result::failed)
-            return fail(r.error);
         const run &got = runs[i];
+        const auto loseRun = [&](const QString &why) {
+            for (const piece *p : got.pieces)
+                lose(*p, why);
+            return true;
+        };
+        if (r.got == zarrstore::result::failed)
+            return loseRun(r.error);
         const std::vector<quint64> &entries = shardIndexes[*got.key];
         if (r.got == zarrstore::result::missing || r.value.size() != requests[i].length)
-            return fail(QStringLiteral("%1/%2: the shard ends before its chunks' bytes %3 to %4")
-                                .arg(store->location(), *got.key).arg(got.start).arg(got.start + quint64(requests[i].length)));
+            return loseRun(QStringLiteral("%1/%2: the shard ends before its chunks' bytes %3 to %4")
+                                   .arg(store->location(), *got.key).arg(got.start).arg(got.start + quint64(requests[i].length)));
         for (const piece *p : got.pieces)
             if (!take(*got.key, *p, r.value.constData() + (entries[size_t(2 * p->inShard)] - got.start), qint64(entries[size_t(2 * p->inShard + 1)])))
                 return false;

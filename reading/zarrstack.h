@@ -37,12 +37,15 @@ private:
     };
     // A chunk's bytes as stored, or nullptr when it is absent.
     using takePiece = std::function<bool(const QString &key, const piece &, const char *stored, qint64 size)>;
+    // A chunk that did not come, and why.
+    using losePiece = std::function<void(const piece &, const QString &why)>;
 
     bool findImages(const stackOptions &options, QString *imagePath);
     bool openImage(const QString &path);
     QString nothingThere() const;
     zarrstore::result getAttributes(const QString &group, QByteArray *attributes, QString *error);
-    bool readShards(const zarrArray &array, const std::vector<std::pair<QString, std::vector<piece>>> &keys, const takePiece &take);
+    bool readShards(const zarrArray &array, const std::vector<std::pair<QString, std::vector<piece>>> &keys, const takePiece &take,
+                    const losePiece &lose);
     bool fail(const QString &what);
 
     std::unique_ptr<zarrstore> store;
