@@ -274,6 +274,12 @@ private:
             curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stallTime);
             curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, std::min(long(timeout), stallTime));
             curl_easy_setopt(curl, CURLOPT_USERAGENT, "tesseline");
+            // The certificates to trust where the environment names them, as curl's own tools do.
+            if (const QByteArray bundle = qEnvironmentVariableIsEmpty("CURL_CA_BUNDLE") ? qgetenv("SSL_CERT_FILE") : qgetenv("CURL_CA_BUNDLE");
+                !bundle.isEmpty())
+                curl_easy_setopt(curl, CURLOPT_CAINFO, bundle.constData());
+            if (const QByteArray folder = qgetenv("SSL_CERT_DIR"); !folder.isEmpty())
+                curl_easy_setopt(curl, CURLOPT_CAPATH, folder.constData());
             curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, t.failure);
             curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &webStore::received);
             curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);

@@ -29,6 +29,9 @@ private slots:
     void faults_data();
     void faults();
     void together();
+    void inParallel();
+    void secure_data();
+    void secure();
     void hatched();
     void shardRanges();
     void badInputs_data();
@@ -47,6 +50,7 @@ private:
     QProcess silent;
     QProcess s3server;
     int port = 0;
+    int tlsPort = 0;
     int s3port = 0;
     QHash<QString, qint64> logRead;
 };
@@ -124,10 +128,20 @@ void tst_zarr::initTestCase()
     // Metadata is served everywhere; below fail500/, close/, stall/ and
     // silent/ the chunks fail: an error, a connection closed without an
     // answer, one byte a second, and no answer at all.
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    QTcpServer probe, tlsProbe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost) && tlsProbe.listen(QHostAddress::LocalHost));
     port = probe.serverPort();
+    tlsPort = tlsProbe.serverPort();
     probe.close();
+    tlsProbe.close();
+    // The server's certificate, for 127.0.0.1 alone, and another to trust instead.
+    for (const char *name : { "cert", "other" }) {
+        QProcess openssl;
+        openssl.start("openssl", { "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2",
+                                   "-keyout", work.filePath(name + QString("-key.pem")), "-out", work.filePath(name + QString(".pem")),
+                                   "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1" });
+        QVERIFY2(openssl.waitForFinished(60000) && openssl.exitCode() == 0, openssl.readAllStandardError().constData());
+    }
     const QString w = work.path();
     QString locations;
     for (const char *fault : { "fail500", "close", "stall", "silent" })
@@ -142,6 +156,7 @@ http {
     access_log %1/access.log plain;
     access_log %1/ranges.log ranges;
     log_format connections '$request_uri $status $connection';
+    log_format secure '$request_uri $status $server_protocol $connection $http_range';
     access_log %1/connections.log connections;
     server {
         listen 127.0.0.1:%2;
@@ -152,7 +167,14 @@ http {
         location /stall/ { alias %3/; limit_rate 1; }
         location /silent/ { proxy_pass http://127.0.0.1:%5; }
     }
-})").arg(w).arg(port).arg(w, locations).arg(silentPort).toUtf8());
+    server {
+        listen 127.0.0.1:%6 ssl http2;
+        ssl_certificate %1/cert.pem;
+        ssl_certificate_key %1/cert-key.pem;
+        root %3;
+        access_log %1/secure.log secure;
+    }
+})").arg(w).arg(port).arg(w, locations).arg(silentPort).arg(tlsPort).toUtf8());
     nginx.start("/usr/sbin/nginx", { "-p", w, "-c", work.filePath("nginx.conf"), "-e", work.filePath("error.log") });
     QVERIFY(nginx.waitForStarted());
 
@@ -428,6 +450,75 @@ void tst_zarr::together()
     // busy machine one connection can serve all.
     QVERIFY2(first.size() <= 6 && second.size() <= 6, qPrintable(seen));
     QVERIFY2(first.intersects(second), qPrintable(seen));
+}
+
+// Through a link with a round trip of 50 ms, the chunks of a region are
+// asked for together: several connections are open at once.
+void tst_zarr::inParallel()
+{
+    QProcess proxy;
+    proxy.start("/usr/bin/python3", { LATENCYPROXY_PY, QString::number(port), "--delay", "50" });
+    QVERIFY(proxy.waitForReadyRead(20000));
+    const int through = proxy.readLine().trimmed().toInt();
+    QString error;
+    std::unique_ptr<stack> s = openStack({ QString("http://127.0.0.1:%1/data/pyramid").arg(through) }, stackOptions(), &error);
+    QVERIFY2(s, qPrintable(error));
+    planeData plane;
+    QVERIFY2(s->readRegion(0, 0, 0, 0, QRect(0, 0, 2048, 2048), plane), qPrintable(s->error()));
+    s.reset();
+    QByteArray said;
+    QTRY_VERIFY((said += proxy.readAll()).contains("connections 0 "));
+    proxy.terminate();
+    proxy.waitForFinished();
+    const QByteArrayList lines = (said + proxy.readAll()).split('\n');
+    int most = 0;
+    for (const QByteArray &line : lines)
+        if (line.startsWith("connections "))
+            most = std::max(most, line.split(' ').value(3).toInt());
+    QVERIFY2(most > 1 && most <= 6, qPrintable(QString::number(most)));
+}
+
+void tst_zarr::secure_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<bool>("trusted");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("trusted, over HTTP/2") << "127.0.0.1" << true << "";
+    QTest::newRow("not trusted") << "127.0.0.1" << false << "the server's certificate is not trusted";
+    QTest::newRow("for another name") << "localhost" << true << "the server's certificate is for another name";
+}
+
+// Over TLS, the certificate named by CURL_CA_BUNDLE is trusted and HTTP/2
+// carries every request, a shard's by ranges, over one connection; faults
+// of the certificate are said plainly.
+void tst_zarr::secure()
+{
+    QFETCH(QString, host);
+    QFETCH(bool, trusted);
+    QFETCH(QString, reason);
+    qunsetenv("SSL_CERT_FILE");
+    qputenv("CURL_CA_BUNDLE", work.filePath(trusted ? "cert.pem" : "other.pem").toUtf8());
+    fetched("secure.log");
+    QString error;
+    std::unique_ptr<stack> s = openStack({ QString("https://%1:%2/data/v3/shard-end").arg(host).arg(tlsPort) }, stackOptions(), &error);
+    planeData plane;
+    if (s && !s->read(0, 0, 0, plane))
+        error = s->error();
+    qunsetenv("CURL_CA_BUNDLE");
+    if (!reason.isEmpty()) {
+        QVERIFY2(error.contains(reason) && !error.contains('\n'), qPrintable(error));
+        return;
+    }
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QStringList lines;
+    QTRY_VERIFY((lines += fetched("secure.log")).filter(" 206 ").size() >= 2);
+    QSet<QString> connections;
+    for (const QString &line : lines) {
+        QVERIFY2(line.section(' ', 2, 2) == "HTTP/2.0", qPrintable(line));
+        QVERIFY2(!line.contains("/0/c/") || line.section(' ', 1, 1) == "206", qPrintable(line));
+        connections.insert(line.section(' ', 3, 3));
+    }
+    QCOMPARE(connections.size(), 1);
 }
 
 // Of a shard, its index by one range and then only the chunks asked for,
