@@ -163,6 +163,8 @@ QString axesOrder(const stack &s)
 
 QString objectiveOf(const stack &s)
 {
+    if (!s.objective.isEmpty())
+        return s.objective;
     std::vector<omeImage> ome;
     bool isOme = false;
     QString error;
@@ -645,6 +647,7 @@ std::optional<lsmInfo> parseLsmInfo(const QByteArray &data)
     info.colourOffset = qFromLittleEndian<quint32>(p + 108);
     if (data.size() >= 136) {
         info.interval = intervalInSeconds(doubleFromBytes(p + 112, false), QStringLiteral("s"));
+        info.scanOffset = qFromLittleEndian<quint32>(p + 124);
         info.stampsOffset = qFromLittleEndian<quint32>(p + 132);
     }
     // Voxel sizes in metres; a file of one plane gives next to nothing (1e-19) between planes.
@@ -658,6 +661,31 @@ std::optional<lsmInfo> parseLsmInfo(const QByteArray &data)
     if (data.size() >= 272)
         info.images = std::min(counted(264) * counted(268), maxCount);
     return info;
+}
+
+QString parseLsmObjective(const QByteArray &block)
+{
+    // A tree of entries, each a 32-bit tag, type and size and then size
+    // bytes; a block opens with an entry of type 0 and closes with the tag
+    // 0x0FFFFFFF.  The recording's own entries are in the outermost block.
+    constexpr quint32 objective = 0x10000004, blockEnd = 0x0FFFFFFF, opening = 0, text = 2;
+    int depth = 0;
+    for (qsizetype at = 0; at + 12 <= block.size();) {
+        const char *p = block.constData() + at;
+        const quint32 tag = qFromLittleEndian<quint32>(p), type = qFromLittleEndian<quint32>(p + 4);
+        const quint32 size = qFromLittleEndian<quint32>(p + 8);
+        at += 12;
+        if (size > quint32(block.size() - at) || (tag == blockEnd && --depth <= 0))
+            break;
+        if (type == opening && tag != blockEnd)
+            ++depth;
+        if (tag == objective && type == text && depth == 1) {
+            const QByteArray name = block.mid(at, qsizetype(size));
+            return QString::fromLatin1(name.left(name.indexOf('\0') < 0 ? name.size() : name.indexOf('\0'))).trimmed();
+        }
+        at += qsizetype(size);
+    }
+    return QString();
 }
 
 lsmColours parseLsmColours(const QByteArray &block)

@@ -155,6 +155,7 @@ struct lsmInfo
     bool timeFastest = false;  // time series scans store time points before focal planes
     quint32 colourOffset = 0;  // of the ChannelColors block in the file, 0 when none
     quint32 stampsOffset = 0;  // of the TimeStamps block, 0 when none
+    quint32 scanOffset = 0;    // of the ScanInformation block, 0 when none
     std::optional<double> interval;   // seconds
     physicalSizes sizes;       // in µm
 };
@@ -167,6 +168,8 @@ struct lsmColours
     QStringList names;
 };
 lsmColours parseLsmColours(const QByteArray &block);
+// The objective LSM's ScanInformation block names for the recording, else empty.
+QString parseLsmObjective(const QByteArray &block);
 // LSM's TimeStamps block: a size, a count, and as many seconds; since the first.
 std::vector<double> parseLsmTimeStamps(const QByteArray &block);
 

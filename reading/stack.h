@@ -90,6 +90,7 @@ public:
     std::vector<double> timeStamps;       // seconds since the first time point, one per time point, where the file gives each
     std::optional<double> frameRate;      // a playback rate the file stores (ImageJ's fps), frames a second
     QString metadataText;                 // the file's own metadata as written: ImageJ's Info and description, OME-XML, Zarr attributes
+    QString objective;                    // where the file names it apart from its OME-XML (LSM)
 
     // Whether the input holds this plane at all (a gap in a file series does not).
     virtual bool present(int t, int z, int c) const = 0;

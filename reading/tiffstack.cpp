@@ -289,6 +289,8 @@ bool tiffStack::openFile(const stackOptions &options)
     if (metadata.lsm && metadata.lsm->stampsOffset > 0 && metadata.lsm->times <= maxTimeStamps)
         lsmStamps = readAt(metadata.lsm->stampsOffset, 8 + 8 * metadata.lsm->times);
     setTimes(tiffTimes(metadata.description, metadata.lsm, lsmStamps, image), this);
+    if (metadata.lsm && metadata.lsm->scanOffset > 0)
+        objective = parseLsmObjective(readAt(metadata.lsm->scanOffset, maxLsmBlock));
     metadataText = tiffMetadataText(metadata.description, metadata.imagejDescription, metadata.imagej.info);
     return !mPaletteIndices || colourPaletteChannels();
 }

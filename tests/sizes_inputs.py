@@ -48,7 +48,16 @@ with tifffile.TiffWriter(os.path.join(out, 'times.lsm')) as f:
 data = bytearray(open(os.path.join(out, 'times.lsm'), 'rb').read())
 struct.pack_into('<I', data, data.find(struct.pack('<I', 0x0400494C)) + 132, len(data))
 stamps = [1000.0, 1001.5, 1004.0]
-open(os.path.join(out, 'times.lsm'), 'wb').write(data + struct.pack('<ii3d', 8 + 8 * 3, 3, *stamps))
+data += struct.pack('<ii3d', 8 + 8 * 3, 3, *stamps)
+# ScanInformation: a recording block with its name and objective, and a
+# track block with an entry of the same tag that is not the recording's.
+struct.pack_into('<I', data, data.find(struct.pack('<I', 0x0400494C)) + 124, len(data))
+def entry(tag, kind, value=b''):
+    return struct.pack('<III', tag, kind, len(value)) + value
+data += (entry(0x10000000, 0) + entry(0x10000001, 2, b'times\0') + entry(0x20000000, 0)
+         + entry(0x40000000, 0) + entry(0x10000004, 2, b'not this\0') + entry(0x0FFFFFFF, 0) + entry(0x0FFFFFFF, 0)
+         + entry(0x10000004, 2, b'Plan-Apochromat 20x/0.8 M27\0') + entry(0x0FFFFFFF, 0))
+open(os.path.join(out, 'times.lsm'), 'wb').write(data)
 
 
 def zarr_image(name, axes, units, scale, image_scale=None):

@@ -85,6 +85,10 @@ void tst_sizes::facts()
     QCOMPARE(stackFacts(*s), expected);
     QVERIFY(s->metadataText.contains("finterval=2.5"));
     QVERIFY(s->metadataText.contains("Objective: 63x/1.4 Oil"));
+    // LSM names the objective in its scan information, among the tracks' entries.
+    const std::unique_ptr<stack> lsm = openStack({ dir.filePath("times.lsm") }, stackOptions(), &error);
+    QVERIFY2(lsm, qPrintable(error));
+    QCOMPARE(stackFacts(*lsm).last(), qMakePair(QString("Objective"), QString("Plan-Apochromat 20x/0.8 M27")));
 }
 
 QTEST_GUILESS_MAIN(tst_sizes)
