@@ -298,16 +298,23 @@ bool zarrStack::findImages(const stackOptions &options, QString *imagePath)
 {
     QByteArray attributes, json;
     QString error;
-    zarrstore::result got = store->get(QStringLiteral(".zattrs"), maxAttributes, &attributes, &error);
+    // Zarr v2's attributes and v3's node together, one round trip over a
+    // network.  A bucket that may not be listed refuses a key it lacks (S3's
+    // 403) rather than saying it is missing: the other may still be there.
+    std::vector<zarrstore::reply> first(2);
+    store->getMany({ { QStringLiteral(".zattrs"), 0, -1, maxAttributes }, { QStringLiteral("zarr.json"), 0, -1, maxAttributes } },
+                   [&](size_t i, zarrstore::reply &r) {
+                       first[i] = std::move(r);
+                       return true;
+                   });
+    zarrstore::result got = first[0].got;
+    attributes = first[0].value;
+    error = first[0].error;
     if (got != zarrstore::result::found) {
-        // A bucket that may not be listed refuses a key it lacks (S3's 403)
-        // rather than saying it is missing: zarr.json is asked for all the same.
-        const zarrstore::result first = got;
-        QString firstError = error;
-        got = store->get(QStringLiteral("zarr.json"), maxAttributes, &json, &error);
-        if (first == zarrstore::result::failed && got != zarrstore::result::found) {
-            got = first;
-            error = firstError;
+        if (first[1].got == zarrstore::result::found || got == zarrstore::result::missing) {
+            got = first[1].got;
+            json = first[1].value;
+            error = first[1].error;
         }
         if (got == zarrstore::result::found) {
             zarrFormat = 3;
@@ -438,11 +445,22 @@ bool zarrStack::openImage(const QString &path)
     }
     const QByteArray attributes = json;   // the image's own, before the arrays' are read over it
     const QString arrayKey = zarrFormat == 3 ? QStringLiteral("zarr.json") : QStringLiteral(".zarray");
+    // Every level's array metadata at once: over a network, one round trip.
+    std::vector<zarrstore::request> requests;
+    for (const QString &level : meta.levels)
+        requests.push_back({ joined(joined(path, level), arrayKey), 0, -1, maxAttributes });
+    std::vector<zarrstore::reply> replies(requests.size());
+    store->getMany(requests, [&](size_t i, zarrstore::reply &r) {
+        replies[i] = std::move(r);
+        return true;
+    });
     for (qsizetype level = 0; level < meta.levels.size(); ++level) {
         const QString levelPath = joined(path, meta.levels[level]);
-        const QString key = joined(levelPath, arrayKey);
-        if (store->get(key, maxAttributes, &json, &error) != zarrstore::result::found)
-            return fail(error.isEmpty() ? QStringLiteral("no %1").arg(key) : error);
+        const QString &key = requests[size_t(level)].key;
+        const zarrstore::reply &r = replies[size_t(level)];
+        if (r.got != zarrstore::result::found)
+            return fail(r.error.isEmpty() ? QStringLiteral("no %1").arg(key) : r.error);
+        json = r.value;
         zarrArray array;
         if (!(zarrFormat == 3 ? parseZarrJson(json, &array, &error) : parseZarray(json, &array, &error)))
             return fail(QStringLiteral("%1: %2").arg(key, error));

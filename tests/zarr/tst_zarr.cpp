@@ -145,7 +145,7 @@ void tst_zarr::initTestCase()
     const QString w = work.path();
     QString locations;
     for (const char *fault : { "fail500", "close", "stall", "silent" })
-        locations += QString("location ~ ^/%1/(.*\\.z(attrs|array|group))$ { alias %2/$1; }\n").arg(fault, w);
+        locations += QString("location ~ ^/%1/(.*(\\.z(attrs|array|group)|zarr\\.json))$ { alias %2/$1; }\n").arg(fault, w);
     writeFile(work.filePath("nginx.conf"), QString(R"(daemon off; master_process off; pid %1/nginx.pid;
 error_log %1/error.log;
 events { worker_connections 64; }
