@@ -18,23 +18,19 @@ bool stackplanes::read(int t, int z, int level, const QRect &region, std::vector
 {
     const int time = swapped ? z : t;
     const int plane = swapped ? t : z;
-    planes.resize(in.channels.size());
     const size_t bytes = size_t(region.width()) * size_t(region.height()) * size_t(in.bits / 8);
     bool any = false;
     mMissed.clear();
+    if (!in.readChannels(time, plane, level, region, planes)) {
+        mError = in.error();
+        mMissed = in.missed();
+        if (mMissed.empty())
+            return false;
+    }
     for (size_t c = 0; c < planes.size(); ++c) {
-        planeData &out = planes[c];
-        if (!in.present(time, plane, int(c))) {
-            out.bytes = std::vector<unsigned char>();
+        const planeData &out = planes[c];
+        if (out.bytes.empty() && !in.present(time, plane, int(c)))
             continue;
-        }
-        if (!in.readRegion(time, plane, int(c), level, region, out)) {
-            if (mMissed.empty())
-                mError = in.error();
-            if (in.missed().empty() || out.bytes.size() != bytes)
-                return false;
-            mMissed.insert(mMissed.end(), in.missed().begin(), in.missed().end());
-        }
         if (out.bits != in.bits || out.format != in.format || out.bytes.size() != bytes) {
             mError = QStringLiteral("%1: the plane at time point %2, focal plane %3, channel %4 differs from the first")
                              .arg(QString::fromLocal8Bit(tracePath)).arg(time).arg(plane).arg(c);

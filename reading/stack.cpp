@@ -27,6 +27,32 @@ bool stack::readRegion(int t, int z, int c, int level, const QRect &region, plan
     return true;
 }
 
+bool stack::readChannels(int t, int z, int level, const QRect &region, std::vector<planeData> &planes)
+{
+    planes.resize(channels.size());
+    std::vector<QRect> missedAll;
+    QString firstError;
+    for (int c = 0; c < int(planes.size()); ++c) {
+        planeData &out = planes[size_t(c)];
+        if (!present(t, z, c)) {
+            out.bytes = std::vector<unsigned char>();
+            continue;
+        }
+        if (readRegion(t, z, c, level, region, out))
+            continue;
+        if (firstError.isEmpty())
+            firstError = mError;
+        if (mMissed.empty()) {
+            mError = firstError;
+            return false;
+        }
+        missedAll.insert(missedAll.end(), mMissed.begin(), mMissed.end());
+    }
+    mMissed = missedAll;
+    mError = firstError.isEmpty() ? mError : firstError;
+    return firstError.isEmpty();
+}
+
 std::unique_ptr<stack> openFile(const QString &fileName, const stackOptions &options, QString *error)
 {
     // An address of another scheme is no file's path.

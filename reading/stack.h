@@ -101,6 +101,12 @@ public:
     // rows packed as read() packs them.  This one reads the whole plane of
     // the finest level and cuts the region out.
     virtual bool readRegion(int t, int z, int c, int level, const QRect &region, planeData &out);
+    // Reads the region of every channel's plane at (t, z) into planes, one a
+    // channel, leaving empty those the input lacks there: each by
+    // readRegion, or all at once where the input fetches them together.  A
+    // read that failed with only some parts missed goes on with the other
+    // channels; missed() has them all.
+    virtual bool readChannels(int t, int z, int level, const QRect &region, std::vector<planeData> &planes);
     // Whether a part of a plane costs about its share of the plane to read
     // (samples stored as they are), so that reading a plane in bands costs
     // no more than reading it whole.

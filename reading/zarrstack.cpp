@@ -162,32 +162,61 @@ bool zarrStack::read(int t, int z, int c, planeData &out)
     return readRegion(t, z, c, 0, QRect(0, 0, width, height), out);
 }
 
-// The chunks the region lies in, each read once; a chunk that is missing
-// holds the array's fill value, written only there.  Chunks that do not
-// come fail the read, and the others are still placed.
 bool zarrStack::readRegion(int t, int z, int c, int level, const QRect &region, planeData &out)
 {
+    return readPlanes(t, z, { c }, level, region, { &out });
+}
+
+bool zarrStack::readChannels(int t, int z, int level, const QRect &region, std::vector<planeData> &planes)
+{
+    planes.resize(channels.size());
+    std::vector<int> shown;
+    std::vector<planeData *> outs;
+    for (int c = 0; c < int(channels.size()); ++c) {
+        if (present(t, z, c)) {
+            shown.push_back(c);
+            outs.push_back(&planes[size_t(c)]);
+        } else {
+            planes[size_t(c)].bytes = std::vector<unsigned char>();
+        }
+    }
+    return readPlanes(t, z, shown, level, region, outs);
+}
+
+// The chunks the region of each channel's plane lies in, all asked for at
+// once and each read once; a chunk that is missing holds the array's fill
+// value, written only there.  Chunks that do not come fail the read, and
+// the others are still placed.
+bool zarrStack::readPlanes(int t, int z, const std::vector<int> &cs, int level, const QRect &region, const std::vector<planeData *> &outs)
+{
     mMissed.clear();
-    if (!present(t, z, c) || level < 0 || size_t(level) >= arrays.size()
-        || !QRect(QPoint(), levels[size_t(level)]).contains(region) || region.isEmpty())
-        return fail(QStringLiteral("no plane at time point %1, focal plane %2, channel %3, level %4").arg(t).arg(z).arg(c).arg(level));
+    for (const int c : cs)
+        if (!present(t, z, c) || level < 0 || size_t(level) >= arrays.size()
+            || !QRect(QPoint(), levels[size_t(level)]).contains(region) || region.isEmpty())
+            return fail(QStringLiteral("no plane at time point %1, focal plane %2, channel %3, level %4").arg(t).arg(z).arg(c).arg(level));
+    if (cs.empty())
+        return fail(QStringLiteral("no channel at time point %1, focal plane %2").arg(t).arg(z));
     const zarrArray &array = arrays[size_t(level)];
     const zarrArray &finest = arrays.front();
-    // The index of each axis in this level's array: levels may have fewer focal planes.
-    const int index[5] = { t, c, z, 0, 0 };
-    std::vector<qint64> at(array.shape.size(), 0);
-    for (int a = T; a <= Z; ++a) {
-        if (axis[a] >= 0) {
-            const size_t d = size_t(axis[a]);
-            at[d] = std::min(array.shape[d] - 1, qint64(index[a]) * array.shape[d] / finest.shape[d]);
+    // The index of each axis in this level's array, a plane each: levels may have fewer focal planes.
+    std::vector<std::vector<qint64>> at(cs.size(), std::vector<qint64>(array.shape.size(), 0));
+    for (size_t i = 0; i < cs.size(); ++i) {
+        const int index[5] = { t, cs[i], z, 0, 0 };
+        for (int a = T; a <= Z; ++a) {
+            if (axis[a] >= 0) {
+                const size_t d = size_t(axis[a]);
+                at[i][d] = std::min(array.shape[d] - 1, qint64(index[a]) * array.shape[d] / finest.shape[d]);
+            }
         }
     }
     const int bytes = planeBytes(array);
     if (qint64(region.width()) * region.height() * bytes > maxBytes)
         return fail(QStringLiteral("a region of %1 x %2 pixels is larger than %3 MiB").arg(region.width()).arg(region.height()).arg(maxBytes >> 20));
-    out.bits = bits;
-    out.format = format;
-    out.bytes.resize(size_t(region.width()) * size_t(region.height()) * size_t(bytes));
+    for (planeData *out : outs) {
+        out->bits = bits;
+        out->format = format;
+        out->bytes.resize(size_t(region.width()) * size_t(region.height()) * size_t(bytes));
+    }
     const std::vector<unsigned char> fill = fillSample(array);
 
     const size_t dy = size_t(axis[Y]), dx = size_t(axis[X]);
@@ -200,21 +229,24 @@ bool zarrStack::readRegion(int t, int z, int c, int level, const QRect &region, 
     std::vector<qint64> stride(array.shape.size(), 1);
     for (size_t d = array.shape.size() - 1; d > 0; --d)
         stride[d - 1] = stride[d] * array.chunks[d];
-    qint64 base = 0;
-    for (size_t d = 0; d < array.shape.size(); ++d)
-        if (d != dy && d != dx)
-            base += (at[d] % array.chunks[d]) * stride[d];
+    // Where each plane starts in its chunks.
+    std::vector<qint64> base(cs.size(), 0);
+    for (size_t i = 0; i < cs.size(); ++i)
+        for (size_t d = 0; d < array.shape.size(); ++d)
+            if (d != dy && d != dx)
+                base[i] += (at[i][d] % array.chunks[d]) * stride[d];
 
     const auto rectOf = [&](const piece &p) { return QRect(int(p.cx * chunkW), int(p.cy * chunkH), int(chunkW), int(chunkH)) & region; };
     const auto place = [&](const piece &p, bool found) {
         const QRect inChunk = rectOf(p);
         for (int y = inChunk.top(); y <= inChunk.bottom(); ++y) {
-            unsigned char *to = out.bytes.data() + (size_t(y - region.top()) * size_t(region.width()) + size_t(inChunk.left() - region.left())) * size_t(bytes);
+            unsigned char *to = outs[p.plane]->bytes.data()
+                    + (size_t(y - region.top()) * size_t(region.width()) + size_t(inChunk.left() - region.left())) * size_t(bytes);
             if (!found) {
                 fillSamples(fill, to, inChunk.width());
                 continue;
             }
-            const qint64 from = base + (y - p.cy * chunkH) * stride[dy] + (inChunk.left() - p.cx * chunkW) * stride[dx];
+            const qint64 from = base[p.plane] + (y - p.cy * chunkH) * stride[dy] + (inChunk.left() - p.cx * chunkW) * stride[dx];
             // x is the last dimension, so a row of the chunk is a run of samples.
             copySamples(array, chunk.data() + from * array.itemBytes, inChunk.width(), to);
         }
@@ -229,26 +261,29 @@ bool zarrStack::readRegion(int t, int z, int c, int level, const QRect &region, 
     };
     const auto outcome = [&](bool finished) { return !finished ? false : mMissed.empty() || fail(firstLoss); };
 
-    // The chunks gathered by the key that holds them: a shard holds several.
+    // The chunks gathered by the key that holds them: a shard holds
+    // several, and a chunk may hold several channels' planes.
     const bool sharded = !array.shard.empty();
     std::vector<std::pair<QString, std::vector<piece>>> keys;
     std::map<QString, size_t> keyAt;
-    for (qint64 cy = region.top() / chunkH; cy <= region.bottom() / chunkH; ++cy) {
-        for (qint64 cx = region.left() / chunkW; cx <= region.right() / chunkW; ++cx) {
-            QStringList key;
-            qint64 inShard = sharded ? 0 : -1;
-            for (size_t d = 0; d < array.shape.size(); ++d) {
-                const qint64 i = d == dy ? cy : d == dx ? cx : at[d] / array.chunks[d];
-                const qint64 across = sharded ? array.shard[d] / array.chunks[d] : 1;
-                key << QString::number(i / across);
-                if (sharded)
-                    inShard = inShard * across + i % across;
+    for (size_t plane = 0; plane < cs.size(); ++plane) {
+        for (qint64 cy = region.top() / chunkH; cy <= region.bottom() / chunkH; ++cy) {
+            for (qint64 cx = region.left() / chunkW; cx <= region.right() / chunkW; ++cx) {
+                QStringList key;
+                qint64 inShard = sharded ? 0 : -1;
+                for (size_t d = 0; d < array.shape.size(); ++d) {
+                    const qint64 i = d == dy ? cy : d == dx ? cx : at[plane][d] / array.chunks[d];
+                    const qint64 across = sharded ? array.shard[d] / array.chunks[d] : 1;
+                    key << QString::number(i / across);
+                    if (sharded)
+                        inShard = inShard * across + i % across;
+                }
+                const QString name = joined(levelPaths[size_t(level)], array.keyPrefix + key.join(array.separator));
+                const auto added = keyAt.emplace(name, keys.size());
+                if (added.second)
+                    keys.push_back({ name, {} });
+                keys[added.first->second].second.push_back({ cy, cx, inShard, plane });
             }
-            const QString name = joined(levelPaths[size_t(level)], array.keyPrefix + key.join(array.separator));
-            const auto added = keyAt.emplace(name, keys.size());
-            if (added.second)
-                keys.push_back({ name, {} });
-            keys[added.first->second].second.push_back({ cy, cx, inShard });
         }
     }
     if (sharded) {
@@ -274,20 +309,19 @@ bool zarrStack::readRegion(int t, int z, int c, int level, const QRect &region, 
         requests[i].limit = chunkBytes + chunkBytes / 8 + 65536;
     }
     return outcome(store->getMany(requests, [&](size_t i, zarrstore::reply &r) {
-        const piece &p = keys[i].second.front();
-        if (r.got == zarrstore::result::failed) {
-            lose(p, r.error);
-            return true;
-        }
+        QString why = r.got == zarrstore::result::failed ? r.error : QString();
         if (r.got == zarrstore::result::found) {
             chunk.resize(size_t(chunkBytes));
-            const QString why = decodeChunk(array, r.value.constData(), r.value.size(), chunk, scratch);
-            if (!why.isEmpty()) {
-                lose(p, QStringLiteral("%1/%2: %3").arg(store->location(), keys[i].first, why));
-                return true;
-            }
+            why = decodeChunk(array, r.value.constData(), r.value.size(), chunk, scratch);
+            if (!why.isEmpty())
+                why = QStringLiteral("%1/%2: %3").arg(store->location(), keys[i].first, why);
         }
-        place(p, r.got == zarrstore::result::found);
+        for (const piece &p : keys[i].second) {
+            if (why.isEmpty())
+                place(p, r.got == zarrstore::result::found);
+            else
+                lose(p, why);
+        }
         return true;
     }));
 }

@@ -24,16 +24,19 @@ public:
     bool present(int t, int z, int c) const override;
     bool read(int t, int z, int c, planeData &out) override;
     bool readRegion(int t, int z, int c, int level, const QRect &region, planeData &out) override;
+    bool readChannels(int t, int z, int level, const QRect &region, std::vector<planeData> &planes) override;
     // Asks a server that stopped answering again on the next read, rather than failing at once.
     void retry() override;
 
 private:
     explicit zarrStack(std::unique_ptr<zarrstore> store);
 
-    // A chunk a region needs: its place in the chunk grid, and in its shard's index (-1 when not sharded).
+    // A chunk a region needs: its place in the chunk grid, in its shard's
+    // index (-1 when not sharded), and the plane it is for.
     struct piece
     {
         qint64 cy, cx, inShard;
+        size_t plane;
     };
     // A chunk's bytes as stored, or nullptr when it is absent.
     using takePiece = std::function<bool(const QString &key, const piece &, const char *stored, qint64 size)>;
@@ -46,6 +49,7 @@ private:
     zarrstore::result getAttributes(const QString &group, QByteArray *attributes, QString *error);
     bool readShards(const zarrArray &array, const std::vector<std::pair<QString, std::vector<piece>>> &keys, const takePiece &take,
                     const losePiece &lose);
+    bool readPlanes(int t, int z, const std::vector<int> &cs, int level, const QRect &region, const std::vector<planeData *> &outs);
     bool fail(const QString &what);
 
     std::unique_ptr<zarrstore> store;
