@@ -28,6 +28,9 @@ constexpr qint64 maxChunksRead = 100000;
 // Chunks of a shard read with one request when no more than this lies between them.
 constexpr quint64 rangeGap = 64 * 1024;
 constexpr quint64 maxRange = 16 * 1024 * 1024;
+// Shard indexes of the frames a step away asked for with a frame's chunks: so many, of at most so many bytes.
+constexpr size_t maxShardsAhead = 64;
+constexpr qint64 maxIndexAhead = 64 * 1024;
 
 enum { T, C, Z, Y, X };
 
@@ -198,17 +201,21 @@ bool zarrStack::readPlanes(int t, int z, const std::vector<int> &cs, int level, 
         return fail(QStringLiteral("no channel at time point %1, focal plane %2").arg(t).arg(z));
     const zarrArray &array = arrays[size_t(level)];
     const zarrArray &finest = arrays.front();
-    // The index of each axis in this level's array, a plane each: levels may have fewer focal planes.
-    std::vector<std::vector<qint64>> at(cs.size(), std::vector<qint64>(array.shape.size(), 0));
-    for (size_t i = 0; i < cs.size(); ++i) {
-        const int index[5] = { t, cs[i], z, 0, 0 };
+    // The index of each axis in this level's array: levels may have fewer focal planes.
+    const auto position = [&](int time, int c, int plane) {
+        std::vector<qint64> at(array.shape.size(), 0);
+        const int index[5] = { time, c, plane, 0, 0 };
         for (int a = T; a <= Z; ++a) {
             if (axis[a] >= 0) {
                 const size_t d = size_t(axis[a]);
-                at[i][d] = std::min(array.shape[d] - 1, qint64(index[a]) * array.shape[d] / finest.shape[d]);
+                at[d] = std::min(array.shape[d] - 1, qint64(index[a]) * array.shape[d] / finest.shape[d]);
             }
         }
-    }
+        return at;
+    };
+    std::vector<std::vector<qint64>> at;
+    for (const int c : cs)
+        at.push_back(position(t, c, z));
     const int bytes = planeBytes(array);
     if (qint64(region.width()) * region.height() * bytes > maxBytes)
         return fail(QStringLiteral("a region of %1 x %2 pixels is larger than %3 MiB").arg(region.width()).arg(region.height()).arg(maxBytes >> 20));
@@ -261,24 +268,29 @@ bool zarrStack::readPlanes(int t, int z, const std::vector<int> &cs, int level, 
     };
     const auto outcome = [&](bool finished) { return !finished ? false : mMissed.empty() || fail(firstLoss); };
 
+    // The key of the chunk (cy, cx) of a plane, and the chunk's place in its shard.
+    const bool sharded = !array.shard.empty();
+    const auto keyOf = [&](const std::vector<qint64> &where, qint64 cy, qint64 cx, qint64 *inShard) {
+        QStringList key;
+        *inShard = sharded ? 0 : -1;
+        for (size_t d = 0; d < array.shape.size(); ++d) {
+            const qint64 i = d == dy ? cy : d == dx ? cx : where[d] / array.chunks[d];
+            const qint64 across = sharded ? array.shard[d] / array.chunks[d] : 1;
+            key << QString::number(i / across);
+            if (sharded)
+                *inShard = *inShard * across + i % across;
+        }
+        return joined(levelPaths[size_t(level)], array.keyPrefix + key.join(array.separator));
+    };
     // The chunks gathered by the key that holds them: a shard holds
     // several, and a chunk may hold several channels' planes.
-    const bool sharded = !array.shard.empty();
     std::vector<std::pair<QString, std::vector<piece>>> keys;
     std::map<QString, size_t> keyAt;
     for (size_t plane = 0; plane < cs.size(); ++plane) {
         for (qint64 cy = region.top() / chunkH; cy <= region.bottom() / chunkH; ++cy) {
             for (qint64 cx = region.left() / chunkW; cx <= region.right() / chunkW; ++cx) {
-                QStringList key;
-                qint64 inShard = sharded ? 0 : -1;
-                for (size_t d = 0; d < array.shape.size(); ++d) {
-                    const qint64 i = d == dy ? cy : d == dx ? cx : at[plane][d] / array.chunks[d];
-                    const qint64 across = sharded ? array.shard[d] / array.chunks[d] : 1;
-                    key << QString::number(i / across);
-                    if (sharded)
-                        inShard = inShard * across + i % across;
-                }
-                const QString name = joined(levelPaths[size_t(level)], array.keyPrefix + key.join(array.separator));
+                qint64 inShard = 0;
+                const QString name = keyOf(at[plane], cy, cx, &inShard);
                 const auto added = keyAt.emplace(name, keys.size());
                 if (added.second)
                     keys.push_back({ name, {} });
@@ -286,8 +298,27 @@ bool zarrStack::readPlanes(int t, int z, const std::vector<int> &cs, int level, 
             }
         }
     }
+    // The shards of the frames a step away, whose indexes come with this
+    // frame's chunks, so that a step to one of them waits for one round trip.
+    std::set<QString> ahead;
+    const int steps[4][2] = { { 0, 1 }, { 0, -1 }, { 1, 0 }, { -1, 0 } };
+    for (const auto &step : steps) {
+        if (!sharded || array.shardIndexBytes() > maxIndexAhead || t + step[0] < 0 || t + step[0] >= times || z + step[1] < 0 || z + step[1] >= planes)
+            continue;
+        for (const int c : cs) {
+            const std::vector<qint64> next = position(t + step[0], c, z + step[1]);
+            for (qint64 cy = region.top() / chunkH; cy <= region.bottom() / chunkH && ahead.size() < maxShardsAhead; ++cy) {
+                for (qint64 cx = region.left() / chunkW; cx <= region.right() / chunkW && ahead.size() < maxShardsAhead; ++cx) {
+                    qint64 inShard = 0;
+                    const QString name = keyOf(next, cy, cx, &inShard);
+                    if (keyAt.count(name) == 0 && shardIndexes.count(name) == 0)
+                        ahead.insert(name);
+                }
+            }
+        }
+    }
     if (sharded) {
-        return outcome(readShards(array, keys, [&](const QString &key, const piece &p, const char *stored, qint64 size) {
+        return outcome(readShards(array, keys, ahead, [&](const QString &key, const piece &p, const char *stored, qint64 size) {
             if (stored) {
                 chunk.resize(size_t(array.chunkBytes()));
                 const QString why = decodeChunk(array, stored, size, chunk, scratch);
@@ -546,28 +577,33 @@ bool zarrStack::openImage(const QString &path)
 // asked for by ranges of the shards' bytes, all at once, chunks close
 // together in one range.  Absent chunks and missing shards are the fill
 // value; the chunks of an index or a range that did not come are lost.
-bool zarrStack::readShards(const zarrArray &array, const std::vector<std::pair<QString, std::vector<piece>>> &keys, const takePiece &take,
-                           const losePiece &lose)
+bool zarrStack::readShards(const zarrArray &array, const std::vector<std::pair<QString, std::vector<piece>>> &keys,
+                           const std::set<QString> &ahead, const takePiece &take, const losePiece &lose)
 {
     std::map<QString, QString> unindexed;   // why
+    const auto indexRequest = [&](const QString &key) {
+        return zarrstore::request { key, array.indexAtStart ? 0 : -1, array.shardIndexBytes(), array.shardIndexBytes() };
+    };
+    // An index that came is kept; else why it did not.
+    const auto keepIndex = [&](const QString &key, zarrstore::reply &r) {
+        std::vector<quint64> entries;
+        if (r.got == zarrstore::result::failed)
+            return r.error;
+        if (r.got == zarrstore::result::found) {
+            const QString error = parseShardIndex(array, r.value, r.size, &entries);
+            if (!error.isEmpty())
+                return QStringLiteral("%1/%2: %3").arg(store->location(), key, error);
+        }
+        shardIndexes.emplace(key, std::move(entries));
+        return QString();
+    };
     std::vector<zarrstore::request> requests;
     for (const auto &entry : keys)
         if (shardIndexes.count(entry.first) == 0)
-            requests.push_back({ entry.first, array.indexAtStart ? 0 : -1, array.shardIndexBytes(), array.shardIndexBytes() });
+            requests.push_back(indexRequest(entry.first));
     const bool indexed = store->getMany(requests, [&](size_t i, zarrstore::reply &r) {
-        std::vector<quint64> entries;
-        if (r.got == zarrstore::result::failed) {
-            unindexed[requests[i].key] = r.error;
-            return true;
-        }
-        if (r.got == zarrstore::result::found) {
-            const QString error = parseShardIndex(array, r.value, r.size, &entries);
-            if (!error.isEmpty()) {
-                unindexed[requests[i].key] = QStringLiteral("%1/%2: %3").arg(store->location(), requests[i].key, error);
-                return true;
-            }
-        }
-        shardIndexes.emplace(requests[i].key, std::move(entries));
+        if (const QString why = keepIndex(requests[i].key, r); !why.isEmpty())
+            unindexed[requests[i].key] = why;
         return true;
     });
     if (!indexed)
@@ -610,7 +646,14 @@ bool zarrStack::readShards(const zarrArray &array, const std::vector<std::pair<Q
             i = j;
         }
     }
+    // The indexes of the shards a step away come along; those that do not are asked for again when needed.
+    for (const QString &key : ahead)
+        requests.push_back(indexRequest(key));
     return store->getMany(requests, [&](size_t i, zarrstore::reply &r) {
+        if (i >= runs.size()) {
+            keepIndex(requests[i].key, r);
+            return true;
+        }
         const run &got = runs[i];
         const auto loseRun = [&](const QString &why) {
             for (const piece *p : got.pieces)

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 
 // An OME-Zarr image (NGFF 0.4 on Zarr v2, 0.5 on Zarr v3) in a folder or on
 // a web server: its planes are read chunk by chunk, only the chunks a region
@@ -47,8 +48,8 @@ private:
     bool openImage(const QString &path);
     QString nothingThere() const;
     zarrstore::result getAttributes(const QString &group, QByteArray *attributes, QString *error);
-    bool readShards(const zarrArray &array, const std::vector<std::pair<QString, std::vector<piece>>> &keys, const takePiece &take,
-                    const losePiece &lose);
+    bool readShards(const zarrArray &array, const std::vector<std::pair<QString, std::vector<piece>>> &keys,
+                    const std::set<QString> &ahead, const takePiece &take, const losePiece &lose);
     bool readPlanes(int t, int z, const std::vector<int> &cs, int level, const QRect &region, const std::vector<planeData *> &outs);
     bool fail(const QString &what);
 

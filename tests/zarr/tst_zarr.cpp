@@ -524,7 +524,8 @@ void tst_zarr::secure()
 }
 
 // Of a shard, its index by one range and then only the chunks asked for,
-// neighbours in one range; the index is read once.
+// neighbours in one range; the index is read once, and those of the frames
+// a step away come with the chunks.
 void tst_zarr::shardRanges()
 {
     QString error;
@@ -535,11 +536,22 @@ void tst_zarr::shardRanges()
     fetched("ranges.log");
     planeData plane;
     QVERIFY2(s->readRegion(0, 0, 0, 0, QRect(0, 0, 16, 16), plane), qPrintable(s->error()));
-    // nginx logs a request once it has answered it: a moment later.
+    // nginx logs a request once it has answered it: a moment later.  With
+    // the chunks came the index of the shard of the next time point.
+    const QString next = "/data/v3/shard-end/0/c/1/0/0/0/0";
     QStringList lines;
-    QTRY_COMPARE((lines += fetched("ranges.log")).size(), 2);
+    QTRY_COMPARE((lines += fetched("ranges.log")).size(), 3);
+    lines.sort();
     QVERIFY2(lines[0].startsWith(shard + " 206 bytes=-132 "), qPrintable(lines[0]));
     QVERIFY2(lines[1].startsWith(shard + " 206 bytes=") && lines[1].section(' ', 3).toLongLong() < shardSize / 4, qPrintable(lines[1]));
+    QVERIFY2(lines[2].startsWith(next + " 206 bytes=-132 "), qPrintable(lines[2]));
+    // A step there asks for its chunks alone.
+    QVERIFY2(s->readRegion(1, 0, 0, 0, QRect(0, 0, 16, 16), plane), qPrintable(s->error()));
+    lines.clear();
+    QTRY_VERIFY(!(lines += fetched("ranges.log")).filter(next + " ").isEmpty());
+    QTest::qWait(200);
+    lines += fetched("ranges.log");
+    QVERIFY2(lines.filter(next + " ").size() == 1 && lines.filter(next + " 206 bytes=-").isEmpty(), qPrintable(lines.join('|')));
     // The four chunks of the plane: no index again, and neither the whole shard.
     QVERIFY2(s->readRegion(0, 0, 0, 0, QRect(0, 0, 32, 32), plane), qPrintable(s->error()));
     lines.clear();
