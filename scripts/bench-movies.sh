@@ -7,7 +7,8 @@
 # file, with the same codec and quality: as the goal states it (libx264
 # -preset medium -crf 18 -pix_fmt yuv420p; mjpeg -q:v 3) and with every
 # setting the movie writer uses besides (no B-frames, a key frame every 5 s,
-# BT.709, accurate rounding).  The raw frames are the importer's own
+# threads within a frame, one frame of lookahead, one reference, BT.709,
+# accurate rounding).  The raw frames are the importer's own
 # (tesseline-bench-movies frames).  Then File > Export View of the whole
 # 2048 x 2048 frame in the viewer, offscreen (tesseline-bench-movies view).
 # Encoders take turns; of each one's runs the shorter CPU time counts.
@@ -75,7 +76,7 @@ in=$work/cells.tif
 read -r _ count width height <"$work/frames.txt"
 ls -l "$in" "$work/frames.rgb" | awk '{ printf "  %s: %.2f GB\n", $NF, $5 / 1e9 }' >&2
 raw=(-f rawvideo -pix_fmt rgb24 -s "${width}x${height}" -r 7 -i "$work/frames.rgb")
-same=(-bf 0 -g 35 -vf "scale=out_color_matrix=bt709:out_range=tv:flags=bicubic+accurate_rnd")
+same=(-bf 0 -g 35 -x264-params sliced-threads=1:rc-lookahead=1:ref=1 -vf "scale=out_color_matrix=bt709:out_range=tv:flags=bicubic+accurate_rnd")
 
 # --- the encoders, taking turns ---------------------------------------------------
 results=$work/results
