@@ -206,10 +206,12 @@ bool importer::readPlane(int t, int z, std::size_t i, planeData &out, planeData 
     std::optional<projector> projection;
     if (projecting())
         projection.emplace(kind, input.bits, input.format, samples);
-    out.bytes.clear();
+    // Read over the last frame's bytes, of the same size: clearing them would have each read zero them first.
+    bool any = false;
     for (int read = firstPlane(z); read <= lastPlane(z); ++read) {
         if (!input.present(t, read, c))
             continue;
+        any = true;
         planeData &plane = projecting() ? scratch : out;
         if (!input.read(t, read, c, plane)) {
             *error = input.error();
@@ -223,6 +225,8 @@ bool importer::readPlane(int t, int z, std::size_t i, planeData &out, planeData 
             return false;
         }
     }
+    if (!any)
+        out.bytes.clear();
     if (projection && projection->count() > 0)
         out = projection->result();
     return true;
