@@ -21,6 +21,6 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir "$root/build-sanitize" --output-on-failure --label-exclude packaging -j2
 
 # Last, the fuzzers of the frame and descriptor readers, of the importer's
-# readers and of recordings shown in place, 20 s each (so that the whole stays
-# well under 15 minutes on two cores), in a clang build of their own.
+# readers and of recordings shown in place, 20 s each, two at a time on two
+# cores (so that the whole stays under 15 minutes), in a clang build of their own.
 "$root/scripts/fuzz.sh" "$root/build-fuzz" 20
