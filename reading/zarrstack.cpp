@@ -366,12 +366,8 @@ bool zarrStack::findImages(const stackOptions &options, QString *imagePath)
     // Zarr v2's attributes and v3's node together, one round trip over a
     // network.  A bucket that may not be listed refuses a key it lacks (S3's
     // 403) rather than saying it is missing: the other may still be there.
-    std::vector<zarrstore::reply> first(2);
-    store->getMany({ { QStringLiteral(".zattrs"), 0, -1, maxAttributes }, { QStringLiteral("zarr.json"), 0, -1, maxAttributes } },
-                   [&](size_t i, zarrstore::reply &r) {
-                       first[i] = std::move(r);
-                       return true;
-                   });
+    const std::vector<zarrstore::reply> first
+            = store->getAll({ { QStringLiteral(".zattrs"), 0, -1, maxAttributes }, { QStringLiteral("zarr.json"), 0, -1, maxAttributes } });
     zarrstore::result got = first[0].got;
     attributes = first[0].value;
     error = first[0].error;
@@ -514,11 +510,7 @@ bool zarrStack::openImage(const QString &path)
     std::vector<zarrstore::request> requests;
     for (const QString &level : meta.levels)
         requests.push_back({ joined(joined(path, level), arrayKey), 0, -1, maxAttributes });
-    std::vector<zarrstore::reply> replies(requests.size());
-    store->getMany(requests, [&](size_t i, zarrstore::reply &r) {
-        replies[i] = std::move(r);
-        return true;
-    });
+    const std::vector<zarrstore::reply> replies = store->getAll(requests);
     for (qsizetype level = 0; level < meta.levels.size(); ++level) {
         const QString levelPath = joined(path, meta.levels[level]);
         const QString &key = requests[size_t(level)].key;

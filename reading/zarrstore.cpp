@@ -146,8 +146,7 @@ public:
                 notAnswering = done->data.result != CURLE_OK;
             }
             for (size_t i = 0; notAnswering && i < requests.size(); ++i) {
-                reply r;
-                r.error = message(base, requests[i].key, host + QStringLiteral(": not answering"));
+                reply r = unanswered(requests[i]);
                 if (!take(i, r))
                     return false;
             }
@@ -168,8 +167,7 @@ public:
         while (next < requests.size() || active > 0) {
             while (next < requests.size() && active < maxTransfers) {
                 if (notAnswering) {
-                    reply r;
-                    r.error = message(base, requests[next].key, host + QStringLiteral(": not answering"));
+                    reply r = unanswered(requests[next]);
                     if (!take(next++, r))
                         return stop();
                     continue;
@@ -293,6 +291,13 @@ private:
             }
         }
         return true;
+    }
+
+    reply unanswered(const request &asked) const
+    {
+        reply r;
+        r.error = message(base, asked.key, host + QStringLiteral(": not answering"));
+        return r;
     }
 
     void begin(transfer &t, const request &asked, size_t index)
@@ -431,13 +436,19 @@ private:
 
 } // namespace
 
+std::vector<zarrstore::reply> zarrstore::getAll(const std::vector<request> &requests)
+{
+    std::vector<reply> replies(requests.size());
+    getMany(requests, [&](size_t i, reply &got) {
+        replies[i] = std::move(got);
+        return true;
+    });
+    return replies;
+}
+
 zarrstore::result zarrstore::get(const QString &key, qint64 limit, QByteArray *value, QString *error)
 {
-    reply r;
-    request asked;
-    asked.key = key;
-    asked.limit = limit;
-    getMany({ asked }, [&](size_t, reply &got) { r = std::move(got); return true; });
+    reply r = std::move(getAll({ request { key, 0, -1, limit } }).front());
     value->swap(r.value);
     if (r.got == result::failed)
         *error = r.error;
@@ -446,8 +457,7 @@ zarrstore::result zarrstore::get(const QString &key, qint64 limit, QByteArray *v
 
 zarrstore::result zarrstore::getRange(const QString &key, qint64 offset, qint64 length, QByteArray *value, qint64 *size, QString *error)
 {
-    reply r;
-    getMany({ request { key, offset, length, length } }, [&](size_t, reply &got) { r = std::move(got); return true; });
+    reply r = std::move(getAll({ request { key, offset, length, length } }).front());
     value->swap(r.value);
     *size = r.size;
     if (r.got == result::failed)

@@ -49,6 +49,8 @@ public:
     result getRange(const QString &key, qint64 offset, qint64 length, QByteArray *value, qint64 *size, QString *error);
     // Reads all the requests, in any order; false when take stopped them.
     virtual bool getMany(const std::vector<request> &requests, const takeReply &take) = 0;
+    // Reads all the requests together, and gives their replies in order.
+    std::vector<reply> getAll(const std::vector<request> &requests);
     // Forgets that the server did not answer, so the next read waits for it again.
     virtual void reset() { }
     // The folder or URL as given, for the trace and for messages.
